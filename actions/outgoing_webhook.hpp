@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace actions {
+
+// An address cut for the client: everything before the first "://" is the
+// scheme (ignored: the call always goes over TLS), then the host part up to
+// the next '/', then the request target from that '/' on.
+struct SplitUrl {
+  std::string hostPart;
+  std::string requestTarget;
+};
+enum class UrlProblem { NoScheme, NoPath };
+std::variant<SplitUrl, UrlProblem> splitUrl(std::string_view url);
+
+// A remote body larger than this counts as a failed call.
+inline constexpr std::size_t maxRemoteBodyBytes = 1024 * 1024;
+
+struct WebhookOutcome {
+  bool succeeded = false;
+  std::string body;     // the remote body on success
+  std::string failure;  // what went wrong, in a few words, on failure
+};
+
+// One HTTPS GET of the address: 5 s to connect, 5 s for each read wait,
+// redirects followed. Success is status 200 alone. Never throws a standard
+// exception; failures are told on the console and in the outcome.
+WebhookOutcome executeWebhook(const std::string& url);
+
+}  // namespace actions

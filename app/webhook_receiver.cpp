@@ -1,0 +1,88 @@
+#include "app/webhook_receiver.hpp"
+
+#include <httplib.h>
+
+#include <cstdlib>
+#include <variant>
+
+#include "common/console.hpp"
+#include "config/config_file.hpp"
+#include "config/first_run.hpp"
+#include "endpoint/webhook_endpoint.hpp"
+#include "platform/platform.hpp"
+
+namespace app {
+
+void endProcess(int code) {
+  if (code != 0 && platform::aloneOnConsole()) {
+    console::prompt("\nAppuyez sur Entree pour fermer cette fenetre...");
+    std::string ignored;
+    console::readLine(ignored);
+  }
+  std::exit(code);
+}
+
+WebhookReceiver::WebhookReceiver() : configFile(config::configFileName) {
+  if (!loadConfig()) {
+    console::printLine("Erreur lors du chargement de la configuration");
+    endProcess(1);
+  }
+}
+
+bool WebhookReceiver::createDefaultConfig() { return config::createDefaultConfig(configFile); }
+
+bool WebhookReceiver::loadConfig() {
+  config::FileRead file = config::readConfigFile(configFile);
+  if (file.state == config::FileState::Absent) {
+    console::printLine("Fichier de configuration non trouve. Creation...");
+    if (!createDefaultConfig()) return false;
+    file = config::readConfigFile(configFile);
+  }
+  if (file.state != config::FileState::Read) {
+    const std::string reason = file.state == config::FileState::Absent ? "il n'existe pas" : file.reason;
+    console::printLine("Impossible de lire le fichier de configuration " + configFile + " : " + reason);
+    return false;
+  }
+  auto parsed = config::parseConfig(file.text);
+  if (const auto* problem = std::get_if<config::ConfigProblem>(&parsed)) {
+    console::printLine(problem->cause);
+    return false;
+  }
+  auto& loaded = std::get<config::LoadedConfig>(parsed);
+  token = std::move(loaded.token);
+  gifts = std::move(loaded.gifts);
+  console::printLine("Configuration chargee: " + std::to_string(gifts.size()) + " cadeaux configures");
+  return true;
+}
+
+bool WebhookReceiver::start(int port) {
+  httplib::Server server;
+  std::shared_ptr<WebhookReceiver> self = shared_from_this();
+
+  server.set_payload_max_length(endpoint::maxRequestBodyBytes);
+  server.set_socket_options(
+      [](socket_t socket) { platform::makeListenSocketExclusive(static_cast<std::uintptr_t>(socket)); });
+  // The reason the port cannot be had is caught when the library meets it.
+  std::string bindFailure;
+  server.set_error_logger([&bindFailure](const httplib::Error& error, const httplib::Request*) {
+    if ((error == httplib::Error::BindIPAddress || error == httplib::Error::Listen) && bindFailure.empty()) {
+      bindFailure = platform::lastSocketErrorText();
+    }
+  });
+  // The handler shares ownership of the receiver while pointing at its gifts.
+  endpoint::registerRoutes(server, std::shared_ptr<const config::GiftTable>(self, &self->gifts));
+
+  if (!server.bind_to_port("0.0.0.0", port)) {
+    if (bindFailure.empty()) bindFailure = platform::lastSocketErrorText();
+    console::printLine("\nImpossible d'ouvrir le port " + std::to_string(port) + " : " + bindFailure +
+                       ". Le programme est peut-etre deja lance, ou un autre programme utilise ce port.");
+    return false;
+  }
+  server.set_error_logger(nullptr);
+  console::printLine("\n=== Serveur demarre sur le port " + std::to_string(port) + " ===");
+  console::printLine("En attente de webhooks...\n");
+  server.listen_after_bind();
+  return true;
+}
+
+}  // namespace app

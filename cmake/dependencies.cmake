@@ -1,0 +1,68 @@
+# cpp-httplib: the header fetched by scripts/fetch-httplib.sh.
+set(_httplib_dir "${KORAVEL_DEPS_DIR}/httplib")
+set(_httplib_min "0.41.0")
+if(NOT EXISTS "${_httplib_dir}/httplib.h")
+  message(FATAL_ERROR
+    "cpp-httplib's httplib.h is missing from ${_httplib_dir}.\n"
+    "Run scripts/fetch-httplib.sh (or scripts/install-deps.sh) first.")
+endif()
+file(STRINGS "${_httplib_dir}/httplib.h" _httplib_version_line
+     REGEX "^#define CPPHTTPLIB_VERSION \"[0-9.]+\"")
+string(REGEX MATCH "[0-9]+\\.[0-9]+\\.[0-9]+" _httplib_version "${_httplib_version_line}")
+if(NOT _httplib_version OR _httplib_version VERSION_LESS _httplib_min)
+  message(FATAL_ERROR
+    "cpp-httplib in ${_httplib_dir} is '${_httplib_version}'; ${_httplib_min} or newer is needed.\n"
+    "Run scripts/fetch-httplib.sh to fetch a newer one.")
+endif()
+message(STATUS "cpp-httplib ${_httplib_version} from ${_httplib_dir}")
+
+# nlohmann-json, from Debian's nlohmann-json3-dev. A cross build must not see
+# the rest of /usr/include, so it gets a folder holding only this library.
+if(CMAKE_CROSSCOMPILING)
+  set(_json_stage "${CMAKE_BINARY_DIR}/json-include")
+  if(NOT EXISTS /usr/include/nlohmann/json.hpp)
+    message(FATAL_ERROR "nlohmann/json.hpp not found: install nlohmann-json3-dev")
+  endif()
+  file(MAKE_DIRECTORY "${_json_stage}")
+  file(CREATE_LINK /usr/include/nlohmann "${_json_stage}/nlohmann" SYMBOLIC)
+  add_library(koravel_json INTERFACE)
+  target_include_directories(koravel_json SYSTEM INTERFACE "${_json_stage}")
+else()
+  find_package(nlohmann_json 3.10 REQUIRED)
+  add_library(koravel_json INTERFACE)
+  target_link_libraries(koravel_json INTERFACE nlohmann_json::nlohmann_json)
+endif()
+add_library(koravel::json ALIAS koravel_json)
+
+# OpenSSL: Debian's for Linux; for Windows, the static mingw build made by
+# scripts/build-openssl-mingw.sh.
+if(WIN32)
+  set(_ossl "${KORAVEL_DEPS_DIR}/openssl-mingw64")
+  if(NOT EXISTS "${_ossl}/lib/libssl.a")
+    message(FATAL_ERROR
+      "OpenSSL for mingw is missing from ${_ossl}.\nRun scripts/build-openssl-mingw.sh first.")
+  endif()
+  add_library(koravel_openssl INTERFACE)
+  target_include_directories(koravel_openssl SYSTEM INTERFACE "${_ossl}/include")
+  target_link_libraries(koravel_openssl INTERFACE
+    "${_ossl}/lib/libssl.a" "${_ossl}/lib/libcrypto.a" crypt32 ws2_32 advapi32 user32 gdi32)
+else()
+  find_package(OpenSSL 3 REQUIRED)
+  add_library(koravel_openssl INTERFACE)
+  target_link_libraries(koravel_openssl INTERFACE OpenSSL::SSL OpenSSL::Crypto)
+endif()
+
+add_library(koravel_httplib INTERFACE)
+target_include_directories(koravel_httplib SYSTEM INTERFACE "${_httplib_dir}")
+target_compile_definitions(koravel_httplib INTERFACE
+  CPPHTTPLIB_OPENSSL_SUPPORT
+  # A burst of gifts must not overflow the queue of waiting connections.
+  CPPHTTPLIB_LISTEN_BACKLOG=128)
+if(WIN32)
+  target_compile_definitions(koravel_httplib INTERFACE
+    _WIN32_WINNT=0x0A00
+    CPPHTTPLIB_DISABLE_WINDOWS_AUTOMATIC_ROOT_CERTIFICATES_UPDATE)
+endif()
+find_package(Threads REQUIRED)
+target_link_libraries(koravel_httplib INTERFACE koravel_openssl Threads::Threads)
+add_library(koravel::httplib ALIAS koravel_httplib)

@@ -1,0 +1,181 @@
+#include "config/config_file.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <system_error>
+
+namespace config {
+namespace {
+
+using nlohmann::json;
+
+std::string quoted(const std::string& name) { return "\"" + name + "\""; }
+
+std::string memberOfGift(const char* member, const std::string& gift) {
+  return std::string("Le champ \"") + member + "\" du cadeau " + quoted(gift);
+}
+
+// A volume is a number held as a 32-bit integer (fractions cut toward zero)
+// or a boolean (1 or 0). Anything outside the integer's range is refused.
+bool readVolume(const json& value, std::int32_t& volume) {
+  if (value.is_boolean()) {
+    volume = value.get<bool>() ? 1 : 0;
+    return true;
+  }
+  if (value.is_number_integer() && !value.is_number_unsigned()) {
+    const auto v = value.get<std::int64_t>();
+    if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) {
+      return false;
+    }
+    volume = static_cast<std::int32_t>(v);
+    return true;
+  }
+  if (value.is_number_unsigned()) {
+    const auto v = value.get<std::uint64_t>();
+    if (v > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) return false;
+    volume = static_cast<std::int32_t>(v);
+    return true;
+  }
+  const double t = std::trunc(value.get<double>());
+  if (!(t >= -2147483648.0 && t <= 2147483647.0)) return false;
+  volume = static_cast<std::int32_t>(t);
+  return true;
+}
+
+std::variant<GiftAction, ConfigProblem> readGift(const std::string& name, const json& entry) {
+  if (!entry.is_object()) {
+    return ConfigProblem{"Le cadeau " + quoted(name) + " doit etre un objet entre accolades { }"};
+  }
+  GiftAction gift;
+  for (const char* member : {"action", "target"}) {
+    const auto it = entry.find(member);
+    if (it == entry.end()) {
+      return ConfigProblem{"Le cadeau " + quoted(name) + " n'a pas de champ \"" + member + "\""};
+    }
+    if (!it->is_string()) {
+      return ConfigProblem{memberOfGift(member, name) + " doit etre un texte entre guillemets"};
+    }
+    (std::string_view(member) == "action" ? gift.action : gift.target) = it->get<std::string>();
+  }
+  if (const auto it = entry.find("sound"); it != entry.end()) {
+    if (!it->is_string()) {
+      return ConfigProblem{memberOfGift("sound", name) + " doit etre un texte entre guillemets"};
+    }
+    gift.sound = it->get<std::string>();
+  }
+  gift.volume = 100;
+  if (const auto it = entry.find("volume"); it != entry.end()) {
+    if (!it->is_number() && !it->is_boolean()) {
+      return ConfigProblem{memberOfGift("volume", name) + " doit etre un nombre"};
+    }
+    if (!readVolume(*it, gift.volume)) {
+      return ConfigProblem{memberOfGift("volume", name) + " est un nombre beaucoup trop grand"};
+    }
+  }
+  return gift;
+}
+
+}  // namespace
+
+std::variant<LoadedConfig, ConfigProblem> parseConfig(std::string_view text) {
+  json document;
+  try {
+    // The stream reader takes the first value and leaves what follows it.
+    std::istringstream stream{std::string(text)};
+    stream >> document;
+  } catch (const json::exception& e) {
+    return ConfigProblem{std::string("Le fichier de configuration n'est pas du JSON valide : ") + e.what()};
+  }
+
+  if (!document.is_object()) {
+    return ConfigProblem{"Le fichier de configuration doit contenir un objet JSON entre accolades { }"};
+  }
+  LoadedConfig loaded;
+  const auto token = document.find("token");
+  if (token == document.end()) {
+    return ConfigProblem{"Le fichier de configuration n'a pas de champ \"token\""};
+  }
+  if (!token->is_string()) {
+    return ConfigProblem{"Le champ \"token\" doit etre un texte entre guillemets"};
+  }
+  loaded.token = token->get<std::string>();
+
+  const auto gifts = document.find("gifts");
+  if (gifts == document.end() || gifts->is_null() || (gifts->is_array() && gifts->empty())) {
+    return loaded;
+  }
+  if (!gifts->is_object()) {
+    return ConfigProblem{"Le champ \"gifts\" doit etre un objet entre accolades { }"};
+  }
+  for (const auto& [name, entry] : gifts->items()) {
+    auto gift = readGift(name, entry);
+    if (auto* problem = std::get_if<ConfigProblem>(&gift)) return std::move(*problem);
+    loaded.gifts.emplace(name, std::move(std::get<GiftAction>(gift)));
+  }
+  return loaded;
+}
+
+FileRead readConfigFile(const std::string& path) {
+  FileRead result;
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    result.state = FileState::Absent;
+    return result;
+  }
+  if (status.type() == std::filesystem::file_type::directory) {
+    result.state = FileState::Unreadable;
+    result.reason = "c'est un dossier, pas un fichier";
+    return result;
+  }
+  errno = 0;
+  std::ifstream in(path);
+  if (!in) {
+    const int error = errno;
+    result.state = FileState::Unreadable;
+    result.reason = error != 0 ? std::generic_category().message(error) : "ouverture refusee";
+    return result;
+  }
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) {
+    const int error = errno;
+    result.state = FileState::Unreadable;
+    result.reason = error != 0 ? std::generic_category().message(error) : "lecture impossible";
+    return result;
+  }
+  result.state = FileState::Read;
+  result.text = std::move(content).str();
+  return result;
+}
+
+std::string writeFileAtomically(const std::string& path, std::string_view text) {
+  const std::string temporary = path + ".tmp";
+  errno = 0;
+  std::ofstream out(temporary, std::ios::out | std::ios::trunc);
+  if (out) {
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+  }
+  if (!out) {
+    const int error = errno;
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    return error != 0 ? std::generic_category().message(error) : "ecriture impossible";
+  }
+  std::error_code ec;
+  std::filesystem::rename(temporary, path, ec);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    return ec.message();
+  }
+  return {};
+}
+
+}  // namespace config

@@ -1,0 +1,81 @@
+#include "endpoint/webhook_endpoint.hpp"
+
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+
+#include "actions/key_press.hpp"
+#include "actions/outgoing_webhook.hpp"
+#include "actions/sound.hpp"
+#include "common/console.hpp"
+
+namespace endpoint {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* jsonType = "application/json";
+
+// Replies carry remote and exception texts; a byte that is not UTF-8 is
+// replaced rather than turning the reply into an error.
+std::string serialise(const json& reply) { return reply.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+std::string errorReply(const std::string& text) { return serialise(json{{"error", text}}); }
+
+std::string runGift(const std::string& giftName, const config::GiftTable& gifts) {
+  console::printLine("Cadeau recu: " + giftName);
+  if (giftName.empty()) return R"({"error": "giftName not provided"})";
+
+  const auto found = gifts.find(giftName);
+  if (found == gifts.end()) {
+    console::printLine("Cadeau non configure: " + giftName);
+    return R"({"message": "Gift not configured"})";
+  }
+  const config::GiftAction& gift = found->second;
+  if (!gift.sound.empty()) actions::playSound(gift.sound, gift.volume);
+
+  if (gift.action == "key") {
+    if (!actions::pressKey(gift.target)) return errorReply("Key not supported: " + gift.target);
+    return R"({"message": "Key pressed successfully"})";
+  }
+  if (gift.action == "webhook") {
+    const actions::WebhookOutcome outcome = actions::executeWebhook(gift.target);
+    if (!outcome.succeeded) return errorReply("Webhook call failed: " + outcome.failure);
+    return serialise(json{{"message", "Webhook executed successfully"}, {"response", outcome.body}});
+  }
+  return R"({"error": "Unknown action type"})";
+}
+
+}  // namespace
+
+std::string handleGift(const GiftRequest& request, const config::GiftTable& gifts) {
+  try {
+    std::string giftName;
+    if (request.contentType.find(jsonType) != std::string::npos) {
+      const json document = json::parse(request.body);
+      giftName = document.value("giftName", "");
+    } else {
+      if (!request.giftNameParameter) return R"({"error": "giftName parameter not found"})";
+      giftName = *request.giftNameParameter;
+    }
+    return runGift(giftName, gifts);
+  } catch (const std::exception& e) {
+    return errorReply(e.what());
+  }
+}
+
+void registerRoutes(httplib::Server& server, std::shared_ptr<const config::GiftTable> gifts) {
+  server.Post("/webhook", [gifts](const httplib::Request& req, httplib::Response& res) {
+    GiftRequest request{req.get_header_value("Content-Type"), req.body, std::nullopt};
+    if (req.has_param("giftName")) request.giftNameParameter = req.get_param_value("giftName");
+    res.set_content(handleGift(request, *gifts), jsonType);
+  });
+  server.Options("/webhook", [](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Access-Control-Allow-Origin", "*");
+    res.set_header("Access-Control-Allow-Methods", "POST, OPTIONS");
+    res.set_header("Access-Control-Allow-Headers", "Content-Type");
+    res.status = 200;
+  });
+}
+
+}  // namespace endpoint

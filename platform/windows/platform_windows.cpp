@@ -1,0 +1,101 @@
+// The Windows calls themselves.
+
+#include <mmsystem.h>
+#include <windows.h>
+#include <winsock2.h>
+
+#include <thread>
+#include <vector>
+
+#include "platform/platform.hpp"
+
+namespace platform {
+namespace {
+
+// Texts from the system come in the ANSI code page; the console shows UTF-8.
+std::string ansiToUtf8(const std::string& text) {
+  if (text.empty()) return text;
+  const int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (wideLength <= 0) return text;
+  std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideLength);
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return text;
+  std::string utf8(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), length, nullptr, nullptr);
+  return utf8;
+}
+
+std::string systemMessage(DWORD code) {
+  wchar_t* buffer = nullptr;
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::string text;
+  if (length > 0 && buffer != nullptr) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    text.assign(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), text.data(), size, nullptr, nullptr);
+  }
+  if (buffer != nullptr) LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
+    text.pop_back();
+  }
+  return text.empty() ? "erreur " + std::to_string(code) : text;
+}
+
+}  // namespace
+
+void useUtf8Console() {
+  SetConsoleOutputCP(CP_UTF8);
+  SetConsoleCP(CP_UTF8);
+}
+
+bool aloneOnConsole() {
+  DWORD processes[2];
+  if (GetConsoleProcessList(processes, 2) != 1) return false;
+  // Only when standard input is that console: never with a pipe or a file.
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+std::int16_t keyScan(char character) { return static_cast<std::int16_t>(VkKeyScanA(character)); }
+
+std::uint8_t scanCode(std::uint8_t virtualKey) {
+  return static_cast<std::uint8_t>(MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC) & 0xFF);
+}
+
+void keyEvent(std::uint8_t virtualKey, std::uint8_t scan, std::uint32_t flags) {
+  keybd_event(virtualKey, scan, flags, 0);
+}
+
+void sleepMs(unsigned milliseconds) { Sleep(milliseconds); }
+
+void sleepUntil(std::chrono::steady_clock::time_point deadline) { std::this_thread::sleep_until(deadline); }
+
+std::uint32_t mciSend(const std::string& command) { return mciSendStringA(command.c_str(), nullptr, 0, nullptr); }
+
+std::string mciErrorText(std::uint32_t code) {
+  char buffer[256] = {};
+  if (!mciGetErrorStringA(code, buffer, sizeof(buffer))) return {};
+  return ansiToUtf8(buffer);
+}
+
+std::optional<std::string> fullPath(const std::string& path) {
+  char buffer[MAX_PATH] = {};
+  const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, buffer, nullptr);
+  if (length == 0 || length >= MAX_PATH) return std::nullopt;
+  return std::string(buffer, length);
+}
+
+void makeListenSocketExclusive(std::uintptr_t socket) {
+  // Without it, a second program could bind the same port with SO_REUSEADDR
+  // and take part of the gifts.
+  const BOOL on = TRUE;
+  setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+             sizeof(on));
+}
+
+std::string lastSocketErrorText() { return systemMessage(static_cast<DWORD>(WSAGetLastError())); }
+
+}  // namespace platform

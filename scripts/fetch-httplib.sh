@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Fetches cpp-httplib's single header from Debian's source archive (unstable),
+# through a private apt configuration, so the system's own apt lists stay as
+# they are. Only httplib.h and its licence are kept, in the dependency cache.
+set -euo pipefail
+
+cache="${KORAVEL_DEPS_DIR:-$HOME/.cache/koravel-key-webhook}"
+dest="$cache/httplib"
+min_version="0.41.0"
+
+version_of() { sed -n 's/^#define CPPHTTPLIB_VERSION "\(.*\)"/\1/p' "$1"; }
+
+if [[ -f "$dest/httplib.h" ]]; then
+  have="$(version_of "$dest/httplib.h")"
+  if [[ "$(printf '%s\n%s\n' "$min_version" "$have" | sort -V | head -n1)" == "$min_version" ]]; then
+    echo "cpp-httplib $have already in $dest"
+    exit 0
+  fi
+fi
+
+for tool in apt-get dpkg-source; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (install dpkg-dev)" >&2; exit 1; }
+done
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/lists/partial" "$work/archives/partial" "$work/src"
+cat >"$work/sources.list" <<LIST
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian unstable main
+LIST
+
+apt_opts=(
+  -o "Dir::Etc::SourceList=$work/sources.list"
+  -o "Dir::Etc::SourceParts=/dev/null"
+  -o "Dir::State::Lists=$work/lists"
+  -o "Dir::Cache::Archives=$work/archives"
+  -o "Dir::Cache::pkgcache=" -o "Dir::Cache::srcpkgcache="
+  -o "APT::Sandbox::User=root"
+)
+apt-get "${apt_opts[@]}" update -qq
+(cd "$work/src" && apt-get "${apt_opts[@]}" source -qq cpp-httplib >/dev/null)
+
+header="$(find "$work/src" -maxdepth 2 -name httplib.h | head -n1)"
+[[ -n "$header" ]] || { echo "httplib.h not found in the cpp-httplib source package" >&2; exit 1; }
+srcdir="$(dirname "$header")"
+have="$(version_of "$header")"
+if [[ "$(printf '%s\n%s\n' "$min_version" "$have" | sort -V | head -n1)" != "$min_version" ]]; then
+  echo "Debian's cpp-httplib is $have; $min_version or newer is needed" >&2
+  exit 1
+fi
+mkdir -p "$dest"
+cp "$header" "$dest/httplib.h"
+cp "$srcdir/LICENSE" "$dest/LICENSE"
+echo "cpp-httplib $have installed in $dest"
