@@ -59,7 +59,6 @@ bool WebhookReceiver::start(int port) {
   httplib::Server server;
   std::shared_ptr<WebhookReceiver> self = shared_from_this();
 
-  server.set_payload_max_length(endpoint::maxRequestBodyBytes);
   server.set_socket_options(
       [](socket_t socket) { platform::makeListenSocketExclusive(static_cast<std::uintptr_t>(socket)); });
   // The reason the port cannot be had is caught when the library meets it.

@@ -65,6 +65,7 @@ std::string handleGift(const GiftRequest& request, const config::GiftTable& gift
 }
 
 void registerRoutes(httplib::Server& server, std::shared_ptr<const config::GiftTable> gifts) {
+  server.set_payload_max_length(maxRequestBodyBytes);
   server.Post("/webhook", [gifts](const httplib::Request& req, httplib::Response& res) {
     GiftRequest request{req.get_header_value("Content-Type"), req.body, std::nullopt};
     if (req.has_param("giftName")) request.giftNameParameter = req.get_param_value("giftName");

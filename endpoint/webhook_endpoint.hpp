@@ -27,8 +27,9 @@ struct GiftRequest {
 // Answers the JSON reply body; every reply goes out with status 200.
 std::string handleGift(const GiftRequest& request, const config::GiftTable& gifts);
 
-// POST /webhook (the gift handler) and OPTIONS /webhook (CORS preflight).
-// The handler keeps the table, and whatever owns it, alive.
+// POST /webhook (the gift handler) and OPTIONS /webhook (CORS preflight),
+// and the request size limit. The handler keeps the table, and whatever owns
+// it, alive.
 void registerRoutes(httplib::Server& server, std::shared_ptr<const config::GiftTable> gifts);
 
 }  // namespace endpoint

@@ -1,8 +1,11 @@
 // The Windows calls themselves.
 
-#include <mmsystem.h>
-#include <windows.h>
+// winsock2.h must come before windows.h, and mmsystem.h after it.
+// clang-format off
 #include <winsock2.h>
+#include <windows.h>
+#include <mmsystem.h>
+// clang-format on
 
 #include <thread>
 #include <vector>

@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <nlohmann/json.hpp>
+
+#include "console_capture.hpp"
+#include "recording_platform.hpp"
+#include "test_servers.hpp"
+
+namespace {
+
+using testing_support::ConsoleCapture;
+
+class Endpoint : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    recording::reset();
+    soundFile_ = (std::filesystem::temp_directory_path() / "koravel-endpoint-rose.mp3").string();
+    std::ofstream(soundFile_) << "ID3";
+    config::GiftTable gifts;
+    gifts["Rose"] = {"key", "g", soundFile_, 100};
+    gifts["Silent key"] = {"key", "n", "", 100};
+    gifts["TikTok"] = {"key", "space", "", 80};
+    gifts["Bad key"] = {"key", "ab", "", 100};
+    gifts["Sound only"] = {"sound", "x", soundFile_, 50};
+    gifts["C\xC5\x93ur"] = {"key", "c", "", 100};
+    endpoint_ = testing_support::startWebhookEndpoint(std::move(gifts));
+    client_ = std::make_unique<httplib::Client>("127.0.0.1", endpoint_->port());
+  }
+  void TearDown() override { std::filesystem::remove(soundFile_); }
+
+  httplib::Result post(const std::string& target, const std::string& body = {}, const std::string& type = {}) {
+    if (type.empty() && body.empty()) return client_->Post(target);
+    return client_->Post(target, body, type);
+  }
+  std::string reply(const std::string& target, const std::string& body = {}, const std::string& type = {}) {
+    auto result = post(target, body, type);
+    if (!result) return "no reply: " + httplib::to_string(result.error());
+    EXPECT_EQ(result->status, 200) << target;
+    EXPECT_EQ(result->get_header_value("Content-Type"), "application/json") << target;
+    EXPECT_FALSE(result->has_header("Access-Control-Allow-Origin"));
+    return result->body;
+  }
+
+  std::string soundFile_;
+  ConsoleCapture console_;
+  std::unique_ptr<testing_support::RunningServer> endpoint_;
+  std::unique_ptr<httplib::Client> client_;
+};
+
+TEST_F(Endpoint, NameMissingOrEmpty) {
+  EXPECT_EQ(reply("/webhook"), R"({"error": "giftName parameter not found"})");
+  EXPECT_EQ(console_.text(), "");
+  EXPECT_EQ(reply("/webhook?giftName="), R"({"error": "giftName not provided"})");
+  EXPECT_EQ(reply("/webhook?giftName=Rose", "{\"other\": 1}", "application/json"),
+            R"({"error": "giftName not provided"})");
+  EXPECT_EQ(console_.text(), "Cadeau recu: \nCadeau recu: \n");
+  EXPECT_TRUE(recording::keyEvents().empty());
+}
+
+TEST_F(Endpoint, NameFromQueryJsonAndForm) {
+  EXPECT_EQ(reply("/webhook?giftName=Silent%20key"), R"({"message": "Key pressed successfully"})");
+  EXPECT_EQ(reply("/webhook", R"({"giftName": "Silent key"})", "application/json; charset=utf-8"),
+            R"({"message": "Key pressed successfully"})");
+  EXPECT_EQ(reply("/webhook", "giftName=Silent+key", "application/x-www-form-urlencoded"),
+            R"({"message": "Key pressed successfully"})");
+  EXPECT_EQ(recording::keyEvents().size(), 6u);
+  const std::vector<std::string> once{"Cadeau recu: Silent key", "Touche 'n' pressee"};
+  std::vector<std::string> thrice;
+  for (int i = 0; i < 3; ++i) thrice.insert(thrice.end(), once.begin(), once.end());
+  EXPECT_EQ(console_.lines(), thrice);
+}
+
+TEST_F(Endpoint, JsonOnlyWhenTheTypeSaysSoInLowerCase) {
+  EXPECT_EQ(reply("/webhook", R"({"giftName": "Rose"})", "text/plain"), R"({"error": "giftName parameter not found"})");
+  EXPECT_EQ(reply("/webhook?giftName=Silent%20key", R"({"giftName": "Rose"})", "APPLICATION/JSON"),
+            R"({"message": "Key pressed successfully"})");
+  EXPECT_EQ(console_.text(), "Cadeau recu: Silent key\nTouche 'n' pressee\n");
+}
+
+TEST_F(Endpoint, BadJsonIsAnErrorReplyWithTheLibrarysWords) {
+  const auto check = [&](const std::string& body, const char* expected) {
+    const auto parsed = nlohmann::json::parse(reply("/webhook", body, "application/json"));
+    ASSERT_TRUE(parsed.contains("error")) << body;
+    EXPECT_NE(parsed["error"].get<std::string>().find(expected), std::string::npos) << parsed.dump();
+  };
+  check("", "parse_error.101");
+  check("{\"giftName\": ", "parse_error.101");
+  check("{\"giftName\": \"Rose\"} x", "parse_error.101");
+  check("[1,2]", "type_error.306");
+  check("{\"giftName\": 5}", "type_error.302");
+  EXPECT_EQ(console_.text(), "");
+}
+
+TEST_F(Endpoint, NamesMatchExactly) {
+  EXPECT_EQ(reply("/webhook?giftName=rose"), R"({"message": "Gift not configured"})");
+  EXPECT_EQ(reply("/webhook", R"({"giftName": "Rose "})", "application/json"), R"({"message": "Gift not configured"})");
+  EXPECT_EQ(reply("/webhook", "{\"giftName\": \"C\\u0153ur\"}", "application/json"),
+            R"({"message": "Key pressed successfully"})");
+  EXPECT_EQ(console_.text(),
+            "Cadeau recu: rose\nCadeau non configure: rose\nCadeau recu: Rose \nCadeau non configure: Rose \n"
+            "Cadeau recu: C\xC5\x93ur\nTouche 'c' pressee\n");
+}
+
+TEST_F(Endpoint, SoundStartsBeforeTheKey) {
+  EXPECT_EQ(reply("/webhook?giftName=Rose"), R"({"message": "Key pressed successfully"})");
+  const auto lines = console_.lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "Lecture audio: " + soundFile_ + " (volume: 100%)");
+  EXPECT_EQ(lines[2], "Touche 'g' pressee");
+  const auto sent = recording::mciCommands();
+  ASSERT_GE(sent.size(), 3u);
+  EXPECT_EQ(sent[0].rfind("open \"", 0), 0u);
+  EXPECT_NE(sent[1].find(" volume to 1000"), std::string::npos);
+}
+
+TEST_F(Endpoint, UnknownActionStillPlaysItsSound) {
+  EXPECT_EQ(reply("/webhook?giftName=Sound%20only"), R"({"error": "Unknown action type"})");
+  ASSERT_TRUE(recording::waitForMciCount(3));
+  EXPECT_NE(recording::mciCommands()[1].find(" volume to 500"), std::string::npos);
+  EXPECT_TRUE(recording::keyEvents().empty());
+}
+
+TEST_F(Endpoint, UnsupportedKeyIsAnErrorReply) {
+  EXPECT_EQ(reply("/webhook?giftName=Bad%20key"), R"({"error":"Key not supported: ab"})");
+  EXPECT_EQ(console_.text(), "Cadeau recu: Bad key\nTouche non supportee: ab\n");
+  EXPECT_EQ(reply("/webhook?giftName=TikTok"), R"({"message": "Key pressed successfully"})");
+}
+
+TEST_F(Endpoint, PreflightAndOtherRoutes) {
+  auto options = client_->Options("/webhook");
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->status, 200);
+  EXPECT_EQ(options->body, "");
+  EXPECT_EQ(options->get_header_value("Access-Control-Allow-Origin"), "*");
+  EXPECT_EQ(options->get_header_value("Access-Control-Allow-Methods"), "POST, OPTIONS");
+  EXPECT_EQ(options->get_header_value("Access-Control-Allow-Headers"), "Content-Type");
+  auto get = client_->Get("/webhook?giftName=Rose");
+  ASSERT_TRUE(get);
+  EXPECT_EQ(get->status, 404);
+  auto other = client_->Post("/other?giftName=Rose");
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->status, 404);
+  EXPECT_EQ(console_.text(), "");
+}
+
+TEST_F(Endpoint, OversizedBodyIsRefusedBeforeTheHandler) {
+  const std::string big = "{\"giftName\": \"Rose\", \"pad\": \"" + std::string(70 * 1024, 'x') + "\"}";
+  auto result = post("/webhook", big, "application/json");
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->status, 413);
+  const std::string fits = "{\"giftName\": \"Silent key\", \"pad\": \"" + std::string(60 * 1024, 'x') + "\"}";
+  EXPECT_EQ(reply("/webhook", fits, "application/json"), R"({"message": "Key pressed successfully"})");
+  EXPECT_EQ(console_.text(), "Cadeau recu: Silent key\nTouche 'n' pressee\n");
+}
+
+TEST_F(Endpoint, GiftsAtTheSameTimeEachReleaseTheirKey) {
+  constexpr int gifts = 12;
+  std::vector<std::future<std::string>> replies;
+  for (int i = 0; i < gifts; ++i) {
+    replies.push_back(std::async(std::launch::async, [port = endpoint_->port()] {
+      httplib::Client client("127.0.0.1", port);
+      auto result = client.Post("/webhook?giftName=Silent%20key");
+      return result ? result->body : std::string("no reply");
+    }));
+  }
+  for (auto& r : replies) EXPECT_EQ(r.get(), R"({"message": "Key pressed successfully"})");
+  const auto events = recording::keyEvents();
+  ASSERT_EQ(events.size(), 2u * gifts);
+  int held = 0;
+  for (const auto& e : events) held += (e.flags & 2u) ? -1 : 1;
+  EXPECT_EQ(held, 0);
+  EXPECT_EQ(console_.lines().size(), 2u * gifts);
+}
+
+}  // namespace

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "config/config_file.hpp"
+
+namespace {
+
+using config::ConfigProblem;
+using config::LoadedConfig;
+
+LoadedConfig mustLoad(std::string_view text) {
+  auto result = config::parseConfig(text);
+  if (auto* problem = std::get_if<ConfigProblem>(&result)) {
+    ADD_FAILURE() << "refused: " << problem->cause << "\nfor: " << text;
+    return {};
+  }
+  return std::get<LoadedConfig>(result);
+}
+
+std::string mustRefuse(std::string_view text) {
+  auto result = config::parseConfig(text);
+  if (std::holds_alternative<LoadedConfig>(result)) {
+    ADD_FAILURE() << "loaded: " << text;
+    return {};
+  }
+  return std::get<ConfigProblem>(result).cause;
+}
+
+TEST(ConfigParse, ReadsEveryMemberOfAGift) {
+  const auto loaded = mustLoad(R"({"token": "abc", "gifts": {
+      "Rose": {"action": "key", "target": "g", "sound": "sounds/rose.mp3", "volume": 80, "extra": 1}},
+      "other": true})");
+  EXPECT_EQ(loaded.token, "abc");
+  ASSERT_EQ(loaded.gifts.size(), 1u);
+  const auto& rose = loaded.gifts.at("Rose");
+  EXPECT_EQ(rose.action, "key");
+  EXPECT_EQ(rose.target, "g");
+  EXPECT_EQ(rose.sound, "sounds/rose.mp3");
+  EXPECT_EQ(rose.volume, 80);
+}
+
+TEST(ConfigParse, SoundAndVolumeHaveDefaults) {
+  const auto loaded = mustLoad(R"({"token": "", "gifts": {"A": {"action": "webhook", "target": "x"}}})");
+  EXPECT_EQ(loaded.gifts.at("A").sound, "");
+  EXPECT_EQ(loaded.gifts.at("A").volume, 100);
+}
+
+TEST(ConfigParse, NoGiftsInManyForms) {
+  for (const char* text : {R"({"token": "t"})", R"({"token": "t", "gifts": null})", R"({"token": "t", "gifts": {}})",
+                           R"({"token": "t", "gifts": []})"}) {
+    EXPECT_TRUE(mustLoad(text).gifts.empty()) << text;
+  }
+}
+
+TEST(ConfigParse, VolumeIsTruncatedIntegerOrBoolean) {
+  const std::pair<const char*, int> cases[] = {{"75.9", 75}, {"-5", -5}, {"250", 250}, {"true", 1},
+                                               {"false", 0}, {"-0.9", 0}, {"2147483647", 2147483647}};
+  for (const auto& [literal, expected] : cases) {
+    const std::string text =
+        std::string(R"({"token": "t", "gifts": {"A": {"action": "key", "target": "a", "volume": )") + literal + "}}}";
+    EXPECT_EQ(mustLoad(text).gifts.at("A").volume, expected) << literal;
+  }
+}
+
+TEST(ConfigParse, NamesAreExactBytes) {
+  const auto loaded = mustLoad(
+      R"({"token": "t", "gifts": {"rose": {"action": "key", "target": "a"}, "Rose": {"action": "key", "target": "b"},
+          "Rose ": {"action": "key", "target": "c"}, "C\u0153ur": {"action": "key", "target": "d"}}})");
+  EXPECT_EQ(loaded.gifts.size(), 4u);
+  EXPECT_EQ(loaded.gifts.at("Rose").target, "b");
+  EXPECT_EQ(loaded.gifts.at("Rose ").target, "c");
+  EXPECT_EQ(loaded.gifts.at("C\xC5\x93ur").target, "d");
+}
+
+TEST(ConfigParse, ByteOrderMarkAndTrailingTextAreAccepted) {
+  EXPECT_EQ(mustLoad("\xEF\xBB\xBF{\"token\": \"t\"}").token, "t");
+  EXPECT_EQ(mustLoad("{\"token\": \"t\"} garbage { here").token, "t");
+}
+
+// Each refusal names what is wrong, so that the streamer can find it.
+TEST(ConfigParse, RefusalsSayWhy) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "JSON"},
+      {"{\"token\": \"t\",}", "line 1, column 15"},
+      {"{\n  \"token\": \"t\"\n  \"gifts\": {}\n}", "line 3"},
+      {"{\"token\": \"t\" /* note */}", "JSON"},
+      {"{\"token\": \"\xFF\"}", "JSON"},
+      {"[1, 2]", "objet JSON"},
+      {"{}", "\"token\""},
+      {"{\"token\": 5}", "\"token\" doit etre un texte"},
+      {"{\"token\": \"t\", \"gifts\": [1]}", "\"gifts\""},
+      {"{\"token\": \"t\", \"gifts\": \"x\"}", "\"gifts\""},
+      {"{\"token\": \"t\", \"gifts\": {\"Rose\": null}}", "\"Rose\" doit etre un objet"},
+      {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"target\": \"g\"}}}", "\"Rose\" n'a pas de champ \"action\""},
+      {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"action\": \"key\"}}}", "\"Rose\" n'a pas de champ \"target\""},
+      {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"action\": 1, \"target\": \"g\"}}}", "\"action\" du cadeau \"Rose\""},
+      {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"action\": \"key\", \"target\": \"g\", \"sound\": null}}}",
+       "\"sound\" du cadeau \"Rose\""},
+      {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"action\": \"key\", \"target\": \"g\", \"volume\": \"80\"}}}",
+       "\"volume\" du cadeau \"Rose\" doit etre un nombre"},
+      {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"action\": \"key\", \"target\": \"g\", \"volume\": 1e20}}}",
+       "\"volume\" du cadeau \"Rose\" est un nombre"},
+      {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"action\": \"key\", \"target\": \"g\", \"volume\": 2147483648}}}",
+       "\"volume\" du cadeau \"Rose\" est un nombre"},
+  };
+  for (const auto& [text, expectedPart] : cases) {
+    const std::string cause = mustRefuse(text);
+    EXPECT_NE(cause.find(expectedPart), std::string::npos) << "cause: " << cause << "\nfor: " << text;
+  }
+}
+
+TEST(ConfigParse, OneBadGiftRefusesTheWholeFile) {
+  mustRefuse(R"({"token": "t", "gifts": {"A": {"action": "key", "target": "a"}, "B": {"action": "key"}}})");
+}
+
+class ConfigFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("koravel-config-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
+    std::filesystem::remove_all(dir_);
+  }
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+  std::filesystem::path dir_;
+};
+
+TEST_F(ConfigFiles, TellsAbsentFromUnreadable) {
+  EXPECT_EQ(config::readConfigFile(path("none.json")).state, config::FileState::Absent);
+  std::filesystem::create_directory(path("folder.json"));
+  EXPECT_EQ(config::readConfigFile(path("folder.json")).state, config::FileState::Unreadable);
+  std::ofstream(path("ok.json")) << "{\"token\": \"t\"}";
+  const auto read = config::readConfigFile(path("ok.json"));
+  EXPECT_EQ(read.state, config::FileState::Read);
+  EXPECT_EQ(read.text, "{\"token\": \"t\"}");
+}
+
+TEST_F(ConfigFiles, AtomicWriteLeavesTheWholeFileAndNoTemporary) {
+  EXPECT_EQ(config::writeFileAtomically(path("c.json"), "hello\nworld"), "");
+  EXPECT_EQ(config::readConfigFile(path("c.json")).text, "hello\nworld");
+  EXPECT_FALSE(std::filesystem::exists(path("c.json.tmp")));
+}
+
+TEST_F(ConfigFiles, FailedWriteSaysWhyAndLeavesNothing) {
+  if (::geteuid() == 0) {
+    // root writes anywhere; a missing folder fails for everyone.
+    const std::string reason = config::writeFileAtomically(path("missing/c.json"), "x");
+    EXPECT_FALSE(reason.empty());
+    EXPECT_FALSE(std::filesystem::exists(path("missing")));
+    return;
+  }
+  std::filesystem::permissions(dir_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  EXPECT_FALSE(config::writeFileAtomically(path("c.json"), "x").empty());
+  EXPECT_FALSE(std::filesystem::exists(path("c.json")));
+}
+
+}  // namespace
+
+namespace {
+TEST_F(ConfigFiles, RenameFailureRemovesTheTemporary) {
+  std::filesystem::create_directories(path("c.json") + std::string("/inside"));
+  EXPECT_FALSE(config::writeFileAtomically(path("c.json"), "x").empty());
+  EXPECT_FALSE(std::filesystem::exists(path("c.json.tmp")));
+  EXPECT_TRUE(std::filesystem::is_directory(path("c.json")));
+}
+}  // namespace
