@@ -1,0 +1,186 @@
+"""Runs the built program for real: in a folder of its own, fed through its
+standard input, watched through its standard output, reached over HTTP on
+port 5000. The suite runs in a network namespace of its own, so port 5000
+belongs to it alone."""
+
+import http.client
+import os
+import queue
+import shlex
+import signal
+import socket
+import subprocess
+import threading
+import time
+
+PORT = 5000
+CONFIG_NAME = "Koravel_KEY_WEBHOOK_config.json"
+
+
+def program_command():
+    """The command that starts the program under test, from KORAVEL_PROGRAM
+    (for instance "build/native/koravel-key-webhook" or "wine x.exe")."""
+    command = os.environ.get("KORAVEL_PROGRAM")
+    if not command:
+        raise RuntimeError("KORAVEL_PROGRAM names the program to test")
+    words = shlex.split(command)
+    # The program runs in a folder of its own: a relative path must not move.
+    return [os.path.abspath(w) if os.path.sep in w and os.path.exists(w) else w for w in words]
+
+
+def line_end():
+    """The line end the program writes to its files: CR LF on Windows."""
+    return os.environ.get("KORAVEL_LINE_END", "\n")
+
+
+def start_timeout():
+    return float(os.environ.get("KORAVEL_START_TIMEOUT", "10"))
+
+
+class Program:
+    def __init__(self, folder, stdin_text=None, args=(), env=None):
+        self.folder = folder
+        self.lines = []
+        self._new_lines = queue.Queue()
+        self._raw = bytearray()
+        full_env = dict(os.environ)
+        full_env.update(env or {})
+        self.process = subprocess.Popen(
+            program_command() + list(args),
+            cwd=folder,
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            env=full_env,
+            start_new_session=True,
+        )
+        if stdin_text is not None:
+            self.process.stdin.write(stdin_text.encode("utf-8") if isinstance(stdin_text, str) else stdin_text)
+            self.process.stdin.flush()
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+        self._errors = threading.Thread(target=self.process.stderr.read, daemon=True)
+        self._errors.start()
+
+    def _read(self):
+        pending = b""
+        while True:
+            chunk = self.process.stdout.read1(4096)
+            if not chunk:
+                break
+            self._raw.extend(chunk)
+            pending += chunk
+            while b"\n" in pending:
+                line, pending = pending.split(b"\n", 1)
+                text = line.decode("utf-8", errors="replace").rstrip("\r")
+                self.lines.append(text)
+                self._new_lines.put(text)
+        if pending:
+            text = pending.decode("utf-8", errors="replace")
+            self.lines.append(text)
+            self._new_lines.put(text)
+        self._new_lines.put(None)
+
+    @property
+    def raw_output(self):
+        return bytes(self._raw)
+
+    def output(self):
+        return "\n".join(self.lines)
+
+    def wait_for_line(self, wanted, timeout=10.0):
+        """Waits until a line equal to `wanted` has been printed."""
+        deadline = time.monotonic() + timeout
+        seen = 0
+        while True:
+            while seen < len(self.lines):
+                if self.lines[seen] == wanted:
+                    return seen
+                seen += 1
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                raise AssertionError(f"no line {wanted!r} within {timeout}s; output so far:\n{self.output()}")
+            try:
+                if self._new_lines.get(timeout=min(remaining, 0.2)) is None and self.process.poll() is not None:
+                    if wanted not in self.lines:
+                        raise AssertionError(f"program ended without {wanted!r}; output:\n{self.output()}")
+            except queue.Empty:
+                pass
+
+    def wait_until_serving(self):
+        self.wait_for_line("En attente de webhooks...", timeout=start_timeout())
+        wait_for_port()
+
+    def exit_code(self, timeout=15.0):
+        code = self.process.wait(timeout=timeout)
+        self._reader.join(timeout=5)
+        return code
+
+    def stop(self):
+        if self.process.poll() is None:
+            try:
+                os.killpg(self.process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.process.wait(timeout=15)
+        self._reader.join(timeout=5)
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            try:
+                stream.close()
+            except OSError:
+                pass
+
+
+def wait_for_port(timeout=10.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            with socket.create_connection(("127.0.0.1", PORT), timeout=1):
+                return
+        except OSError:
+            time.sleep(0.05)
+    raise AssertionError("nothing listens on port 5000")
+
+
+def wait_for_port_free(timeout=15.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        probe = socket.socket()
+        try:
+            probe.bind(("0.0.0.0", PORT))
+            return
+        except OSError:
+            time.sleep(0.1)
+        finally:
+            probe.close()
+    raise AssertionError("port 5000 stays taken")
+
+
+def request(method, target, body=None, headers=None, timeout=30.0):
+    """One HTTP request to the program; answers (status, headers, body)."""
+    connection = http.client.HTTPConnection("127.0.0.1", PORT, timeout=timeout)
+    try:
+        connection.request(method, target, body=body, headers=headers or {})
+        response = connection.getresponse()
+        return response.status, dict(response.getheaders()), response.read().decode("utf-8")
+    finally:
+        connection.close()
+
+
+def post_gift(name, timeout=30.0):
+    """Sends a gift the way a relay tool does, as a JSON body."""
+    import json
+
+    status, headers, body = request(
+        "POST", "/webhook", json.dumps({"giftName": name}).encode("utf-8"), {"Content-Type": "application/json"}, timeout
+    )
+    assert status == 200, (status, body)
+    assert headers.get("Content-Type") == "application/json"
+    return body
+
+
+def write_config(folder, document):
+    import json
+
+    with open(os.path.join(folder, CONFIG_NAME), "w", encoding="utf-8") as f:
+        json.dump(document, f, indent=2)

@@ -1,0 +1,162 @@
+"""Gifts sent over real HTTP to the running program."""
+
+import json
+import os
+import socket
+import threading
+import time
+
+import pytest
+
+import harness
+
+
+@pytest.fixture
+def serving(run, folder, tls_service, trust_env):
+    """The program serving a table of gifts that covers every action."""
+    os.mkdir(os.path.join(folder, "sounds"))
+    with open(os.path.join(folder, "sounds", "rose.mp3"), "wb") as f:
+        f.write(b"ID3")
+    harness.write_config(folder, {
+        "token": "abc",
+        "gifts": {
+            "Rose": {"action": "key", "target": "g", "sound": "sounds/rose.mp3", "volume": 80},
+            "TikTok": {"action": "key", "target": "space", "sound": "sounds/tiktok.mp3"},
+            "Loud": {"action": "key", "target": "left", "sound": "sounds/rose.mp3", "volume": 150},
+            "Bad key": {"action": "key", "target": "ctrl"},
+            "Mystery": {"action": "sound", "target": "x"},
+            "Caf\u00e9": {"action": "key", "target": "c"},
+            "Win": {"action": "webhook", "target": tls_service.url("/ok?win=1&token=abc")},
+            "Plain": {"action": "webhook", "target": "http://localhost:%d/ok" % tls_service.port},
+            "Moved": {"action": "webhook", "target": tls_service.url("/moved")},
+            "Gone": {"action": "webhook", "target": tls_service.url("/missing")},
+            "Empty": {"action": "webhook", "target": tls_service.url("/created")},
+            "Silent": {"action": "webhook", "target": tls_service.url("/silent")},
+            "No path": {"action": "webhook", "target": "https://localhost"},
+        },
+    })
+    program = run(env=trust_env)
+    program.wait_until_serving()
+    return program
+
+
+def test_key_gift_with_its_sound(serving):
+    assert harness.post_gift("Rose") == '{"message": "Key pressed successfully"}'
+    serving.wait_for_line("Touche 'g' pressee")
+    start = serving.lines.index("Cadeau recu: Rose")
+    assert serving.lines[start:start + 3] == [
+        "Cadeau recu: Rose",
+        "Lecture audio: sounds/rose.mp3 (volume: 80%)",
+        "Touche 'g' pressee",
+    ]
+
+
+def test_named_key_missing_sound_and_loud_volume(serving):
+    assert harness.post_gift("TikTok") == '{"message": "Key pressed successfully"}'
+    serving.wait_for_line("Touche 'space' pressee")
+    assert "Fichier audio non trouve : sounds/tiktok.mp3" in serving.lines
+    # A volume MCI refuses does not stop the sound.
+    assert harness.post_gift("Loud") == '{"message": "Key pressed successfully"}'
+    serving.wait_for_line("Lecture audio: sounds/rose.mp3 (volume: 150%)")
+
+
+def test_failures_are_told_in_the_reply(serving):
+    assert harness.post_gift("Bad key") == '{"error":"Key not supported: ctrl"}'
+    serving.wait_for_line("Touche non supportee: ctrl")
+    assert harness.post_gift("Mystery") == '{"error": "Unknown action type"}'
+    assert harness.post_gift("rose") == '{"message": "Gift not configured"}'
+    serving.wait_for_line("Cadeau non configure: rose")
+
+
+def test_utf8_gift_name_is_printed_as_utf8(serving):
+    assert harness.post_gift("Caf\u00e9") == '{"message": "Key pressed successfully"}'
+    serving.wait_for_line("Touche 'c' pressee")
+    assert "Cadeau recu: Caf\u00e9".encode("utf-8") in serving.raw_output
+
+
+def test_name_from_query_and_form(serving):
+    status, _, body = harness.request("POST", "/webhook?giftName=Rose")
+    assert (status, body) == (200, '{"message": "Key pressed successfully"}')
+    status, _, body = harness.request("POST", "/webhook", b"giftName=Rose",
+                                      {"Content-Type": "application/x-www-form-urlencoded"})
+    assert (status, body) == (200, '{"message": "Key pressed successfully"}')
+
+
+def test_webhook_gifts(serving, tls_service):
+    url = tls_service.url("/ok?win=1&token=abc")
+    assert json.loads(harness.post_gift("Win")) == {
+        "message": "Webhook executed successfully", "response": "win added: /ok?win=1&token=abc"}
+    serving.wait_for_line("Requete HTTP reussie: " + url)
+    # http:// is still called over TLS, on the port the address names.
+    assert json.loads(harness.post_gift("Plain"))["response"] == "win added: /ok"
+    assert json.loads(harness.post_gift("Moved"))["response"] == "win added: /ok?after=redirect"
+    assert harness.post_gift("Gone") == '{"error":"Webhook call failed: HTTP status 404"}'
+    serving.wait_for_line("Erreur requete HTTP: 404")
+    assert harness.post_gift("Empty") == '{"error":"Webhook call failed: HTTP status 204"}'
+    serving.wait_for_line("Erreur requete HTTP: 204")
+    assert harness.post_gift("No path") == '{"error":"Webhook call failed: invalid URL (no path)"}'
+    serving.wait_for_line("URL invalide (pas de chemin): https://localhost")
+
+
+def test_silent_service_is_given_up_and_the_program_keeps_serving(serving):
+    replies = []
+    slow = threading.Thread(target=lambda: replies.append(harness.post_gift("Silent")))
+    started = time.monotonic()
+    slow.start()
+    time.sleep(0.5)
+    # Other gifts are served meanwhile.
+    assert harness.post_gift("Rose") == '{"message": "Key pressed successfully"}'
+    slow.join(timeout=30)
+    waited = time.monotonic() - started
+    assert replies == ['{"error":"Webhook call failed: no response (Read error)"}'] or \
+        replies[0].startswith('{"error":"Webhook call failed: no response')
+    serving.wait_for_line("Erreur requete HTTP: 0")
+    assert waited < 9, waited
+
+
+def test_post_without_body_is_answered_at_once(serving):
+    with socket.create_connection(("127.0.0.1", harness.PORT), timeout=3) as s:
+        s.sendall(b"POST /webhook HTTP/1.1\r\nHost: localhost\r\n\r\n")
+        answer = s.recv(4096)
+    assert answer.startswith(b"HTTP/1.1 200")
+    assert answer.endswith(b'{"error": "giftName parameter not found"}')
+
+
+def test_preflight_and_unrouted(serving):
+    status, headers, body = harness.request("OPTIONS", "/webhook")
+    assert (status, body) == (200, "")
+    assert headers["Access-Control-Allow-Origin"] == "*"
+    assert headers["Access-Control-Allow-Methods"] == "POST, OPTIONS"
+    assert headers["Access-Control-Allow-Headers"] == "Content-Type"
+    assert harness.request("GET", "/webhook?giftName=Rose")[0] == 404
+
+
+def test_oversized_request_is_refused(serving):
+    body = json.dumps({"giftName": "Rose", "pad": "x" * (100 * 1024)}).encode()
+    status, _, _ = harness.request("POST", "/webhook", body, {"Content-Type": "application/json"})
+    assert status == 413
+    assert "Cadeau recu: Rose" not in serving.lines
+
+
+def test_burst_of_gifts_loses_none(serving):
+    count = 40
+    replies = []
+    lock = threading.Lock()
+    barrier = threading.Barrier(count)
+
+    def send():
+        barrier.wait()
+        reply = harness.post_gift("Rose", timeout=60)
+        with lock:
+            replies.append(reply)
+
+    threads = [threading.Thread(target=send) for _ in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=90)
+    assert replies == ['{"message": "Key pressed successfully"}'] * count
+    deadline = time.monotonic() + 10
+    while serving.lines.count("Touche 'g' pressee") < count and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert serving.lines.count("Touche 'g' pressee") == count

@@ -1,0 +1,155 @@
+"""Start-up, the configuration file and the first run, seen from outside."""
+
+import os
+import socket
+import time
+
+import harness
+from harness import CONFIG_NAME
+
+BANNERS = ["=== ORBEK CADEAUX / SONS ILLIMITES ===", "=== KORAVEL ==="]
+SERVING = ["", "=== Serveur demarre sur le port 5000 ===", "En attente de webhooks...", ""]
+LOAD_FAILED = "Erreur lors du chargement de la configuration"
+
+
+def expected_default_file(token):
+    base = "https://win-counter.example/addwinv2.php?"
+    gifts = [
+        ("Coeur sur toi", "key", "sounds/coeur.mp3", "g", 100),
+        ("Drift en voiture", "webhook", "sounds/drift.mp3", base + "win=10&token=" + token, 100),
+        ("Gants de boxe dores", "key", "sounds/boxe.mp3", "n", 90),
+        ("Gerry la girafe", "webhook", "sounds/girafe.mp3", base + "win=5&token=" + token, 100),
+        ("Rose", "key", "sounds/rose.mp3", "g", 100),
+        ("TikTok", "key", "sounds/tiktok.mp3", "space", 80),
+        ("Tu es incroyable", "webhook", "sounds/incroyable.mp3", base + "win=1&token=" + token, 100),
+    ]
+    lines = ["{", '    "gifts": {']
+    for i, (name, action, sound, target, volume) in enumerate(gifts):
+        lines += [
+            f'        "{name}": {{',
+            f'            "action": "{action}",',
+            f'            "sound": "{sound}",',
+            f'            "target": "{target}",',
+            f'            "volume": {volume}',
+            "        }" + ("," if i < len(gifts) - 1 else ""),
+        ]
+    lines += ["    },", f'    "token": "{token}"', "}"]
+    return harness.line_end().join(lines).encode("utf-8")
+
+
+def test_first_run_asks_for_the_token_writes_the_file_and_serves(run, folder):
+    program = run(stdin_text="my token&x=1\n")
+    program.wait_until_serving()
+    assert program.lines == BANNERS + [
+        "Fichier de configuration non trouve. Creation...",
+        "",
+        "=== CONFIGURATION INITIALE ===",
+        "Entrez le token de votre compte Koravel : ",
+        "Fichier de configuration cree: " + CONFIG_NAME,
+        "",
+        "N'oubliez pas de creer un dossier 'sounds' et d'y placer vos fichiers MP3!",
+        "Configuration chargee: 7 cadeaux configures",
+    ] + SERVING
+    with open(os.path.join(folder, CONFIG_NAME), "rb") as f:
+        assert f.read() == expected_default_file("my token&x=1")
+    assert sorted(os.listdir(folder)) == [CONFIG_NAME]
+
+    assert harness.post_gift("Rose") == '{"message": "Key pressed successfully"}'
+    program.wait_for_line("Touche 'g' pressee")
+    program.stop()
+
+    # The next start reads the file and asks nothing.
+    again = run(stdin_text="")
+    again.wait_until_serving()
+    assert again.lines == BANNERS + ["Configuration chargee: 7 cadeaux configures"] + SERVING
+
+
+def test_first_run_at_end_of_input_stores_an_empty_token(run, folder):
+    program = run(stdin_text="")
+    program.process.stdin.close()
+    program.wait_until_serving()
+    with open(os.path.join(folder, CONFIG_NAME), "rb") as f:
+        assert f.read() == expected_default_file("")
+
+
+def test_accented_token_is_stored_as_utf8(run, folder):
+    program = run(stdin_text="C\u0153ur-\u00e9t\u00e9\n")
+    program.wait_until_serving()
+    with open(os.path.join(folder, CONFIG_NAME), "rb") as f:
+        assert f.read() == expected_default_file("C\u0153ur-\u00e9t\u00e9")
+
+
+def test_token_that_is_not_utf8_is_asked_again(run, folder):
+    program = run(stdin_text=b"caf\xe9\ncafe\n")
+    program.wait_until_serving()
+    assert any("non UTF-8" in line for line in program.lines)
+    with open(os.path.join(folder, CONFIG_NAME), "rb") as f:
+        assert f.read() == expected_default_file("cafe")
+
+
+def test_broken_configuration_says_why_and_exits_1(run, folder):
+    with open(os.path.join(folder, CONFIG_NAME), "w") as f:
+        f.write('{\n  "token": "t",\n  "gifts": {"Rose": {"action": "key", "target": "g",}}\n}\n')
+    program = run()
+    assert program.exit_code() == 1
+    assert program.lines[:2] == BANNERS
+    assert program.lines[-1] == LOAD_FAILED
+    assert "line 3, column" in program.lines[-2], program.lines
+    assert len(program.lines) == 4
+    with open(os.path.join(folder, CONFIG_NAME)) as f:
+        assert '"target": "g",}' in f.read()  # left as it was
+
+
+def test_gift_with_a_wrong_member_is_named(run, folder):
+    harness.write_config(folder, {"token": "t", "gifts": {"Rose": {"action": "key", "target": "g", "volume": "80"}}})
+    program = run()
+    assert program.exit_code() == 1
+    assert program.lines[-2:] == ['Le champ "volume" du cadeau "Rose" doit etre un nombre', LOAD_FAILED]
+
+
+def test_configuration_that_cannot_be_read_is_not_replaced(run, folder):
+    os.mkdir(os.path.join(folder, CONFIG_NAME))
+    program = run(stdin_text="token\n")
+    assert program.exit_code() == 1
+    assert program.lines[-1] == LOAD_FAILED
+    assert program.lines[-2].startswith("Impossible de lire le fichier de configuration " + CONFIG_NAME + " : ")
+    assert "CONFIGURATION INITIALE" not in program.output()
+    assert os.path.isdir(os.path.join(folder, CONFIG_NAME))
+
+
+def test_empty_gift_table_and_arguments_have_no_effect(run, folder):
+    harness.write_config(folder, {"token": "t", "gifts": {}})
+    program = run(args=["--port", "6000", "whatever"])
+    program.wait_until_serving()
+    assert "Configuration chargee: 0 cadeaux configures" in program.lines
+
+
+def test_port_taken_is_reported_and_exits_1(run, folder):
+    harness.write_config(folder, {"token": "t"})
+    holder = socket.socket()
+    holder.bind(("0.0.0.0", harness.PORT))
+    holder.listen()
+    try:
+        program = run()
+        assert program.exit_code() == 1
+    finally:
+        holder.close()
+    assert "Serveur demarre" not in program.output()
+    assert "En attente de webhooks..." not in program.lines
+    assert program.lines[-1].startswith("Impossible d'ouvrir le port 5000 : ")
+
+
+def test_second_copy_does_not_share_the_port(run, folder, tmp_path_factory):
+    harness.write_config(folder, {"token": "t", "gifts": {"Rose": {"action": "key", "target": "g"}}})
+    first = run()
+    first.wait_until_serving()
+    other = str(tmp_path_factory.mktemp("second"))
+    harness.write_config(other, {"token": "t", "gifts": {"Rose": {"action": "key", "target": "g"}}})
+    second = run(cwd=other)
+    assert second.exit_code() == 1
+    assert second.lines[-1].startswith("Impossible d'ouvrir le port 5000 : ")
+    # Every gift still reaches the first copy.
+    for _ in range(10):
+        harness.post_gift("Rose")
+    time.sleep(0.3)
+    assert first.lines.count("Cadeau recu: Rose") == 10
