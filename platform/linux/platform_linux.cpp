@@ -35,8 +35,15 @@ const std::map<std::uint32_t, std::string>& mciTexts() {
   return texts;
 }
 
-std::mutex devicesMutex;
-std::set<std::string> openDevices;
+// Never destroyed: a closing thread may still send its command at exit.
+struct Devices {
+  std::mutex mutex;
+  std::set<std::string> open;
+};
+Devices& devices() {
+  static Devices* d = new Devices;
+  return *d;
+}
 
 bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
@@ -50,14 +57,14 @@ std::uint32_t mciOpen(std::string_view command) {
   const std::string path(command.substr(6, end - 6));
   const std::string alias(command.substr(end + marker.size()));
   if (!std::ifstream(path).good()) return mciErrFileNotFound;
-  std::lock_guard<std::mutex> lock(devicesMutex);
-  openDevices.insert(alias);
+  std::lock_guard<std::mutex> lock(devices().mutex);
+  devices().open.insert(alias);
   return 0;
 }
 
 bool isOpen(const std::string& alias) {
-  std::lock_guard<std::mutex> lock(devicesMutex);
-  return openDevices.count(alias) != 0;
+  std::lock_guard<std::mutex> lock(devices().mutex);
+  return devices().open.count(alias) != 0;
 }
 
 }  // namespace
@@ -125,8 +132,8 @@ std::uint32_t mciSend(const std::string& command) {
   }
   if (startsWith(text, "play ")) return isOpen(std::string(text.substr(5))) ? 0 : mciErrInvalidDeviceName;
   if (startsWith(text, "close ")) {
-    std::lock_guard<std::mutex> lock(devicesMutex);
-    return openDevices.erase(std::string(text.substr(6))) != 0 ? 0 : mciErrInvalidDeviceName;
+    std::lock_guard<std::mutex> lock(devices().mutex);
+    return devices().open.erase(std::string(text.substr(6))) != 0 ? 0 : mciErrInvalidDeviceName;
   }
   return mciErrUnrecognizedCommand;
 }

@@ -7,6 +7,7 @@
 
 #include "console_capture.hpp"
 #include "recording_platform.hpp"
+#include "scratch.hpp"
 #include "test_servers.hpp"
 
 namespace {
@@ -17,7 +18,8 @@ class Endpoint : public ::testing::Test {
  protected:
   void SetUp() override {
     recording::reset();
-    soundFile_ = (std::filesystem::temp_directory_path() / "koravel-endpoint-rose.mp3").string();
+    dir_ = testing_support::scratchDir("endpoint");
+    soundFile_ = (dir_ / "rose.mp3").string();
     std::ofstream(soundFile_) << "ID3";
     config::GiftTable gifts;
     gifts["Rose"] = {"key", "g", soundFile_, 100};
@@ -29,7 +31,7 @@ class Endpoint : public ::testing::Test {
     endpoint_ = testing_support::startWebhookEndpoint(std::move(gifts));
     client_ = std::make_unique<httplib::Client>("127.0.0.1", endpoint_->port());
   }
-  void TearDown() override { std::filesystem::remove(soundFile_); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   httplib::Result post(const std::string& target, const std::string& body = {}, const std::string& type = {}) {
     if (type.empty() && body.empty()) return client_->Post(target);
@@ -44,6 +46,7 @@ class Endpoint : public ::testing::Test {
     return result->body;
   }
 
+  std::filesystem::path dir_;
   std::string soundFile_;
   ConsoleCapture console_;
   std::unique_ptr<testing_support::RunningServer> endpoint_;

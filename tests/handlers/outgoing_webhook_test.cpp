@@ -1,8 +1,9 @@
+#include "actions/outgoing_webhook.hpp"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 
-#include "actions/outgoing_webhook.hpp"
 #include "console_capture.hpp"
 #include "recording_platform.hpp"
 #include "test_servers.hpp"

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "endpoint/webhook_endpoint.hpp"
+#include "scratch.hpp"
 
 namespace testing_support {
 
@@ -36,16 +37,15 @@ void run(const std::string& command) {
 const TestCertificates& testCertificates() {
   static const TestCertificates certificates = [] {
     TestCertificates c;
-    c.dir = std::filesystem::temp_directory_path() / ("koravel-tls-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(c.dir);
+    c.dir = scratchDir("tls");
     const std::string d = c.dir.string();
     c.caFile = d + "/ca.pem";
     c.trustedCert = d + "/server.pem";
     c.trustedKey = d + "/server.key";
     c.strangerCert = d + "/stranger.pem";
     c.strangerKey = d + "/stranger.key";
-    run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Koravel-Test-CA -keyout " + d +
-        "/ca.key -out " + c.caFile);
+    run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Koravel-Test-CA -keyout " + d + "/ca.key -out " +
+        c.caFile);
     run("openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout " + c.trustedKey + " -out " + d +
         "/server.csr");
     {
@@ -62,6 +62,12 @@ const TestCertificates& testCertificates() {
     ::setenv("SSL_CERT_FILE", c.caFile.c_str(), 1);
     return c;
   }();
+  static const struct Cleanup {
+    ~Cleanup() {
+      std::error_code ignored;
+      std::filesystem::remove_all(certificates.dir, ignored);
+    }
+  } cleanup;
   return certificates;
 }
 
@@ -73,16 +79,15 @@ RemoteService::RemoteService(bool trusted) {
     std::lock_guard<std::mutex> lock(mutex_);
     lastTarget_ = req.target;
   });
-  server->Get("/ok", [](const httplib::Request&, httplib::Response& res) { res.set_content("win added", "text/plain"); });
-  server->Get("/echo", [](const httplib::Request& req, httplib::Response& res) {
-    res.set_content(req.target, "text/plain");
-  });
+  server->Get("/ok",
+              [](const httplib::Request&, httplib::Response& res) { res.set_content("win added", "text/plain"); });
+  server->Get("/echo",
+              [](const httplib::Request& req, httplib::Response& res) { res.set_content(req.target, "text/plain"); });
   server->Get("/quote", [](const httplib::Request&, httplib::Response& res) {
     res.set_content("say \"hi\"\nbye", "text/plain");
   });
-  server->Get("/latin1", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content("caf\xE9", "text/plain");
-  });
+  server->Get("/latin1",
+              [](const httplib::Request&, httplib::Response& res) { res.set_content("caf\xE9", "text/plain"); });
   server->Get("/empty", [](const httplib::Request&, httplib::Response& res) { res.status = 200; });
   server->Get("/created", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
   server->Get("/missing", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });

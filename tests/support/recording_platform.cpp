@@ -21,9 +21,10 @@ struct State {
   std::function<std::optional<std::string>(const std::string&)> fullPath;
 };
 
+// Never destroyed: detached closing threads may still report after main.
 State& state() {
-  static State s;
-  return s;
+  static State* s = new State;
+  return *s;
 }
 
 std::int16_t usLayout(char c) {
@@ -116,14 +117,10 @@ void sleepUntil(std::chrono::steady_clock::time_point deadline) {
 
 std::uint32_t mciSend(const std::string& command) {
   auto& s = recording::state();
-  std::uint32_t answer = 0;
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.mci.push_back(command);
-    answer = s.mciAnswer(command);
-  }
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.mci.push_back(command);
   s.changed.notify_all();
-  return answer;
+  return s.mciAnswer(command);
 }
 
 std::string mciErrorText(std::uint32_t code) {

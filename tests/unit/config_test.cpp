@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
-
-#include <filesystem>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "config/config_file.hpp"
+#include "scratch.hpp"
 
 namespace {
 
@@ -57,8 +57,8 @@ TEST(ConfigParse, NoGiftsInManyForms) {
 }
 
 TEST(ConfigParse, VolumeIsTruncatedIntegerOrBoolean) {
-  const std::pair<const char*, int> cases[] = {{"75.9", 75}, {"-5", -5}, {"250", 250}, {"true", 1},
-                                               {"false", 0}, {"-0.9", 0}, {"2147483647", 2147483647}};
+  const std::pair<const char*, int> cases[] = {
+      {"75.9", 75}, {"-5", -5}, {"250", 250}, {"true", 1}, {"false", 0}, {"-0.9", 0}, {"2147483647", 2147483647}};
   for (const auto& [literal, expected] : cases) {
     const std::string text =
         std::string(R"({"token": "t", "gifts": {"A": {"action": "key", "target": "a", "volume": )") + literal + "}}}";
@@ -97,7 +97,8 @@ TEST(ConfigParse, RefusalsSayWhy) {
       {"{\"token\": \"t\", \"gifts\": {\"Rose\": null}}", "\"Rose\" doit etre un objet"},
       {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"target\": \"g\"}}}", "\"Rose\" n'a pas de champ \"action\""},
       {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"action\": \"key\"}}}", "\"Rose\" n'a pas de champ \"target\""},
-      {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"action\": 1, \"target\": \"g\"}}}", "\"action\" du cadeau \"Rose\""},
+      {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"action\": 1, \"target\": \"g\"}}}",
+       "\"action\" du cadeau \"Rose\""},
       {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"action\": \"key\", \"target\": \"g\", \"sound\": null}}}",
        "\"sound\" du cadeau \"Rose\""},
       {"{\"token\": \"t\", \"gifts\": {\"Rose\": {\"action\": \"key\", \"target\": \"g\", \"volume\": \"80\"}}}",
@@ -119,13 +120,7 @@ TEST(ConfigParse, OneBadGiftRefusesTheWholeFile) {
 
 class ConfigFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("koravel-config-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
+  void SetUp() override { dir_ = testing_support::scratchDir("config"); }
   void TearDown() override {
     std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
     std::filesystem::remove_all(dir_);

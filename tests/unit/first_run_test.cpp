@@ -1,3 +1,5 @@
+#include "config/first_run.hpp"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,8 +8,8 @@
 #include <sstream>
 
 #include "config/config_file.hpp"
-#include "config/first_run.hpp"
 #include "console_capture.hpp"
+#include "scratch.hpp"
 
 namespace {
 
@@ -88,10 +90,7 @@ TEST(FirstRun, Utf8Check) {
 class FirstRunDialogue : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("koravel-first-run-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
+    dir_ = testing_support::scratchDir("first-run");
     previousInput_ = std::cin.rdbuf(&input_);
   }
   void TearDown() override {

@@ -1,6 +1,7 @@
+#include "actions/key_press.hpp"
+
 #include <gtest/gtest.h>
 
-#include "actions/key_press.hpp"
 #include "console_capture.hpp"
 #include "recording_platform.hpp"
 
@@ -23,12 +24,12 @@ TEST(KeyTarget, DigitsAndNamedKeys) {
     bool extended;
   };
   const Case cases[] = {
-      {"0", 0x30, false},      {"9", 0x39, false},       {"space", 0x20, false},   {"SPACE", 0x20, false},
-      {"Enter", 0x0D, false},  {"tab", 0x09, false},     {"escape", 0x1B, false},  {"backspace", 0x08, false},
-      {"delete", 0x2E, true},  {"insert", 0x2D, true},   {"home", 0x24, true},     {"end", 0x23, true},
-      {"pageup", 0x21, true},  {"pagedown", 0x22, true}, {"up", 0x26, true},       {"down", 0x28, true},
-      {"left", 0x25, true},    {"right", 0x27, true},    {"f1", 0x70, false},      {"F12", 0x7B, false},
-      {"f13", 0x7C, false},    {"f24", 0x87, false},     {"numpad0", 0x60, false}, {"NumPad9", 0x69, false},
+      {"0", 0x30, false},     {"9", 0x39, false},       {"space", 0x20, false},   {"SPACE", 0x20, false},
+      {"Enter", 0x0D, false}, {"tab", 0x09, false},     {"escape", 0x1B, false},  {"backspace", 0x08, false},
+      {"delete", 0x2E, true}, {"insert", 0x2D, true},   {"home", 0x24, true},     {"end", 0x23, true},
+      {"pageup", 0x21, true}, {"pagedown", 0x22, true}, {"up", 0x26, true},       {"down", 0x28, true},
+      {"left", 0x25, true},   {"right", 0x27, true},    {"f1", 0x70, false},      {"F12", 0x7B, false},
+      {"f13", 0x7C, false},   {"f24", 0x87, false},     {"numpad0", 0x60, false}, {"NumPad9", 0x69, false},
   };
   for (const auto& c : cases) {
     const auto spec = actions::parseKeyTarget(c.target);
@@ -40,8 +41,8 @@ TEST(KeyTarget, DigitsAndNamedKeys) {
 }
 
 TEST(KeyTarget, EverythingElseIsUnsupported) {
-  for (const char* target : {"", " ", "!", "ab", "f0", "f25", "f01", "numpad10", "numpad", "spacebar",
-                             " space", "\xC3\xA9", "\n", "ctrl+a"}) {
+  for (const char* target : {"", " ", "!", "ab", "f0", "f25", "f01", "numpad10", "numpad", "spacebar", " space",
+                             "\xC3\xA9", "\n", "ctrl+a"}) {
     EXPECT_FALSE(actions::parseKeyTarget(target)) << '"' << target << '"';
   }
 }

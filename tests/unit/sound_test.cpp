@@ -1,11 +1,13 @@
+#include "actions/sound.hpp"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "actions/sound.hpp"
 #include "console_capture.hpp"
 #include "recording_platform.hpp"
+#include "scratch.hpp"
 
 namespace {
 
@@ -29,8 +31,7 @@ class Sound : public ::testing::Test {
  protected:
   void SetUp() override {
     recording::reset();
-    dir_ = std::filesystem::temp_directory_path() / "koravel-sound-test";
-    std::filesystem::create_directories(dir_);
+    dir_ = testing_support::scratchDir("sound");
     std::ofstream(file("rose.mp3")) << "ID3";
     std::ofstream(file("with blank.mp3")) << "ID3";
   }
