@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a Debian machine:
+# Debian's packages, cpp-httplib's header from Debian's source archive, and,
+# with --windows, OpenSSL cross-built for the Windows program.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+
+windows=0
+for arg in "$@"; do
+  case "$arg" in
+    --windows) windows=1 ;;
+    *) echo "unknown option $arg" >&2; exit 2 ;;
+  esac
+done
+
+packages=(
+  build-essential cmake ninja-build pkg-config clang-format
+  nlohmann-json3-dev libssl-dev openssl libgtest-dev
+  dpkg-dev xz-utils ca-certificates
+  python3 python3-pytest iproute2 util-linux
+)
+if ((windows)); then
+  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools make perl)
+fi
+
+sudo=()
+if [[ "$(id -u)" != 0 ]]; then sudo=(sudo); fi
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+
+"$here/fetch-httplib.sh"
+if ((windows)); then
+  "$here/build-openssl-mingw.sh"
+fi

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the unit, handler and
+# end-to-end suites, again under AddressSanitizer and UndefinedBehaviorSanitizer
+# and under ThreadSanitizer; then builds the Windows program.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+scripts/install-deps.sh --windows
+
+step() { printf '\n=== %s ===\n' "$*"; }
+
+step "clang-format"
+clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.hpp')
+
+for preset in native sanitize tsan; do
+  step "build and test: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset" -j2
+done
+
+step "build: windows"
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+file build/windows/koravel-key-webhook.exe 2>/dev/null || ls -l build/windows/koravel-key-webhook.exe
+if x86_64-w64-mingw32-objdump -p build/windows/koravel-key-webhook.exe | grep -i "DLL Name" |
+  grep -viE 'kernel32|user32|winmm|ws2_32|crypt32|advapi32|gdi32|msvcrt|api-ms-win|bcrypt|shell32|ole32|secur32'; then
+  echo "the .exe needs a DLL that Windows does not ship" >&2
+  exit 1
+fi
+step "all tests passed"
