@@ -20,16 +20,19 @@ namespace {
 
 WebhookOutcome failed(std::string failure) { return WebhookOutcome{false, {}, std::move(failure)}; }
 
+// The status of a call that failed, or 0 when there was no response.
+WebhookOutcome callFailed(int status, std::string failure) {
+  console::printLine("Erreur requete HTTP: " + std::to_string(status));
+  return failed(std::move(failure));
+}
+
 WebhookOutcome call(const std::string& url, const SplitUrl& parts) {
   httplib::Client client("https://" + parts.hostPart);
   // The library answers an address it cannot use (a port that is no number)
   // with a client that is not valid; an address it does not take for an
   // https one gets a plain client, and the call must never leave without TLS.
   auto* tls = static_cast<SSL_CTX*>(client.tls_context());
-  if (!client.is_valid() || tls == nullptr) {
-    console::printLine("Erreur requete HTTP: 0");
-    return failed("invalid address");
-  }
+  if (!client.is_valid() || tls == nullptr) return callFailed(0, "invalid address");
   // No wait for the server's close_notify once the call is over: a server
   // that never answers would otherwise hold the call one more read time-out.
   SSL_CTX_set_quiet_shutdown(tls, 1);
@@ -43,10 +46,8 @@ WebhookOutcome call(const std::string& url, const SplitUrl& parts) {
     console::printLine("Requete HTTP reussie: " + url);
     return WebhookOutcome{true, result->body, {}};
   }
-  const int status = result ? result->status : 0;
-  console::printLine("Erreur requete HTTP: " + std::to_string(status));
-  if (result) return failed("HTTP status " + std::to_string(status));
-  return failed("no response (" + httplib::to_string(result.error()) + ")");
+  if (result) return callFailed(result->status, "HTTP status " + std::to_string(result->status));
+  return callFailed(0, "no response (" + httplib::to_string(result.error()) + ")");
 }
 
 }  // namespace

@@ -47,16 +47,10 @@ std::string mciCloseCommand(const std::string& alias) { return "close " + alias;
 
 void playSound(const std::string& path, std::int32_t volume) {
   if (path.empty()) return;
-  {
-    std::ifstream probe(path);
-    if (!probe.good()) {
-      console::printLine("Fichier audio non trouve : " + path);
-      return;
-    }
-  }
-  const auto full = platform::fullPath(path);
+  const bool readable = std::ifstream(path).good();
+  // A path with no absolute form to give MCI is as good as missing.
+  const auto full = readable ? platform::fullPath(path) : std::nullopt;
   if (!full) {
-    // No absolute form to give MCI: as good as missing.
     console::printLine("Fichier audio non trouve : " + path);
     return;
   }

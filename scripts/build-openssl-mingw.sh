@@ -16,32 +16,15 @@ for tool in apt-get dpkg-source x86_64-w64-mingw32-gcc-posix make perl; do
   command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
 done
 
+. "$(dirname "${BASH_SOURCE[0]}")/debian-source.sh"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/archives/partial"
-# The source of the openssl package of the system's own release: the
-# security suite's newest when its archive serves it, else the release's.
+# The openssl source of the system's own release: the security suite's newest
+# when the archive serves it, else the release's.
 . /etc/os-release
-apt_opts=(
-  -o "Dir::Etc::SourceList=$work/sources.list"
-  -o "Dir::Etc::SourceParts=/dev/null"
-  -o "Dir::State::Lists=$work/lists"
-  -o "Dir::Cache::Archives=$work/archives"
-  -o "Dir::Cache::pkgcache=" -o "Dir::Cache::srcpkgcache="
-  -o "APT::Sandbox::User=root"
-)
-fetch_source() {
-  : >"$work/sources.list"
-  for suite in "$@"; do
-    echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $suite main" >>"$work/sources.list"
-  done
-  rm -rf "$work/src" "$work/lists" && mkdir -p "$work/src" "$work/lists/partial"
-  apt-get "${apt_opts[@]}" update -qq &&
-    (cd "$work/src" && apt-get "${apt_opts[@]}" source -qq openssl >/dev/null)
-}
-fetch_source "http://deb.debian.org/debian-security ${VERSION_CODENAME}-security" \
+debian_source openssl "$work" "http://deb.debian.org/debian-security ${VERSION_CODENAME}-security" \
   "http://deb.debian.org/debian ${VERSION_CODENAME}" ||
-  fetch_source "http://deb.debian.org/debian ${VERSION_CODENAME}"
+  debian_source openssl "$work" "http://deb.debian.org/debian ${VERSION_CODENAME}"
 srcdir="$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name 'openssl-*' | head -n1)"
 [[ -n "$srcdir" ]] || { echo "openssl source not unpacked" >&2; exit 1; }
 

@@ -22,23 +22,10 @@ for tool in apt-get dpkg-source; do
   command -v "$tool" >/dev/null || { echo "missing $tool (install dpkg-dev)" >&2; exit 1; }
 done
 
+. "$(dirname "${BASH_SOURCE[0]}")/debian-source.sh"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/lists/partial" "$work/archives/partial" "$work/src"
-cat >"$work/sources.list" <<LIST
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian unstable main
-LIST
-
-apt_opts=(
-  -o "Dir::Etc::SourceList=$work/sources.list"
-  -o "Dir::Etc::SourceParts=/dev/null"
-  -o "Dir::State::Lists=$work/lists"
-  -o "Dir::Cache::Archives=$work/archives"
-  -o "Dir::Cache::pkgcache=" -o "Dir::Cache::srcpkgcache="
-  -o "APT::Sandbox::User=root"
-)
-apt-get "${apt_opts[@]}" update -qq
-(cd "$work/src" && apt-get "${apt_opts[@]}" source -qq cpp-httplib >/dev/null)
+debian_source cpp-httplib "$work" "http://deb.debian.org/debian unstable"
 
 header="$(find "$work/src" -maxdepth 2 -name httplib.h | head -n1)"
 [[ -n "$header" ]] || { echo "httplib.h not found in the cpp-httplib source package" >&2; exit 1; }
