@@ -16,9 +16,8 @@ std::string mciCloseCommand(const std::string& alias);
 // How long a device plays before it is closed, whatever the sound's length.
 inline constexpr unsigned soundDeviceSeconds = 10;
 
-// Starts the sound at the volume and returns at once; a detached thread
-// closes the device after soundDeviceSeconds. Failures are told on the
-// console only.
+// Starts the sound at the volume and returns as soon as it plays; its device
+// is closed soundDeviceSeconds later. Failures are told on the console only.
 void playSound(const std::string& path, std::int32_t volume);
 
 }  // namespace actions

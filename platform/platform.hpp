@@ -5,7 +5,6 @@
 // real Windows calls, platform/linux a stand-in that keeps the program
 // runnable on Linux, and the tests link a recording backend of their own.
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,7 +31,6 @@ inline constexpr std::uint32_t keyEventKeyUp = 0x0002;     // KEYEVENTF_KEYUP
 void keyEvent(std::uint8_t virtualKey, std::uint8_t scan, std::uint32_t flags);
 
 void sleepMs(unsigned milliseconds);
-void sleepUntil(std::chrono::steady_clock::time_point deadline);
 
 // Media Control Interface: sends one command string, answers 0 or an MCI
 // error code.

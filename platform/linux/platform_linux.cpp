@@ -111,8 +111,6 @@ void keyEvent(std::uint8_t, std::uint8_t, std::uint32_t) {}
 
 void sleepMs(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
-void sleepUntil(std::chrono::steady_clock::time_point deadline) { std::this_thread::sleep_until(deadline); }
-
 std::uint32_t mciSend(const std::string& command) {
   const std::string_view text = command;
   if (startsWith(text, "open ")) return mciOpen(text);

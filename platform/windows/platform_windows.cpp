@@ -7,8 +7,7 @@
 #include <mmsystem.h>
 // clang-format on
 
-#include <thread>
-#include <vector>
+#include <string>
 
 #include "platform/platform.hpp"
 
@@ -73,8 +72,6 @@ void keyEvent(std::uint8_t virtualKey, std::uint8_t scan, std::uint32_t flags) {
 }
 
 void sleepMs(unsigned milliseconds) { Sleep(milliseconds); }
-
-void sleepUntil(std::chrono::steady_clock::time_point deadline) { std::this_thread::sleep_until(deadline); }
 
 std::uint32_t mciSend(const std::string& command) { return mciSendStringA(command.c_str(), nullptr, 0, nullptr); }
 

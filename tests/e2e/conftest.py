@@ -1,10 +1,17 @@
 import os
+import shutil
+import subprocess
 import tempfile
 
 import pytest
 
+import audio
 import harness
 from tls_service import TlsService, make_certificates
+
+# Where the Windows program's trusted roots come from: wine fills its store
+# from the host's certificates when a prefix starts.
+SYSTEM_CA = "/usr/local/share/ca-certificates/koravel-e2e-test-ca.crt"
 
 
 @pytest.fixture
@@ -42,8 +49,74 @@ def tls_service(certificates):
     service.close()
 
 
-@pytest.fixture
+@pytest.fixture(scope="session")
+def stranger_service(certificates):
+    service = TlsService(certificates, port=8444, trusted=False)
+    yield service
+    service.close()
+
+
+@pytest.fixture(scope="session")
 def trust_env(certificates):
     """How the program is told to trust the test CA. The Linux program takes
-    OpenSSL's default verify paths, which honour SSL_CERT_FILE."""
+    OpenSSL's default verify paths, which honour SSL_CERT_FILE; under wine the
+    CA is in the system store (see wine_session)."""
     return {"SSL_CERT_FILE": certificates["ca.pem"]}
+
+
+def _update_ca_certificates():
+    subprocess.run(["update-ca-certificates", "--fresh"], check=True, capture_output=True)
+
+
+@pytest.fixture(scope="session", autouse=True)
+def wine_session(certificates):
+    """Under wine: the test CA goes into the host's store, then the prefix is
+    made (which copies the store), and both are undone at the end, whatever
+    happened. The first start of a prefix is slow; later ones reuse it."""
+    if not harness.under_wine():
+        yield
+        return
+    shutil.copyfile(certificates["ca.pem"], SYSTEM_CA)
+    pulse = tempfile.mkdtemp(prefix="koravel-e2e-pulse-")
+    try:
+        _update_ca_certificates()
+        audio.start_pulseaudio(pulse)
+        subprocess.run(["wineboot", "-i"], check=True, capture_output=True, timeout=300)
+        yield
+    finally:
+        subprocess.run(["wineserver", "-k"], capture_output=True)
+        audio.stop_pulseaudio(pulse)
+        shutil.rmtree(pulse, ignore_errors=True)
+        os.remove(SYSTEM_CA)
+        _update_ca_certificates()
+
+
+def start_serving(folder, config, env=None, files=None):
+    """One program serving `config` from `folder`, for a whole module."""
+    for name, content in (files or {}).items():
+        path = os.path.join(folder, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+    harness.write_config(folder, config)
+    harness.wait_for_port_free()
+    program = harness.Program(folder, env=env)
+    program.wait_until_serving()
+    return program
+
+
+@pytest.fixture(scope="session")
+def mp3s(tmp_path_factory):
+    """Test sounds, made with sox and lame: 3-second tones at 440 and 880 Hz,
+    a 30-second tone, and a file that is not audio at all."""
+    folder = tmp_path_factory.mktemp("mp3s")
+    made = {}
+    for name, seconds, frequency in (("low", 3, 440), ("high", 3, 880), ("long", 30, 660)):
+        wav = folder / f"{name}.wav"
+        mp3 = folder / f"{name}.mp3"
+        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", str(wav), "synth", str(seconds), "sine",
+                        str(frequency), "vol", "0.5"], check=True, capture_output=True)
+        subprocess.run(["lame", "--quiet", str(wav), str(mp3)], check=True, capture_output=True)
+        made[name] = mp3.read_bytes()
+    made["not_audio"] = b"This is a text file, not a sound.\n" * 50
+    return made

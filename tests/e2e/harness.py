@@ -28,6 +28,10 @@ def program_command():
     return [os.path.abspath(w) if os.path.sep in w and os.path.exists(w) else w for w in words]
 
 
+def under_wine():
+    return os.environ.get("KORAVEL_WINE") == "1"
+
+
 def line_end():
     """The line end the program writes to its files: CR LF on Windows."""
     return os.environ.get("KORAVEL_LINE_END", "\n")
@@ -41,6 +45,7 @@ class Program:
     def __init__(self, folder, stdin_text=None, args=(), env=None):
         self.folder = folder
         self.lines = []
+        self._from = 0
         self._new_lines = queue.Queue()
         self._raw = bytearray()
         full_env = dict(os.environ)
@@ -88,10 +93,19 @@ class Program:
     def output(self):
         return "\n".join(self.lines)
 
+    def mark(self):
+        """From now on, wait_for_line looks only at lines printed after this."""
+        self._from = len(self.lines)
+        return self._from
+
+    def lines_since_mark(self):
+        return self.lines[self._from:]
+
     def wait_for_line(self, wanted, timeout=10.0):
-        """Waits until a line equal to `wanted` has been printed."""
+        """Waits until a line equal to `wanted` has been printed (since the
+        mark); answers its index."""
         deadline = time.monotonic() + timeout
-        seen = 0
+        seen = self._from
         while True:
             while seen < len(self.lines):
                 if self.lines[seen] == wanted:
@@ -102,7 +116,7 @@ class Program:
                 raise AssertionError(f"no line {wanted!r} within {timeout}s; output so far:\n{self.output()}")
             try:
                 if self._new_lines.get(timeout=min(remaining, 0.2)) is None and self.process.poll() is not None:
-                    if wanted not in self.lines:
+                    if wanted not in self.lines[self._from:]:
                         raise AssertionError(f"program ended without {wanted!r}; output:\n{self.output()}")
             except queue.Empty:
                 pass

@@ -22,7 +22,11 @@ def make_certificates(folder):
         f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n")
     run("openssl", "x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
         "-days", "2", "-extfile", "ext.cnf", "-out", "server.pem")
-    return {name: os.path.join(folder, name) for name in ("ca.pem", "server.pem", "server.key")}
+    # A certificate that no trusted CA signed.
+    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=localhost",
+        "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", "stranger.key", "-out", "stranger.pem")
+    names = ("ca.pem", "server.pem", "server.key", "stranger.pem", "stranger.key")
+    return {name: os.path.join(folder, name) for name in names}
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -60,12 +64,15 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
 
 class TlsService:
-    def __init__(self, certificates, port=8443):
+    def __init__(self, certificates, port=8443, trusted=True):
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", port), _Handler)
         self.server.daemon_threads = True
         self.server.requests = []
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(certificates["server.pem"], certificates["server.key"])
+        if trusted:
+            context.load_cert_chain(certificates["server.pem"], certificates["server.key"])
+        else:
+            context.load_cert_chain(certificates["stranger.pem"], certificates["stranger.key"])
         self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
         self.port = port
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)

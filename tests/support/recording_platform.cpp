@@ -14,8 +14,7 @@ struct State {
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<KeyEvent> keys;
-  std::vector<std::string> mci;
-  std::vector<CloseWait> waits;
+  std::vector<MciCall> mci;
   std::function<std::int16_t(char)> keyScan;
   std::function<std::uint32_t(const std::string&)> mciAnswer;
   std::function<std::optional<std::string>(const std::string&)> fullPath;
@@ -39,7 +38,6 @@ void reset() {
   std::lock_guard<std::mutex> lock(s.mutex);
   s.keys.clear();
   s.mci.clear();
-  s.waits.clear();
   s.keyScan = usLayout;
   s.mciAnswer = [](const std::string&) { return 0u; };
   s.fullPath = [](const std::string& path) { return std::optional<std::string>("C:\\stream\\" + path); };
@@ -67,18 +65,45 @@ std::vector<KeyEvent> keyEvents() {
 
 std::vector<std::string> mciCommands() {
   std::lock_guard<std::mutex> lock(state().mutex);
-  return state().mci;
+  std::vector<std::string> commands;
+  for (const auto& call : state().mci) commands.push_back(call.command);
+  return commands;
 }
 
-std::vector<CloseWait> closeWaits() {
+namespace {
+bool namesAlias(const std::string& command, const std::string& alias) {
+  const auto at = command.rfind(alias);
+  return at != std::string::npos && at + alias.size() == command.size() && at > 0 && command[at - 1] == ' ';
+}
+
+std::vector<MciCall> callsFor(const State& s, const std::string& alias) {
+  std::vector<MciCall> calls;
+  for (const auto& call : s.mci) {
+    if (namesAlias(call.command, alias) || call.command.find(" " + alias + " ") != std::string::npos) {
+      calls.push_back(call);
+    }
+  }
+  return calls;
+}
+}  // namespace
+
+std::vector<MciCall> mciCallsFor(const std::string& alias) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  return state().waits;
+  return callsFor(state(), alias);
 }
 
-bool waitForMciCount(std::size_t count) {
+std::string lastOpenedAlias() {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  for (auto it = state().mci.rbegin(); it != state().mci.rend(); ++it) {
+    if (it->command.rfind("open ", 0) == 0) return it->command.substr(it->command.rfind(' ') + 1);
+  }
+  return {};
+}
+
+bool waitForAlias(const std::string& alias, std::size_t count, std::chrono::milliseconds timeout) {
   auto& s = state();
   std::unique_lock<std::mutex> lock(s.mutex);
-  return s.changed.wait_for(lock, std::chrono::seconds(5), [&] { return s.mci.size() >= count; });
+  return s.changed.wait_for(lock, timeout, [&] { return callsFor(s, alias).size() >= count; });
 }
 
 }  // namespace recording
@@ -108,17 +133,10 @@ void keyEvent(std::uint8_t virtualKey, std::uint8_t scan, std::uint32_t flags) {
 
 void sleepMs(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
-void sleepUntil(std::chrono::steady_clock::time_point deadline) {
-  // Recorded, not waited: a test sees the closing wait without sitting it out.
-  auto& s = recording::state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  s.waits.push_back({deadline - recording::Clock::now()});
-}
-
 std::uint32_t mciSend(const std::string& command) {
   auto& s = recording::state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  s.mci.push_back(command);
+  s.mci.push_back({command, recording::Clock::now(), std::this_thread::get_id()});
   s.changed.notify_all();
   return s.mciAnswer(command);
 }

@@ -1,13 +1,14 @@
 #pragma once
 
 // The tests' own platform backend: it records every call with its time and
-// answers as the test tells it. Nothing reaches the operating system.
+// thread, and answers as the test tells it. Nothing reaches the system.
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace recording {
@@ -21,8 +22,10 @@ struct KeyEvent {
   Clock::time_point at;
 };
 
-struct CloseWait {
-  Clock::duration wait;  // from the call to the deadline it was given
+struct MciCall {
+  std::string command;
+  Clock::time_point at;
+  std::thread::id thread;
 };
 
 // Back to a clean slate: no records, US-layout key answers, and MCI that
@@ -35,9 +38,13 @@ void answerFullPath(std::function<std::optional<std::string>(const std::string&)
 
 std::vector<KeyEvent> keyEvents();
 std::vector<std::string> mciCommands();
-std::vector<CloseWait> closeWaits();
+// The calls that name this alias (its open command included), in order.
+std::vector<MciCall> mciCallsFor(const std::string& alias);
+// The alias of the most recent open command, or empty.
+std::string lastOpenedAlias();
 
-// Waits (a few seconds at most) until `count` MCI commands have been sent.
-bool waitForMciCount(std::size_t count);
+// Waits until `count` MCI commands name the alias; false after `timeout`.
+bool waitForAlias(const std::string& alias, std::size_t count,
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
 }  // namespace recording

@@ -25,8 +25,8 @@ TEST(SoundCommands, Texts) {
   EXPECT_EQ(actions::mciCloseCommand("sound3"), "close sound3");
 }
 
-// The alias counter lives as long as the process, so each test reads the
-// number it starts from off the first open command.
+// The alias counter lives as long as the process, and so does the thread
+// that sends the commands, so each test follows the aliases it caused.
 class Sound : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -37,28 +37,46 @@ class Sound : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string file(const char* name) const { return (dir_ / name).string(); }
-  static int aliasNumber(const std::string& openCommand) {
-    return std::stoi(openCommand.substr(openCommand.rfind("alias sound") + 11));
+  static int number(const std::string& alias) { return std::stoi(alias.substr(5)); }
+  static std::vector<std::string> commands(const std::vector<recording::MciCall>& calls) {
+    std::vector<std::string> out;
+    for (const auto& call : calls) out.push_back(call.command);
+    return out;
   }
 
   std::filesystem::path dir_;
   testing_support::ConsoleCapture console_;
 };
 
-TEST_F(Sound, PlaysAtTheVolumeAndClosesTenSecondsLater) {
+TEST_F(Sound, PlaysAtTheVolumeThenClosesTenSecondsLaterFromTheSameThread) {
   actions::playSound(file("rose.mp3"), 80);
-  ASSERT_TRUE(recording::waitForMciCount(4));
-  const auto sent = recording::mciCommands();
-  const std::string alias = "sound" + std::to_string(aliasNumber(sent[0]));
-  EXPECT_EQ(sent[0], "open \"C:\\stream\\" + file("rose.mp3") + "\" type mpegvideo alias " + alias);
-  EXPECT_EQ(sent[1], "setaudio " + alias + " volume to 800");
-  EXPECT_EQ(sent[2], "play " + alias);
-  EXPECT_EQ(sent[3], "close " + alias);
-  const auto waits = recording::closeWaits();
-  ASSERT_EQ(waits.size(), 1u);
-  EXPECT_GT(waits[0].wait, std::chrono::milliseconds(9900));
-  EXPECT_LE(waits[0].wait, std::chrono::seconds(10));
+  // The sound plays before playSound returns.
+  const std::string alias = recording::lastOpenedAlias();
+  ASSERT_EQ(commands(recording::mciCallsFor(alias)),
+            (std::vector<std::string>{"open \"C:\\stream\\" + file("rose.mp3") + "\" type mpegvideo alias " + alias,
+                                      "setaudio " + alias + " volume to 800", "play " + alias}));
   EXPECT_EQ(console_.text(), "Lecture audio: " + file("rose.mp3") + " (volume: 80%)\n");
+
+  ASSERT_TRUE(recording::waitForAlias(alias, 4, std::chrono::seconds(15)));
+  const auto calls = recording::mciCallsFor(alias);
+  EXPECT_EQ(calls[3].command, "close " + alias);
+  const auto open = calls[2].at - calls[0].at;
+  EXPECT_LT(open, std::chrono::milliseconds(100));
+  const auto lifetime = calls[3].at - calls[2].at;
+  EXPECT_GE(lifetime, std::chrono::milliseconds(9990));
+  EXPECT_LT(lifetime, std::chrono::milliseconds(10500));
+  // MCI refuses a close from any thread but the one that opened the device.
+  for (const auto& call : calls) EXPECT_EQ(call.thread, calls[0].thread) << call.command;
+}
+
+TEST_F(Sound, SoundsThatOverlapGetAliasesOfTheirOwn) {
+  actions::playSound(file("rose.mp3"), 100);
+  const std::string first = recording::lastOpenedAlias();
+  actions::playSound(file("rose.mp3"), 100);
+  const std::string second = recording::lastOpenedAlias();
+  EXPECT_EQ(number(second), number(first) + 1);
+  EXPECT_EQ(recording::mciCallsFor(first).size(), 3u);
+  EXPECT_EQ(recording::mciCallsFor(second).size(), 3u);
 }
 
 TEST_F(Sound, EmptyPathDoesNothing) {
@@ -69,41 +87,40 @@ TEST_F(Sound, EmptyPathDoesNothing) {
 
 TEST_F(Sound, MissingFileSendsNothingAndKeepsTheNextAlias) {
   actions::playSound(file("rose.mp3"), 100);
-  ASSERT_TRUE(recording::waitForMciCount(4));
-  const int first = aliasNumber(recording::mciCommands()[0]);
-  recording::reset();
+  const int first = number(recording::lastOpenedAlias());
   actions::playSound(file("missing.mp3"), 100);
-  EXPECT_TRUE(recording::mciCommands().empty());
   actions::playSound(file("rose.mp3"), 100);
-  ASSERT_TRUE(recording::waitForMciCount(1));
-  EXPECT_EQ(aliasNumber(recording::mciCommands()[0]), first + 1);
+  EXPECT_EQ(number(recording::lastOpenedAlias()), first + 1);
   EXPECT_NE(console_.text().find("Fichier audio non trouve : " + file("missing.mp3") + "\n"), std::string::npos);
 }
 
 TEST_F(Sound, RefusedOpenUsesUpItsAlias) {
   recording::answerMci([](const std::string& c) { return c.rfind("open", 0) == 0 ? 275u : 0u; });
   actions::playSound(file("rose.mp3"), 100);
+  const std::string first = recording::lastOpenedAlias();
   actions::playSound(file("rose.mp3"), 100);
-  const auto sent = recording::mciCommands();
-  ASSERT_EQ(sent.size(), 2u);  // two opens, nothing else
-  EXPECT_EQ(aliasNumber(sent[1]), aliasNumber(sent[0]) + 1);
+  const std::string second = recording::lastOpenedAlias();
+  EXPECT_EQ(number(second), number(first) + 1);
+  EXPECT_EQ(recording::mciCallsFor(first).size(), 1u);  // the open, nothing else
   EXPECT_EQ(console_.text(), "Erreur ouverture audio: texte MCI 275\nErreur ouverture audio: texte MCI 275\n");
 }
 
 TEST_F(Sound, RefusedVolumeStillPlays) {
   recording::answerMci([](const std::string& c) { return c.rfind("setaudio", 0) == 0 ? 282u : 0u; });
   actions::playSound(file("rose.mp3"), 150);
-  ASSERT_TRUE(recording::waitForMciCount(4));
+  EXPECT_EQ(recording::mciCallsFor(recording::lastOpenedAlias()).size(), 3u);
   EXPECT_EQ(console_.text(), "Lecture audio: " + file("rose.mp3") + " (volume: 150%)\n");
 }
 
-TEST_F(Sound, RefusedPlayClosesAtOnce) {
+TEST_F(Sound, RefusedPlayClosesAtOnceFromTheSameThread) {
   recording::answerMci([](const std::string& c) { return c.rfind("play", 0) == 0 ? 999u : 0u; });
   actions::playSound(file("with blank.mp3"), 100);
-  const auto sent = recording::mciCommands();
-  ASSERT_EQ(sent.size(), 4u);
-  EXPECT_EQ(sent[3].rfind("close sound", 0), 0u);
-  EXPECT_TRUE(recording::closeWaits().empty());
+  const auto calls = recording::mciCallsFor(recording::lastOpenedAlias());
+  ASSERT_EQ(calls.size(), 4u);
+  // A path with blanks stays one word between its quotes.
+  EXPECT_NE(calls[0].command.find("\"C:\\stream\\" + file("with blank.mp3") + "\" type"), std::string::npos);
+  EXPECT_EQ(calls[3].command.rfind("close sound", 0), 0u);
+  EXPECT_EQ(calls[3].thread, calls[0].thread);
   // No MCI text for that code: the code itself is shown.
   EXPECT_EQ(console_.text(), "Erreur lecture audio: erreur MCI 999\n");
 }
