@@ -1,3 +1,20 @@
+if(DEFINED VCPKG_TOOLCHAIN)
+  # Windows users' own build with Visual Studio: everything from vcpkg.json.
+  find_package(httplib 0.41 CONFIG REQUIRED)
+  find_package(nlohmann_json 3.10 CONFIG REQUIRED)
+  find_package(Threads REQUIRED)
+  add_library(koravel_json INTERFACE)
+  target_link_libraries(koravel_json INTERFACE nlohmann_json::nlohmann_json)
+  add_library(koravel::json ALIAS koravel_json)
+  add_library(koravel_httplib INTERFACE)
+  target_link_libraries(koravel_httplib INTERFACE httplib::httplib Threads::Threads)
+  target_compile_definitions(koravel_httplib INTERFACE
+    CPPHTTPLIB_OPENSSL_SUPPORT CPPHTTPLIB_LISTEN_BACKLOG=128
+    _WIN32_WINNT=0x0A00 CPPHTTPLIB_DISABLE_WINDOWS_AUTOMATIC_ROOT_CERTIFICATES_UPDATE NOMINMAX)
+  add_library(koravel::httplib ALIAS koravel_httplib)
+  return()
+endif()
+
 # cpp-httplib: the header fetched by scripts/fetch-httplib.sh.
 set(_httplib_dir "${KORAVEL_DEPS_DIR}/httplib")
 set(_httplib_min "0.41.0")

@@ -17,10 +17,13 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   nlohmann-json3-dev libssl-dev openssl libgtest-dev
   dpkg-dev xz-utils ca-certificates
-  python3 python3-pytest iproute2 util-linux
+  python3 python3-pytest iproute2 util-linux sox lame
 )
 if ((windows)); then
-  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools make perl)
+  # The cross build, and what the Windows program needs under wine: MP3
+  # playback through GStreamer into a PulseAudio null sink.
+  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+    make perl wine wine64 gstreamer1.0-plugins-base gstreamer1.0-plugins-good pulseaudio pulseaudio-utils)
 fi
 
 sudo=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit, handler and
 # end-to-end suites, again under AddressSanitizer and UndefinedBehaviorSanitizer
-# and under ThreadSanitizer; then builds the Windows program.
+# and under ThreadSanitizer; then builds the Windows program and runs the
+# end-to-end suite against it under wine.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -29,4 +30,7 @@ if x86_64-w64-mingw32-objdump -p build/windows/koravel-key-webhook.exe | grep -i
   echo "the .exe needs a DLL that Windows does not ship" >&2
   exit 1
 fi
+step "end-to-end under wine: the Windows program"
+tests/e2e/run-suite.sh --wine build/windows/koravel-key-webhook.exe
+
 step "all tests passed"
