@@ -68,6 +68,23 @@ def _update_ca_certificates():
     subprocess.run(["update-ca-certificates", "--fresh"], check=True, capture_output=True)
 
 
+def _make_wine_prefix():
+    """Makes the prefix, trying once more from nothing if wine fails; the
+    reasons are shown when both tries fail."""
+    failures = []
+    for _ in range(2):
+        made = subprocess.run(["wineboot", "-i"], capture_output=True, text=True, timeout=300)
+        waited = subprocess.run(["wineserver", "-w"], capture_output=True, timeout=300)
+        if made.returncode == 0 and waited.returncode == 0:
+            return
+        failures.append(f"wineboot exit {made.returncode}: {made.stderr.strip()[-2000:]}")
+        subprocess.run(["wineserver", "-k"], capture_output=True)
+        prefix = os.environ["WINEPREFIX"]
+        shutil.rmtree(prefix, ignore_errors=True)
+        os.makedirs(prefix)
+    raise RuntimeError("wine cannot make its prefix:\n" + "\n".join(failures))
+
+
 @pytest.fixture(scope="session", autouse=True)
 def wine_session(certificates):
     """Under wine: the test CA goes into the host's store, then the prefix is
@@ -81,7 +98,7 @@ def wine_session(certificates):
     try:
         _update_ca_certificates()
         audio.start_pulseaudio(pulse)
-        subprocess.run(["wineboot", "-i"], check=True, capture_output=True, timeout=300)
+        _make_wine_prefix()
         yield
     finally:
         subprocess.run(["wineserver", "-k"], capture_output=True)

@@ -100,6 +100,7 @@ def press(program, keys, gift):
 
 
 def assert_one_stroke(events, vk, scan, extended=False):
+    print("key events:", events)
     assert len(events) == 2, events
     (down, vk1, scan1, flags1, t1), (up, vk2, scan2, flags2, t2) = events
     assert (down, vk1, scan1) == ("down", vk, scan), events
@@ -171,12 +172,15 @@ def test_sound_is_heard_and_volume_50_is_quieter(windows):
     half = record(["Low50"], 4.5)
     program.wait_for_line("Lecture audio: sounds/low.mp3 (volume: 50%)")
     assert half.audible_seconds() > 2.5
+    print(f"volume 100: heard {full.audible_seconds():.2f} s at level {full.peak_level():.3f}; "
+          f"volume 50: level {half.peak_level():.3f}")
     assert half.peak_level() < 0.8 * full.peak_level(), (half.peak_level(), full.peak_level())
 
 
 def test_long_sound_falls_silent_after_ten_seconds(windows):
     program, _, _ = windows
     sound = record(["Long"], 13)
+    print(f"30-second sound heard for {sound.audible_seconds():.2f} s")
     assert 8.5 <= sound.audible_seconds() <= 11.0, sound.audible()
 
 
@@ -189,6 +193,7 @@ def test_two_gifts_play_over_each_other(windows):
     start, _ = sound.audible()
     # One second after the first started, both tones sound at once.
     both = start + 1.6
+    print(f"overlap: 440 Hz at {sound.strength(440, both):.3f}, 880 Hz at {sound.strength(880, both):.3f}")
     assert sound.strength(440, both) > 0.05 and sound.strength(880, both) > 0.05, \
         (sound.strength(440, both), sound.strength(880, both))
 
