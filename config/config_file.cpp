@@ -9,6 +9,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/platform.hpp"
+
 namespace config {
 namespace {
 
@@ -167,6 +169,13 @@ std::string writeFileAtomically(const std::string& path, std::string_view text) 
     std::error_code ignored;
     std::filesystem::remove(temporary, ignored);
     return error != 0 ? std::generic_category().message(error) : "ecriture impossible";
+  }
+  // The content must be on the disk before the name points at it, or a
+  // power cut could leave an empty file under the real name.
+  if (std::string reason = platform::flushFileToDisk(temporary); !reason.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    return reason;
   }
   std::error_code ec;
   std::filesystem::rename(temporary, path, ec);

@@ -42,6 +42,10 @@ std::string mciErrorText(std::uint32_t code);
 // when the call fails or the result does not fit.
 std::optional<std::string> fullPath(const std::string& path);
 
+// Makes sure a written file's content has reached the disk; answers the
+// system's reason when it has not, the empty text when it has.
+std::string flushFileToDisk(const std::string& path);
+
 // Applied to the listening socket before it is bound: the port must belong
 // to this process alone (no SO_REUSEPORT sharing, no Windows port takeover).
 void makeListenSocketExclusive(std::uintptr_t socket);

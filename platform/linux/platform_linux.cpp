@@ -2,7 +2,9 @@
 // needs no code page, key events go nowhere, and MCI is answered as Windows
 // would answer the four commands the program sends, without playing sound.
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -148,6 +150,15 @@ std::optional<std::string> fullPath(const std::string& path) {
   std::string full = absolute.lexically_normal().string();
   if (full.size() >= 260) return std::nullopt;  // as MAX_PATH limits Windows
   return full;
+}
+
+std::string flushFileToDisk(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::generic_category().message(errno);
+  const int result = ::fsync(fd);
+  const int error = errno;
+  ::close(fd);
+  return result == 0 ? std::string() : std::generic_category().message(error);
 }
 
 void makeListenSocketExclusive(std::uintptr_t socket) {

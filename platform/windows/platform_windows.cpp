@@ -88,6 +88,16 @@ std::optional<std::string> fullPath(const std::string& path) {
   return std::string(buffer, length);
 }
 
+std::string flushFileToDisk(const std::string& path) {
+  const HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return systemMessage(GetLastError());
+  const bool flushed = FlushFileBuffers(file) != 0;
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  return flushed ? std::string() : systemMessage(error);
+}
+
 void makeListenSocketExclusive(std::uintptr_t socket) {
   // Without it, a second program could bind the same port with SO_REUSEADDR
   // and take part of the gifts.

@@ -18,29 +18,38 @@ struct State {
   std::function<std::int16_t(char)> keyScan;
   std::function<std::uint32_t(const std::string&)> mciAnswer;
   std::function<std::optional<std::string>(const std::string&)> fullPath;
+  std::function<std::string(const std::string&)> flush;
 };
-
-// Never destroyed: detached closing threads may still report after main.
-State& state() {
-  static State* s = new State;
-  return *s;
-}
 
 std::int16_t usLayout(char c) {
   if (c >= 'a' && c <= 'z') return static_cast<std::int16_t>(c - 'a' + 'A');
   return -1;
 }
 
-}  // namespace
-
-void reset() {
-  auto& s = state();
-  std::lock_guard<std::mutex> lock(s.mutex);
+void setDefaults(State& s) {
   s.keys.clear();
   s.mci.clear();
   s.keyScan = usLayout;
   s.mciAnswer = [](const std::string&) { return 0u; };
   s.fullPath = [](const std::string& path) { return std::optional<std::string>("C:\\stream\\" + path); };
+  s.flush = [](const std::string&) { return std::string(); };
+}
+
+// Never destroyed: the sound thread may still report after main.
+State& state() {
+  static State* s = [] {
+    auto* fresh = new State;
+    setDefaults(*fresh);
+    return fresh;
+  }();
+  return *s;
+}
+
+}  // namespace
+
+void reset() {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  setDefaults(state());
 }
 
 void answerKeyScan(std::function<std::int16_t(char)> answer) {
@@ -56,6 +65,11 @@ void answerMci(std::function<std::uint32_t(const std::string&)> answer) {
 void answerFullPath(std::function<std::optional<std::string>(const std::string&)> answer) {
   std::lock_guard<std::mutex> lock(state().mutex);
   state().fullPath = std::move(answer);
+}
+
+void answerFlush(std::function<std::string(const std::string&)> answer) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().flush = std::move(answer);
 }
 
 std::vector<KeyEvent> keyEvents() {
@@ -149,6 +163,11 @@ std::string mciErrorText(std::uint32_t code) {
 std::optional<std::string> fullPath(const std::string& path) {
   std::lock_guard<std::mutex> lock(recording::state().mutex);
   return recording::state().fullPath(path);
+}
+
+std::string flushFileToDisk(const std::string& path) {
+  std::lock_guard<std::mutex> lock(recording::state().mutex);
+  return recording::state().flush(path);
 }
 
 void makeListenSocketExclusive(std::uintptr_t) {}

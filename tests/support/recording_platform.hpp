@@ -35,6 +35,8 @@ void reset();
 void answerKeyScan(std::function<std::int16_t(char)> answer);
 void answerMci(std::function<std::uint32_t(const std::string&)> answer);
 void answerFullPath(std::function<std::optional<std::string>(const std::string&)> answer);
+// What flushing a file to the disk answers: a reason, or empty for success.
+void answerFlush(std::function<std::string(const std::string&)> answer);
 
 std::vector<KeyEvent> keyEvents();
 std::vector<std::string> mciCommands();

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "config/config_file.hpp"
+#include "recording_platform.hpp"
 #include "scratch.hpp"
 
 namespace {
@@ -140,9 +141,26 @@ TEST_F(ConfigFiles, TellsAbsentFromUnreadable) {
 }
 
 TEST_F(ConfigFiles, AtomicWriteLeavesTheWholeFileAndNoTemporary) {
+  recording::reset();
+  std::string flushed;
+  recording::answerFlush([&flushed](const std::string& file) {
+    flushed = file;
+    return std::string();
+  });
   EXPECT_EQ(config::writeFileAtomically(path("c.json"), "hello\nworld"), "");
+  // The content reached the disk under the temporary name, before the rename.
+  EXPECT_EQ(flushed, path("c.json.tmp"));
   EXPECT_EQ(config::readConfigFile(path("c.json")).text, "hello\nworld");
   EXPECT_FALSE(std::filesystem::exists(path("c.json.tmp")));
+}
+
+TEST_F(ConfigFiles, ContentThatDoesNotReachTheDiskIsNotRenamedIntoPlace) {
+  recording::reset();
+  recording::answerFlush([](const std::string&) { return std::string("disque plein"); });
+  EXPECT_EQ(config::writeFileAtomically(path("c.json"), "x"), "disque plein");
+  EXPECT_FALSE(std::filesystem::exists(path("c.json")));
+  EXPECT_FALSE(std::filesystem::exists(path("c.json.tmp")));
+  recording::reset();
 }
 
 TEST_F(ConfigFiles, FailedWriteSaysWhyAndLeavesNothing) {
