@@ -121,6 +121,15 @@ class Program:
             except queue.Empty:
                 pass
 
+    def wait_for_count(self, wanted, count, timeout=10.0):
+        """Waits until the line has been printed `count` times in all; the
+        output is read on its own thread, so a reply can come before the
+        lines printed ahead of it are read."""
+        deadline = time.monotonic() + timeout
+        while self.lines.count(wanted) < count and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert self.lines.count(wanted) == count, (wanted, self.lines.count(wanted), count)
+
     def wait_until_serving(self):
         self.wait_for_line("En attente de webhooks...", timeout=start_timeout())
         wait_for_port()
