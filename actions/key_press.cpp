@@ -60,40 +60,40 @@ std::optional<int> numberAfter(std::string_view name, std::string_view prefix) {
 
 }  // namespace
 
-std::optional<KeySpec> parseKeyTarget(std::string_view target) {
+std::optional<KeyChoice> parseKeyTarget(std::string_view target) {
   if (target.size() == 1) {
     const char c = target[0];
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return KeySpec{lower(c), 0, false};
-    if (c >= '0' && c <= '9') return KeySpec{0, static_cast<std::uint8_t>(c), false};
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return KeyChoice{lower(c), 0, false};
+    if (c >= '0' && c <= '9') return KeyChoice{0, static_cast<std::uint8_t>(c), false};
     return std::nullopt;
   }
   const std::string name = lowered(target);
   for (const auto& key : namedKeys) {
-    if (key.name == name) return KeySpec{0, key.virtualKey, key.extended};
+    if (key.name == name) return KeyChoice{0, key.virtualKey, key.extended};
   }
   if (const auto n = numberAfter(name, "numpad"); n && *n <= 9) {
-    return KeySpec{0, static_cast<std::uint8_t>(vkNumpad0 + *n), false};
+    return KeyChoice{0, static_cast<std::uint8_t>(vkNumpad0 + *n), false};
   }
   if (const auto n = numberAfter(name, "f"); n && *n >= 1 && *n <= 24) {
-    return KeySpec{0, static_cast<std::uint8_t>(vkF1 + *n - 1), false};
+    return KeyChoice{0, static_cast<std::uint8_t>(vkF1 + *n - 1), false};
   }
   return std::nullopt;
 }
 
 bool pressKey(const std::string& target) {
-  const auto spec = parseKeyTarget(target);
-  std::uint8_t virtualKey = spec ? spec->virtualKey : 0;
-  if (spec && spec->letter != 0) {
+  const auto key = parseKeyTarget(target);
+  std::uint8_t virtualKey = key ? key->virtualKey : 0;
+  if (key && key->letter != 0) {
     // The layout decides which key types the letter; none may.
-    const std::int16_t scan = platform::keyScan(spec->letter);
-    virtualKey = scan == -1 ? 0 : static_cast<std::uint8_t>(scan & 0xFF);
+    const std::int16_t layout = platform::keyScan(key->letter);
+    virtualKey = layout == -1 ? 0 : static_cast<std::uint8_t>(layout & 0xFF);
   }
-  if (!spec || virtualKey == 0 || virtualKey == 0xFF) {
+  if (!key || virtualKey == 0 || virtualKey == 0xFF) {
     console::printLine("Touche non supportee: " + target);
     return false;
   }
   const std::uint8_t scan = platform::scanCode(virtualKey);
-  const std::uint32_t flags = spec->extended ? platform::keyEventExtended : 0;
+  const std::uint32_t flags = key->extended ? platform::keyEventExtended : 0;
   platform::keyEvent(virtualKey, scan, flags);
   platform::sleepMs(50);
   platform::keyEvent(virtualKey, scan, flags | platform::keyEventKeyUp);

@@ -29,17 +29,15 @@ bool readVolume(const json& value, std::int32_t& volume) {
     volume = value.get<bool>() ? 1 : 0;
     return true;
   }
-  if (value.is_number_integer() && !value.is_number_unsigned()) {
+  if (value.is_number_integer()) {
+    // Unsigned values past the signed 64-bit range are too large anyway.
+    if (value.is_number_unsigned() && value.get<std::uint64_t>() > std::numeric_limits<std::uint32_t>::max()) {
+      return false;
+    }
     const auto v = value.get<std::int64_t>();
     if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) {
       return false;
     }
-    volume = static_cast<std::int32_t>(v);
-    return true;
-  }
-  if (value.is_number_unsigned()) {
-    const auto v = value.get<std::uint64_t>();
-    if (v > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) return false;
     volume = static_cast<std::int32_t>(v);
     return true;
   }
@@ -54,7 +52,8 @@ std::variant<GiftAction, ConfigProblem> readGift(const std::string& name, const 
     return ConfigProblem{"Le cadeau " + quoted(name) + " doit etre un objet entre accolades { }"};
   }
   GiftAction gift;
-  for (const char* member : {"action", "target"}) {
+  const std::pair<const char*, std::string*> required[] = {{"action", &gift.action}, {"target", &gift.target}};
+  for (const auto& [member, field] : required) {
     const auto it = entry.find(member);
     if (it == entry.end()) {
       return ConfigProblem{"Le cadeau " + quoted(name) + " n'a pas de champ \"" + member + "\""};
@@ -62,7 +61,7 @@ std::variant<GiftAction, ConfigProblem> readGift(const std::string& name, const 
     if (!it->is_string()) {
       return ConfigProblem{memberOfGift(member, name) + " doit etre un texte entre guillemets"};
     }
-    (std::string_view(member) == "action" ? gift.action : gift.target) = it->get<std::string>();
+    *field = it->get<std::string>();
   }
   if (const auto it = entry.find("sound"); it != entry.end()) {
     if (!it->is_string()) {

@@ -77,9 +77,7 @@ bool aloneOnConsole() { return false; }
 
 std::int16_t keyScan(char character) {
   if (character >= 'a' && character <= 'z') return static_cast<std::int16_t>(character - 'a' + 'A');
-  if (character >= 'A' && character <= 'Z') return static_cast<std::int16_t>(0x100 | character);
-  if (character >= '0' && character <= '9') return static_cast<std::int16_t>(character);
-  if (character == ' ') return 0x20;
+  if (character >= 'A' && character <= 'Z') return static_cast<std::int16_t>(0x100 | character);  // with Shift
   return -1;
 }
 

@@ -7,13 +7,11 @@
 
 namespace {
 
-using actions::KeySpec;
-
 TEST(KeyTarget, LettersAreLeftToTheLayout) {
   for (const char* target : {"a", "A", "z", "Z", "g"}) {
-    const auto spec = actions::parseKeyTarget(target);
-    ASSERT_TRUE(spec) << target;
-    EXPECT_EQ(spec->letter, static_cast<char>(std::tolower(target[0]))) << target;
+    const auto key = actions::parseKeyTarget(target);
+    ASSERT_TRUE(key) << target;
+    EXPECT_EQ(key->letter, static_cast<char>(std::tolower(target[0]))) << target;
   }
 }
 
@@ -32,11 +30,11 @@ TEST(KeyTarget, DigitsAndNamedKeys) {
       {"f13", 0x7C, false},   {"f24", 0x87, false},     {"numpad0", 0x60, false}, {"NumPad9", 0x69, false},
   };
   for (const auto& c : cases) {
-    const auto spec = actions::parseKeyTarget(c.target);
-    ASSERT_TRUE(spec) << c.target;
-    EXPECT_EQ(spec->letter, 0) << c.target;
-    EXPECT_EQ(spec->virtualKey, c.virtualKey) << c.target;
-    EXPECT_EQ(spec->extended, c.extended) << c.target;
+    const auto key = actions::parseKeyTarget(c.target);
+    ASSERT_TRUE(key) << c.target;
+    EXPECT_EQ(key->letter, 0) << c.target;
+    EXPECT_EQ(key->virtualKey, c.virtualKey) << c.target;
+    EXPECT_EQ(key->extended, c.extended) << c.target;
   }
 }
 
