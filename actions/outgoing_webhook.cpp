@@ -27,21 +27,14 @@ WebhookOutcome callFailed(int status, std::string failure) {
 }
 
 WebhookOutcome call(const std::string& url, const SplitUrl& parts) {
-  httplib::Client client("https://" + parts.hostPart);
-  // The library answers an address it cannot use (a port that is no number)
-  // with a client that is not valid; an address it does not take for an
-  // https one gets a plain client, and the call must never leave without TLS.
-  auto* tls = static_cast<SSL_CTX*>(client.tls_context());
-  if (!client.is_valid() || tls == nullptr) return callFailed(0, "invalid address");
-  // No wait for the server's close_notify once the call is over: a server
-  // that never answers would otherwise hold the call one more read time-out.
-  SSL_CTX_set_quiet_shutdown(tls, 1);
-  client.set_follow_location(true);
-  client.set_connection_timeout(5, 0);
-  client.set_read_timeout(5, 0);
-  client.set_payload_max_length(maxRemoteBodyBytes);
+  const auto client = tlsClientFor(parts.hostPart);
+  if (!client) return callFailed(0, "invalid address");
+  client->set_follow_location(true);
+  client->set_connection_timeout(5, 0);
+  client->set_read_timeout(5, 0);
+  client->set_payload_max_length(maxRemoteBodyBytes);
 
-  const httplib::Result result = client.Get(parts.requestTarget);
+  const httplib::Result result = client->Get(parts.requestTarget);
   if (result && result->status == 200) {
     console::printLine("Requete HTTP reussie: " + url);
     return WebhookOutcome{true, result->body, {}};
@@ -51,6 +44,19 @@ WebhookOutcome call(const std::string& url, const SplitUrl& parts) {
 }
 
 }  // namespace
+
+std::unique_ptr<httplib::Client> tlsClientFor(const std::string& hostPart) {
+  auto client = std::make_unique<httplib::Client>("https://" + hostPart);
+  // The library answers an address it cannot use (a port that is no number)
+  // with a client that is not valid; an address it does not take for an
+  // https one gets a plain client.
+  auto* tls = static_cast<SSL_CTX*>(client->tls_context());
+  if (!client->is_valid() || tls == nullptr) return nullptr;
+  // No wait for the server's close_notify once the call is over: a server
+  // that never answers would otherwise hold the call one more read time-out.
+  SSL_CTX_set_quiet_shutdown(tls, 1);
+  return client;
+}
 
 WebhookOutcome executeWebhook(const std::string& url) {
   const auto split = splitUrl(url);

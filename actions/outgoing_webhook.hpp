@@ -1,9 +1,14 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
+
+namespace httplib {
+class Client;
+}
 
 namespace actions {
 
@@ -16,6 +21,11 @@ struct SplitUrl {
 };
 enum class UrlProblem { NoScheme, NoPath };
 std::variant<SplitUrl, UrlProblem> splitUrl(std::string_view url);
+
+// A client for "https://" + the host part, or nothing when the library cannot
+// use the host part or would not speak TLS to it: a call never leaves in
+// clear. May throw a standard exception for a host part it cannot read.
+std::unique_ptr<httplib::Client> tlsClientFor(const std::string& hostPart);
 
 // A remote body larger than this counts as a failed call.
 inline constexpr std::size_t maxRemoteBodyBytes = 1024 * 1024;

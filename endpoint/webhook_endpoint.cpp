@@ -64,13 +64,17 @@ std::string handleGift(const GiftRequest& request, const config::GiftTable& gift
   }
 }
 
+void serveGift(const httplib::Request& req, httplib::Response& res, const config::GiftTable& gifts) {
+  GiftRequest request{req.get_header_value("Content-Type"), req.body, std::nullopt};
+  if (req.has_param("giftName")) request.giftNameParameter = req.get_param_value("giftName");
+  res.set_content(handleGift(request, gifts), jsonType);
+}
+
 void registerRoutes(httplib::Server& server, std::shared_ptr<const config::GiftTable> gifts) {
   server.set_payload_max_length(maxRequestBodyBytes);
-  server.Post("/webhook", [gifts](const httplib::Request& req, httplib::Response& res) {
-    GiftRequest request{req.get_header_value("Content-Type"), req.body, std::nullopt};
-    if (req.has_param("giftName")) request.giftNameParameter = req.get_param_value("giftName");
-    res.set_content(handleGift(request, *gifts), jsonType);
-  });
+  server.new_task_queue = [] { return new httplib::ThreadPool(baseWorkers, maxWorkers); };
+  server.Post("/webhook",
+              [gifts](const httplib::Request& req, httplib::Response& res) { serveGift(req, res, *gifts); });
   server.Options("/webhook", [](const httplib::Request&, httplib::Response& res) {
     res.set_header("Access-Control-Allow-Origin", "*");
     res.set_header("Access-Control-Allow-Methods", "POST, OPTIONS");

@@ -18,6 +18,7 @@ packages=(
   nlohmann-json3-dev libssl-dev openssl libgtest-dev
   dpkg-dev xz-utils ca-certificates
   python3 python3-pytest iproute2 util-linux sox lame
+  clang libclang-rt-14-dev wrk
 )
 if ((windows)); then
   # The cross build, and what the Windows program needs under wine: MP3

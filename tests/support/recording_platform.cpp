@@ -19,6 +19,7 @@ struct State {
   std::function<std::uint32_t(const std::string&)> mciAnswer;
   std::function<std::optional<std::string>(const std::string&)> fullPath;
   std::function<std::string(const std::string&)> flush;
+  bool sleepForReal = true;
 };
 
 std::int16_t usLayout(char c) {
@@ -29,6 +30,7 @@ std::int16_t usLayout(char c) {
 void setDefaults(State& s) {
   s.keys.clear();
   s.mci.clear();
+  s.sleepForReal = true;
   s.keyScan = usLayout;
   s.mciAnswer = [](const std::string&) { return 0u; };
   s.fullPath = [](const std::string& path) { return std::optional<std::string>("C:\\stream\\" + path); };
@@ -46,6 +48,11 @@ State& state() {
 }
 
 }  // namespace
+
+void skipSleeps() {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().sleepForReal = false;
+}
 
 void reset() {
   std::lock_guard<std::mutex> lock(state().mutex);
@@ -145,7 +152,15 @@ void keyEvent(std::uint8_t virtualKey, std::uint8_t scan, std::uint32_t flags) {
   s.keys.push_back({virtualKey, scan, flags, recording::Clock::now()});
 }
 
-void sleepMs(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void sleepMs(unsigned milliseconds) {
+  bool forReal = false;
+  {
+    auto& s = recording::state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    forReal = s.sleepForReal;
+  }
+  if (forReal) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 std::uint32_t mciSend(const std::string& command) {
   auto& s = recording::state();

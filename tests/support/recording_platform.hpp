@@ -32,6 +32,9 @@ struct MciCall {
 // accepts every command.
 void reset();
 
+// Sleeps return at once (until the next reset), for runs of many requests.
+void skipSleeps();
+
 void answerKeyScan(std::function<std::int16_t(char)> answer);
 void answerMci(std::function<std::uint32_t(const std::string&)> answer);
 void answerFullPath(std::function<std::optional<std::string>(const std::string&)> answer);
