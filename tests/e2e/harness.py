@@ -207,3 +207,36 @@ def write_config(folder, document):
 
     with open(os.path.join(folder, CONFIG_NAME), "w", encoding="utf-8") as f:
         json.dump(document, f, indent=2)
+
+
+def program_pid(program):
+    """The process that runs the program itself: the program under Linux, the
+    Windows process (not wine's launcher) under wine."""
+    group = program.process.pid
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                command = f.read()
+            if os.getpgid(int(entry)) == group and b"koravel-key-webhook" in command:
+                if not under_wine() or b".exe" in command.split(b"\0")[0]:
+                    return int(entry)
+        except (OSError, ProcessLookupError):
+            continue
+    return group
+
+
+def thread_count(pid):
+    return len(os.listdir(f"/proc/{pid}/task"))
+
+
+def threads_fall_to(pid, limit, timeout):
+    """Waits until the process has no more than `limit` threads; answers the
+    last count seen."""
+    deadline = time.monotonic() + timeout
+    while True:
+        count = thread_count(pid)
+        if count <= limit or time.monotonic() > deadline:
+            return count
+        time.sleep(0.2)

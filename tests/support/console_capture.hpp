@@ -27,6 +27,12 @@ class ConsoleCapture {
     for (std::string line; std::getline(in, line);) out.push_back(line);
     return out;
   }
+  // How many lines begin with the text.
+  std::size_t count(const std::string& start) {
+    std::size_t n = 0;
+    for (const auto& line : lines()) n += line.rfind(start, 0) == 0 ? 1 : 0;
+    return n;
+  }
 
  private:
   class LockedBuffer : public std::streambuf {

@@ -1,0 +1,158 @@
+"""The running program under load and abuse: remote services that fail in
+every way, clients that hold connections or trickle their headers, storms of
+sound gifts. Nothing may be lost, crash or stall the other gifts."""
+
+import json
+import socket
+import threading
+import time
+
+import pytest
+
+import harness
+from conftest import start_serving
+from tls_service import MuteListener, TlsService
+
+KEY_REPLY = '{"message": "Key pressed successfully"}'
+FAILING = {
+    # gift: (remote, what the reply says after "Webhook call failed: ")
+    "Refused": ("https://localhost:8450/x", "no response"),
+    "Mute": ("https://localhost:8451/x", "no response"),
+    "Stall": (":/stall-after-headers", "no response"),
+    "Reset": (":/reset-mid-body", "no response"),
+    "Huge": (":/huge", "no response"),
+    "Loop": (":/loop", "no response"),
+    "Expired": ("https://localhost:8452/ok", "no response"),
+    "Other host": ("https://localhost:8453/ok", "no response"),
+}
+
+
+@pytest.fixture(scope="module")
+def remotes(certificates):
+    services = [MuteListener(8451), TlsService(certificates, port=8452, trusted="expired"),
+                TlsService(certificates, port=8453, trusted="other-host")]
+    yield
+    for service in services:
+        service.close()
+
+
+@pytest.fixture(scope="module")
+def serving(tmp_path_factory, tls_service, trust_env, mp3s, remotes):
+    gifts = {"Rose": {"action": "key", "target": "g"},
+             "Song": {"action": "sound", "target": "x", "sound": "sounds/long.mp3"}}
+    for name, (target, _) in FAILING.items():
+        url = tls_service.url(target[1:]) if target.startswith(":") else target
+        gifts[name] = {"action": "webhook", "target": url}
+    program = start_serving(str(tmp_path_factory.mktemp("reliability")), {"token": "t", "gifts": gifts},
+                            env=trust_env, files={"sounds/long.mp3": mp3s["long"]})
+    yield program
+    program.stop()
+
+
+@pytest.mark.parametrize("gift", list(FAILING))
+def test_failing_remote_is_an_error_reply_and_a_console_line(serving, gift):
+    failures = serving.lines.count("Erreur requete HTTP: 0")
+    reply = json.loads(harness.post_gift(gift, timeout=60))
+    assert list(reply) == ["error"], reply
+    assert reply["error"].startswith("Webhook call failed: " + FAILING[gift][1]), reply
+    serving.wait_for_count("Erreur requete HTTP: 0", failures + 1)
+
+
+def test_key_gift_is_answered_while_a_call_stalls(serving):
+    stalled = []
+    call = threading.Thread(target=lambda: stalled.append(harness.post_gift("Stall", timeout=60)))
+    call.start()
+    time.sleep(0.5)
+    assert harness.post_gift("Rose") == KEY_REPLY
+    # The stalled call was still waiting when the key gift was answered.
+    assert call.is_alive()
+    call.join(timeout=30)
+    assert stalled and json.loads(stalled[0])["error"].startswith("Webhook call failed")
+
+
+def _hold(count, first_bytes=b""):
+    held = []
+    for _ in range(count):
+        s = socket.create_connection(("127.0.0.1", harness.PORT), timeout=10)
+        if first_bytes:
+            s.sendall(first_bytes)
+        held.append(s)
+    return held
+
+
+def test_idle_and_trickling_connections_do_not_keep_gifts_waiting(serving):
+    pid = harness.program_pid(serving)
+    threads_before = harness.thread_count(pid)
+
+    idle = _hold(100)
+    assert harness.post_gift("Rose") == KEY_REPLY
+
+    # One byte of a request line per connection, then one more every half second.
+    line = b"POST /webhook?giftName=Rose HTTP/1.1\r\nHost: x\r\nX-Slow: " + b"a" * 100
+    trickling = _hold(100, line[:1])
+    stop = threading.Event()
+
+    def trickle():
+        for i in range(1, len(line)):
+            if stop.wait(0.5):
+                return
+            for s in trickling:
+                try:
+                    s.sendall(line[i:i + 1])
+                except OSError:
+                    pass
+
+    feeder = threading.Thread(target=trickle)
+    feeder.start()
+    try:
+        time.sleep(1.5)
+        for _ in range(5):
+            assert harness.post_gift("Rose") == KEY_REPLY
+    finally:
+        stop.set()
+        feeder.join()
+        for s in idle + trickling:
+            s.close()
+
+    # Once they are gone, the workers they held end again.
+    assert harness.threads_fall_to(pid, threads_before + 2, timeout=30) <= threads_before + 2
+    assert harness.post_gift("Rose") == KEY_REPLY
+
+
+def test_oversized_heads_and_bad_bytes_get_clean_answers(serving):
+    status, _, _ = harness.request("POST", "/webhook?giftName=Rose", headers={"X-Big": "a" * 20000})
+    assert status in (400, 431), status
+    status, _, _ = harness.request("POST", "/webhook?giftName=" + "R" * 20000)
+    assert status in (400, 414), status
+    # Bytes that are not UTF-8, in the name and in a JSON body.
+    status, _, body = harness.request("POST", "/webhook?giftName=%FF%FE")
+    assert (status, body) == (200, '{"message": "Gift not configured"}')
+    status, _, body = harness.request("POST", "/webhook", b'{"giftName": "\xff"}', {"Content-Type": "application/json"})
+    assert status == 200 and list(json.loads(body)) == ["error"], body
+    assert harness.post_gift("Rose") == KEY_REPLY
+
+
+def test_storm_of_sound_gifts_closes_every_device(serving):
+    pid = harness.program_pid(serving)
+    harness.post_gift("Song")  # the sound thread exists from here on
+    time.sleep(11)
+    threads_before = harness.thread_count(pid)
+    started = serving.lines.count("Lecture audio: sounds/long.mp3 (volume: 100%)")
+    replies = []
+
+    def send():
+        for _ in range(30):
+            replies.append(harness.post_gift("Song", timeout=60))
+            time.sleep(0.1)
+
+    senders = [threading.Thread(target=send) for _ in range(10)]
+    for sender in senders:
+        sender.start()
+    for sender in senders:
+        sender.join()
+    assert replies == ['{"error": "Unknown action type"}'] * 300
+    serving.wait_for_count("Lecture audio: sounds/long.mp3 (volume: 100%)", started + 300, timeout=30)
+    # Ten seconds after the last one started, every device is closed and the
+    # threads that played them are gone.
+    slack = 4 if harness.under_wine() else 2
+    assert harness.threads_fall_to(pid, threads_before + slack, timeout=40) <= threads_before + slack
