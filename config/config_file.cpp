@@ -81,16 +81,37 @@ std::variant<GiftAction, ConfigProblem> readGift(const std::string& name, const 
   return gift;
 }
 
+// The reader's message quotes what it read last, which for a string that is
+// never closed is the whole rest of the file: keep only its end.
+std::string shortened(std::string message) {
+  constexpr std::string_view marker = "last read: '";
+  constexpr std::size_t keep = 60;
+  const auto at = message.find(marker);
+  if (at == std::string::npos) return message;
+  const std::size_t start = at + marker.size();
+  const std::size_t end = message.size() > start && message.rfind('\'') >= start ? message.rfind('\'') : message.size();
+  if (end - start <= keep) return message;
+  std::size_t cut = end - keep;
+  // Never in the middle of a UTF-8 sequence.
+  while (cut < end && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) ++cut;
+  return message.substr(0, start) + "..." + message.substr(cut);
+}
+
 }  // namespace
 
 std::variant<LoadedConfig, ConfigProblem> parseConfig(std::string_view text) {
+  // Notepad's "Unicode" is UTF-16, whose byte-order mark the JSON reader
+  // takes for a stray character: say what to do about it instead.
+  if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+    return ConfigProblem{"Le fichier de configuration est enregistre en UTF-16 : enregistrez-le en UTF-8"};
+  }
   json document;
   try {
     // The stream reader takes the first value and leaves what follows it.
     std::istringstream stream{std::string(text)};
     stream >> document;
   } catch (const json::exception& e) {
-    return ConfigProblem{std::string("Le fichier de configuration n'est pas du JSON valide : ") + e.what()};
+    return ConfigProblem{std::string("Le fichier de configuration n'est pas du JSON valide : ") + shortened(e.what())};
   }
 
   if (!document.is_object()) {

@@ -26,8 +26,8 @@ def run(folder):
     """Starts the program in the test's folder; stops it after the test."""
     started = []
 
-    def start(stdin_text=None, args=(), env=None, cwd=None):
-        program = harness.Program(cwd or folder, stdin_text=stdin_text, args=args, env=env)
+    def start(stdin_text=None, args=(), env=None, cwd=None, wrapper=()):
+        program = harness.Program(cwd or folder, stdin_text=stdin_text, args=args, env=env, wrapper=wrapper)
         started.append(program)
         return program
 

@@ -42,7 +42,7 @@ def start_timeout():
 
 
 class Program:
-    def __init__(self, folder, stdin_text=None, args=(), env=None):
+    def __init__(self, folder, stdin_text=None, args=(), env=None, wrapper=()):
         self.folder = folder
         self.lines = []
         self._from = 0
@@ -51,7 +51,7 @@ class Program:
         full_env = dict(os.environ)
         full_env.update(env or {})
         self.process = subprocess.Popen(
-            program_command() + list(args),
+            list(wrapper) + program_command() + list(args),
             cwd=folder,
             stdin=subprocess.PIPE,
             stdout=subprocess.PIPE,

@@ -151,3 +151,57 @@ def test_second_copy_does_not_share_the_port(run, folder, tmp_path_factory):
     for _ in range(10):
         harness.post_gift("Rose")
     first.wait_for_count("Cadeau recu: Rose", 10)
+
+
+def _refused_and_left_alone(run, folder, content, cause_part):
+    path = os.path.join(folder, CONFIG_NAME)
+    with open(path, "wb") as f:
+        f.write(content)
+    program = run(stdin_text="token\n")
+    assert program.exit_code(timeout=60) == 1
+    assert program.lines[-1] == LOAD_FAILED
+    assert cause_part in program.lines[-2], program.lines[-2][:300]
+    assert "CONFIGURATION INITIALE" not in program.output()
+    with open(path, "rb") as f:
+        assert f.read() == content
+
+
+def test_files_that_cannot_be_configurations_are_refused_and_left_as_they_were(run, folder):
+    whole = expected_default_file("t")
+    _refused_and_left_alone(run, folder, whole[: len(whole) // 2], "n'est pas du JSON valide")
+    _refused_and_left_alone(run, folder, whole.decode().replace("\n", "\r\n").encode("utf-16"), "UTF-16")
+    # 50 MB: a token that never ends.
+    big = b'{"token": "' + b"x" * (50 * 1024 * 1024)
+    _refused_and_left_alone(run, folder, big, "n'est pas du JSON valide")
+
+
+def test_configuration_behind_a_symbolic_link_loop_is_left_alone(run, folder):
+    path = os.path.join(folder, CONFIG_NAME)
+    os.symlink(CONFIG_NAME, path)
+    program = run(stdin_text="token\n")
+    assert program.exit_code() == 1
+    assert program.lines[-2].startswith("Impossible de lire le fichier de configuration " + CONFIG_NAME + " : ")
+    assert "CONFIGURATION INITIALE" not in program.output()
+    assert os.readlink(path) == CONFIG_NAME
+
+
+def test_byte_order_mark_is_accepted(run, folder):
+    with open(os.path.join(folder, CONFIG_NAME), "wb") as f:
+        f.write(b"\xef\xbb\xbf" + expected_default_file("t"))
+    program = run()
+    program.wait_until_serving()
+    assert "Configuration chargee: 7 cadeaux configures" in program.lines
+
+
+def test_first_run_in_a_read_only_folder_leaves_no_file(run, folder):
+    # The folder is mounted read-only for the program alone (the tests run as root, which
+    # file permissions do not stop).
+    read_only = ["unshare", "--mount", "sh", "-c",
+                 'mount --bind "$0" "$0" && mount -o remount,bind,ro "$0" && cd "$0" && exec "$@"',
+                 folder]
+    program = run(stdin_text="token\n", wrapper=read_only)
+    assert program.exit_code() == 1
+    assert any("Impossible de creer le fichier de configuration" in line for line in program.lines), \
+        program.lines
+    assert program.lines[-1] == LOAD_FAILED
+    assert os.listdir(folder) == []

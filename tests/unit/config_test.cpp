@@ -91,6 +91,8 @@ TEST(ConfigParse, RefusalsSayWhy) {
       {"{\"token\": \"t\" /* note */}", "JSON"},
       {"{\"token\": \"\xFF\"}", "JSON"},
       {"[1, 2]", "objet JSON"},
+      {"\xFF\xFE{", "UTF-16"},  // the rest would hold NULs
+      {"\xFE\xFF", "UTF-16"},
       {"{}", "\"token\""},
       {"{\"token\": 5}", "\"token\" doit etre un texte"},
       {"{\"token\": \"t\", \"gifts\": [1]}", "\"gifts\""},
@@ -113,6 +115,13 @@ TEST(ConfigParse, RefusalsSayWhy) {
     const std::string cause = mustRefuse(text);
     EXPECT_NE(cause.find(expectedPart), std::string::npos) << "cause: " << cause << "\nfor: " << text;
   }
+}
+
+TEST(ConfigParse, CauseQuotesOnlyTheEndOfALongString) {
+  const std::string cause = mustRefuse("{\"token\": \"" + std::string(1'000'000, 'x') + "\xC3\xA9");
+  EXPECT_LT(cause.size(), 400u) << cause;
+  EXPECT_NE(cause.find("line 1, column"), std::string::npos) << cause;
+  EXPECT_NE(cause.find("last read: '...xxx"), std::string::npos) << cause;
 }
 
 TEST(ConfigParse, OneBadGiftRefusesTheWholeFile) {
