@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit, handler and
 # end-to-end suites, again under AddressSanitizer and UndefinedBehaviorSanitizer
-# and under ThreadSanitizer; then builds the Windows program and runs the
-# end-to-end suite against it under wine.
+# and under ThreadSanitizer; a short run of each fuzzing target; then builds
+# the Windows program and runs the end-to-end suite against it under wine.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -20,6 +20,9 @@ for preset in native sanitize tsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j2
 done
+
+step "fuzzing smoke: each target for 15 s"
+scripts/fuzz.sh 15
 
 step "build: windows"
 cmake --preset windows >/dev/null

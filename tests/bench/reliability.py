@@ -1,0 +1,246 @@
+"""Reliability figures of the running program; printed, not judged, except
+that a lost, doubled or wrong reply makes the run fail.
+
+  tests/bench/reliability.sh [PROGRAM] [load] [slow] [remotes] [storm]
+
+- load: 20,000 key gifts over 256 keep-alive connections; replies, console
+  lines, resident memory before the second half and after the run;
+- slow: how long a gift waits while 100 connections are held idle, or send
+  their request one byte a second, and how long the workers take to go;
+- remotes: how long each kind of failing remote service holds its gift, how
+  long a key gift waits meanwhile, and memory over many failed calls;
+- storm: 300 sound gifts within 3 s: threads before, at the peak and after.
+"""
+
+import http.client
+import json
+import os
+import socket
+import statistics
+import sys
+import tempfile
+import threading
+import time
+
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(here, "..", "e2e"))
+import harness  # noqa: E402
+from tls_service import MuteListener, TlsService, make_certificates  # noqa: E402
+
+KEY_REPLY = '{"message": "Key pressed successfully"}'
+failures = []
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def timed_gift(name, timeout=60):
+    started = time.perf_counter()
+    body = harness.post_gift(name, timeout=timeout)
+    return time.perf_counter() - started, body
+
+
+def ms(seconds):
+    return "%.1f ms" % (seconds * 1e3)
+
+
+def load(program, pid):
+    total, connections = 20000, 256
+    replies = {"right": 0, "wrong": 0, "errors": 0}
+    lock = threading.Lock()
+    mid = {}
+    done = [0]
+
+    def client(count):
+        connection = http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=60)
+        body = json.dumps({"giftName": "Rose"})
+        for _ in range(count):
+            try:
+                connection.request("POST", "/webhook", body, {"Content-Type": "application/json"})
+                response = connection.getresponse()
+                text = response.read().decode()
+                right = response.status == 200 and text == KEY_REPLY
+                key = "right" if right else "wrong"
+            except (OSError, http.client.HTTPException):
+                key = "errors"
+                connection.close()
+                connection = http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=60)
+            with lock:
+                replies[key] += 1
+                done[0] += 1
+                if done[0] == total // 2:
+                    mid["rss"] = rss_kib(pid)
+        connection.close()
+
+    lines_before = program.lines.count("Cadeau recu: Rose")
+    before = rss_kib(pid)
+    shares = [total // connections + (1 if i < total % connections else 0) for i in range(connections)]
+    threads = [threading.Thread(target=client, args=(n,)) for n in shares]
+    started = time.perf_counter()
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    took = time.perf_counter() - started
+    program.wait_for_count("Cadeau recu: Rose", lines_before + total, timeout=30)
+    time.sleep(1)
+    after = rss_kib(pid)
+    lines = program.lines.count("Cadeau recu: Rose") - lines_before
+    print(f"load: {total} gifts over {connections} connections in {took:.1f} s ({total / took:.0f}/s): "
+          f"{replies['right']} right, {replies['wrong']} wrong, {replies['errors']} transport errors; "
+          f"{lines} 'Cadeau recu' lines")
+    print(f"load: resident memory {before} KiB before, {mid['rss']} KiB at the half, {after} KiB after "
+          f"({after - mid['rss']:+d} KiB over the second half)")
+    if replies["right"] != total or lines != total:
+        failures.append("load: lost, doubled or wrong replies")
+
+
+def gift_waits(count=20):
+    waits = [timed_gift("Rose")[0] for _ in range(count)]
+    return "median %s, max %s" % (ms(statistics.median(waits)), ms(max(waits)))
+
+
+def threads_back(pid, limit, timeout=60):
+    started = time.monotonic()
+    harness.threads_fall_to(pid, limit, timeout)
+    return time.monotonic() - started
+
+
+def slow(program, pid):
+    time.sleep(4)
+    base = harness.thread_count(pid)
+    print(f"slow: {base} threads at rest; a gift alone: {gift_waits()}")
+
+    held = [socket.create_connection(("127.0.0.1", harness.PORT)) for _ in range(100)]
+    time.sleep(0.5)
+    print(f"slow: 100 idle connections held: a gift waits {gift_waits()}; {harness.thread_count(pid)} threads")
+    for s in held:
+        s.close()
+    print(f"slow: workers back to {base + 1} threads {threads_back(pid, base + 1):.1f} s after the idle ones left")
+
+    line = b"POST /webhook?giftName=Rose HTTP/1.1\r\nHost: x\r\nX-Slow: " + b"a" * 100
+    held = [socket.create_connection(("127.0.0.1", harness.PORT)) for _ in range(100)]
+    stop = threading.Event()
+
+    def trickle():
+        for i in range(len(line)):
+            for s in held:
+                try:
+                    s.sendall(line[i:i + 1])
+                except OSError:
+                    pass
+            if stop.wait(1.0):
+                return
+
+    feeder = threading.Thread(target=trickle)
+    feeder.start()
+    time.sleep(3)
+    print(f"slow: 100 connections sending one byte a second: a gift waits {gift_waits()}; "
+          f"{harness.thread_count(pid)} threads")
+    stop.set()
+    feeder.join()
+    for s in held:
+        s.close()
+    print(f"slow: workers back to {base + 1} threads {threads_back(pid, base + 1):.1f} s after the trickling ones left")
+
+
+def remotes(program, pid, service):
+    kinds = ["Refused", "Mute", "Stall", "Reset", "Huge", "Loop", "Expired", "Other host"]
+    for kind in kinds:
+        took, body = timed_gift(kind)
+        ok = json.loads(body).get("error", "").startswith("Webhook call failed")
+        print(f"remotes: {kind:<10} answered in {took:5.2f} s: {body}")
+        if not ok:
+            failures.append(f"remotes: {kind} was not an error reply")
+
+    waits = []
+    call = threading.Thread(target=lambda: timed_gift("Stall"))
+    call.start()
+    time.sleep(0.5)
+    for _ in range(10):
+        waits.append(timed_gift("Rose")[0])
+    call.join()
+    print(f"remotes: key gifts during a stalled call: median {ms(statistics.median(waits))}, max {ms(max(waits))}")
+
+    sizes = [rss_kib(pid)]
+    for _ in range(6):
+        threads = [threading.Thread(target=timed_gift, args=(kind,)) for kind in kinds for _ in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        sizes.append(rss_kib(pid))
+    print("remotes: resident memory before and after each of 6 rounds of 32 failing calls at once: "
+          + ", ".join(f"{size} KiB" for size in sizes))
+
+
+def storm(program, pid):
+    timed_gift("Song")
+    time.sleep(11)
+    base = harness.thread_count(pid)
+    started_lines = program.lines.count("Lecture audio: sounds/tone.mp3 (volume: 100%)")
+    peak = [base]
+
+    def send():
+        for _ in range(30):
+            harness.post_gift("Song")
+            peak[0] = max(peak[0], harness.thread_count(pid))
+            time.sleep(0.1)
+
+    started = time.monotonic()
+    senders = [threading.Thread(target=send) for _ in range(10)]
+    for s in senders:
+        s.start()
+    for s in senders:
+        s.join()
+    sent = time.monotonic() - started
+    program.wait_for_count("Lecture audio: sounds/tone.mp3 (volume: 100%)", started_lines + 300, timeout=30)
+    back = threads_back(pid, base + 1)
+    print(f"storm: 300 sound gifts in {sent:.1f} s; threads {base} before, {peak[0]} at the peak, back to "
+          f"{harness.thread_count(pid)} {back:.1f} s after the last gift")
+
+
+def main():
+    wanted = sys.argv[1:] or ["load", "slow", "remotes", "storm"]
+    folder = tempfile.mkdtemp(prefix="koravel-reliability-")
+    certificates = make_certificates(tempfile.mkdtemp(prefix="koravel-reliability-tls-"))
+    service = TlsService(certificates)
+    others = [MuteListener(8451), TlsService(certificates, port=8452, trusted="expired"),
+              TlsService(certificates, port=8453, trusted="other-host")]
+    os.makedirs(os.path.join(folder, "sounds"))
+    with open(os.path.join(folder, "sounds", "tone.mp3"), "wb") as f:
+        f.write(b"ID3")
+    gifts = {"Rose": {"action": "key", "target": "g"},
+             "Song": {"action": "sound", "target": "x", "sound": "sounds/tone.mp3"},
+             "Refused": {"action": "webhook", "target": "https://localhost:8450/x"},
+             "Mute": {"action": "webhook", "target": "https://localhost:8451/x"},
+             "Expired": {"action": "webhook", "target": "https://localhost:8452/ok"},
+             "Other host": {"action": "webhook", "target": "https://localhost:8453/ok"}}
+    for name, path in (("Stall", "/stall-after-headers"), ("Reset", "/reset-mid-body"), ("Huge", "/huge"),
+                       ("Loop", "/loop")):
+        gifts[name] = {"action": "webhook", "target": service.url(path)}
+    harness.write_config(folder, {"token": "t", "gifts": gifts})
+    program = harness.Program(folder, env={"SSL_CERT_FILE": certificates["ca.pem"]})
+    try:
+        program.wait_until_serving()
+        pid = harness.program_pid(program)
+        for part in wanted:
+            {"load": lambda: load(program, pid), "slow": lambda: slow(program, pid),
+             "remotes": lambda: remotes(program, pid, service), "storm": lambda: storm(program, pid)}[part]()
+    finally:
+        program.stop()
+        service.close()
+        for other in others:
+            other.close()
+    if failures:
+        print("FAILED: " + "; ".join(failures))
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()
