@@ -1,5 +1,6 @@
 #include "actions/sound.hpp"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -30,89 +31,93 @@ struct Playback {
   std::string fullPath;
   std::string alias;
   std::int32_t volume;
-  std::promise<void> done;
+  std::promise<void> started;
 };
 
 // MCI ties a device to the thread that opened it: a close sent from any other
 // thread is refused, and the sound would play on with its device never
-// closed. So one thread sends every command of every device: it opens and
-// starts each sound, and closes each device when its time is up.
-class SoundThread {
+// closed. So each device belongs to one sound thread, which opens and starts
+// it and closes it when its time is up. A thread ends when it has nothing
+// left to start or close, and is started again when a sound comes its way.
+class SoundThreads {
  public:
-  static SoundThread& instance() {
-    // Never destroyed: the thread serves for the life of the process.
-    static SoundThread* thread = new SoundThread;
-    return *thread;
+  static SoundThreads& instance() {
+    // Never destroyed: detached threads may use it until the process ends.
+    static SoundThreads* threads = new SoundThreads;
+    return *threads;
   }
 
-  void play(Playback playback) {
-    std::future<void> done = playback.done.get_future();
+  void play(std::size_t number, Playback playback) {
+    Lane& lane = lanes_[number % lanes_.size()];
+    std::future<void> started = playback.started.get_future();
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      startIfNeeded();
-      pending_.push_back(std::move(playback));
+      std::lock_guard<std::mutex> lock(lane.mutex);
+      lane.pending.push_back(std::move(playback));
+      if (!lane.running) {
+        std::thread([this, &lane] { serve(lane); }).detach();
+        lane.running = true;
+      }
     }
-    wake_.notify_one();
-    done.get();
+    lane.wake.notify_one();
+    started.wait_for(std::chrono::milliseconds(soundStartWaitMs));
   }
 
  private:
-  void startIfNeeded() {
-    if (started_) return;
-    std::thread([this] { serve(); }).detach();
-    started_ = true;
-  }
+  struct Lane {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool running = false;
+    std::deque<Playback> pending;
+    std::multimap<Clock::time_point, std::string> closes;
+  };
 
-  void serve() {
-    std::unique_lock<std::mutex> lock(mutex_);
+  void serve(Lane& lane) {
+    std::unique_lock<std::mutex> lock(lane.mutex);
     for (;;) {
-      if (!pending_.empty()) {
-        Playback playback = std::move(pending_.front());
-        pending_.pop_front();
+      if (!lane.pending.empty()) {
+        Playback playback = std::move(lane.pending.front());
+        lane.pending.pop_front();
         lock.unlock();
-        start(playback);
-        playback.done.set_value();
+        const bool playing = start(playback);
+        playback.started.set_value();
         lock.lock();
+        if (playing) lane.closes.emplace(Clock::now() + std::chrono::seconds(soundDeviceSeconds), playback.alias);
         continue;
       }
-      if (closes_.empty()) {
-        wake_.wait(lock);
-        continue;
+      if (lane.closes.empty()) {
+        lane.running = false;
+        return;
       }
-      const auto due = closes_.begin();
+      const auto due = lane.closes.begin();
       if (Clock::now() < due->first) {
-        wake_.wait_until(lock, due->first);
+        lane.wake.wait_until(lock, due->first);
         continue;
       }
       const std::string alias = due->second;
-      closes_.erase(due);
+      lane.closes.erase(due);
       lock.unlock();
       platform::mciSend(mciCloseCommand(alias));
       lock.lock();
     }
   }
 
-  void start(const Playback& playback) {
+  // Opens and plays the device; true when it plays and must be closed later.
+  static bool start(const Playback& playback) {
     if (const auto code = platform::mciSend(mciOpenCommand(playback.fullPath, playback.alias)); code != 0) {
       console::printLine("Erreur ouverture audio: " + mciErrorOf(code));
-      return;
+      return false;
     }
     platform::mciSend(mciVolumeCommand(playback.alias, playback.volume));
     if (const auto code = platform::mciSend(mciPlayCommand(playback.alias)); code != 0) {
       console::printLine("Erreur lecture audio: " + mciErrorOf(code));
       platform::mciSend(mciCloseCommand(playback.alias));
-      return;
+      return false;
     }
     console::printLine("Lecture audio: " + playback.path + " (volume: " + std::to_string(playback.volume) + "%)");
-    std::lock_guard<std::mutex> lock(mutex_);
-    closes_.emplace(Clock::now() + std::chrono::seconds(soundDeviceSeconds), playback.alias);
+    return true;
   }
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool started_ = false;
-  std::deque<Playback> pending_;
-  std::multimap<Clock::time_point, std::string> closes_;
+  std::array<Lane, soundThreads> lanes_;
 };
 
 }  // namespace
@@ -142,7 +147,9 @@ void playSound(const std::string& path, std::int32_t volume) {
     console::printLine("Fichier audio non trouve : " + path);
     return;
   }
-  SoundThread::instance().play(Playback{path, *full, soundAlias(nextAlias.fetch_add(1)), volume, {}});
+  const std::int32_t number = nextAlias.fetch_add(1);
+  SoundThreads::instance().play(static_cast<std::size_t>(number),
+                                Playback{path, *full, soundAlias(number), volume, {}});
 }
 
 }  // namespace actions

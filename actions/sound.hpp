@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,8 +17,17 @@ std::string mciCloseCommand(const std::string& alias);
 // How long a device plays before it is closed, whatever the sound's length.
 inline constexpr unsigned soundDeviceSeconds = 10;
 
-// Starts the sound at the volume and returns as soon as it plays; its device
-// is closed soundDeviceSeconds later. Failures are told on the console only.
+// Devices are opened, played and closed by a few sound threads, each device
+// by one of them (MCI refuses a close from another thread than the opener).
+inline constexpr std::size_t soundThreads = 8;
+// How long a gift waits for its sound to start. Opening a device is slow on
+// some systems (a quarter second under wine), and in a storm of sound gifts
+// the starts queue up: the gift's key and reply must not wait behind them.
+inline constexpr unsigned soundStartWaitMs = 250;
+
+// Starts the sound at the volume and returns as soon as it plays, or after
+// soundStartWaitMs while it is still being started; its device is closed
+// soundDeviceSeconds after it started. Failures are told on the console only.
 void playSound(const std::string& path, std::int32_t volume);
 
 }  // namespace actions

@@ -164,10 +164,15 @@ void sleepMs(unsigned milliseconds) {
 
 std::uint32_t mciSend(const std::string& command) {
   auto& s = recording::state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  s.mci.push_back({command, recording::Clock::now(), std::this_thread::get_id()});
-  s.changed.notify_all();
-  return s.mciAnswer(command);
+  std::function<std::uint32_t(const std::string&)> answer;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.mci.push_back({command, recording::Clock::now(), std::this_thread::get_id()});
+    s.changed.notify_all();
+    answer = s.mciAnswer;
+  }
+  // Outside the lock: an answer may take its time, as MCI does.
+  return answer(command);
 }
 
 std::string mciErrorText(std::uint32_t code) {

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "console_capture.hpp"
 #include "recording_platform.hpp"
@@ -77,6 +80,38 @@ TEST_F(Sound, SoundsThatOverlapGetAliasesOfTheirOwn) {
   EXPECT_EQ(number(second), number(first) + 1);
   EXPECT_EQ(recording::mciCallsFor(first).size(), 3u);
   EXPECT_EQ(recording::mciCallsFor(second).size(), 3u);
+}
+
+TEST_F(Sound, SlowStartDoesNotHoldTheGiftAndTheDeviceIsStillClosed) {
+  std::atomic<bool> opening{false};
+  recording::answerMci([&](const std::string& command) -> std::uint32_t {
+    if (command.rfind("open ", 0) == 0) {
+      opening = true;
+      std::this_thread::sleep_for(std::chrono::seconds(3));
+      opening = false;
+    }
+    return 0;
+  });
+  actions::playSound(file("rose.mp3"), 100);
+  // Back to the gift while the device is still being opened.
+  EXPECT_TRUE(opening.load());
+  const std::string alias = recording::lastOpenedAlias();
+  EXPECT_TRUE(recording::mciCallsFor(alias).size() <= 1);
+  ASSERT_TRUE(recording::waitForAlias(alias, 4, std::chrono::seconds(20)));
+  const auto calls = recording::mciCallsFor(alias);
+  EXPECT_EQ(calls[3].command, "close " + alias);
+  for (const auto& call : calls) EXPECT_EQ(call.thread, calls[0].thread) << call.command;
+}
+
+TEST_F(Sound, DevicesAreSharedOutAmongSeveralThreads) {
+  std::vector<std::string> aliases;
+  for (std::size_t i = 0; i < 2 * actions::soundThreads; ++i) {
+    actions::playSound(file("rose.mp3"), 100);
+    aliases.push_back(recording::lastOpenedAlias());
+  }
+  std::set<std::thread::id> threads;
+  for (const auto& alias : aliases) threads.insert(recording::mciCallsFor(alias).at(0).thread);
+  EXPECT_EQ(threads.size(), actions::soundThreads);
 }
 
 TEST_F(Sound, EmptyPathDoesNothing) {
