@@ -1,6 +1,5 @@
 #include "actions/sound.hpp"
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -36,65 +35,58 @@ struct Playback {
 
 // MCI ties a device to the thread that opened it: a close sent from any other
 // thread is refused, and the sound would play on with its device never
-// closed. So each device belongs to one sound thread, which opens and starts
-// it and closes it when its time is up. A thread ends when it has nothing
-// left to start or close, and is started again when a sound comes its way.
-class SoundThreads {
+// closed. So one sound thread opens and starts every device and closes each
+// when its time is up. (Several such threads, each with devices of its own,
+// made wine's MCI hang now and then in a storm of sounds, and started them no
+// faster.) The thread ends when it has nothing left to start or close, and is
+// started again by the next sound.
+class SoundThread {
  public:
-  static SoundThreads& instance() {
-    // Never destroyed: detached threads may use it until the process ends.
-    static SoundThreads* threads = new SoundThreads;
-    return *threads;
+  static SoundThread& instance() {
+    // Never destroyed: the detached thread may use it until the process ends.
+    static SoundThread* thread = new SoundThread;
+    return *thread;
   }
 
-  void play(std::size_t number, Playback playback) {
-    Lane& lane = lanes_[number % lanes_.size()];
+  void play(Playback playback) {
     std::future<void> started = playback.started.get_future();
     {
-      std::lock_guard<std::mutex> lock(lane.mutex);
-      lane.pending.push_back(std::move(playback));
-      if (!lane.running) {
-        std::thread([this, &lane] { serve(lane); }).detach();
-        lane.running = true;
+      std::lock_guard<std::mutex> lock(mutex_);
+      pending_.push_back(std::move(playback));
+      if (!running_) {
+        std::thread([this] { serve(); }).detach();
+        running_ = true;
       }
     }
-    lane.wake.notify_one();
+    wake_.notify_one();
     started.wait_for(std::chrono::milliseconds(soundStartWaitMs));
   }
 
  private:
-  struct Lane {
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool running = false;
-    std::deque<Playback> pending;
-    std::multimap<Clock::time_point, std::string> closes;
-  };
-
-  void serve(Lane& lane) {
-    std::unique_lock<std::mutex> lock(lane.mutex);
+  void serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      if (!lane.pending.empty()) {
-        Playback playback = std::move(lane.pending.front());
-        lane.pending.pop_front();
+      if (!pending_.empty()) {
+        Playback playback = std::move(pending_.front());
+        pending_.pop_front();
         lock.unlock();
         const bool playing = start(playback);
         playback.started.set_value();
         lock.lock();
-        if (playing) lane.closes.emplace(Clock::now() + std::chrono::seconds(soundDeviceSeconds), playback.alias);
+        if (playing) closes_.emplace(Clock::now() + std::chrono::seconds(soundDeviceSeconds), playback.alias);
         continue;
       }
-      if (lane.closes.empty()) {
-        lane.running = false;
+      if (closes_.empty()) {
+        running_ = false;
         return;
       }
-      const auto due = lane.closes.begin();
+      const auto due = closes_.begin();
       if (Clock::now() < due->first) {
-        lane.wake.wait_until(lock, due->first);
+        wake_.wait_until(lock, due->first);
         continue;
       }
       const std::string alias = due->second;
-      lane.closes.erase(due);
+      closes_.erase(due);
       lock.unlock();
       platform::mciSend(mciCloseCommand(alias));
       lock.lock();
@@ -117,7 +109,11 @@ class SoundThreads {
     return true;
   }
 
-  std::array<Lane, soundThreads> lanes_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool running_ = false;
+  std::deque<Playback> pending_;
+  std::multimap<Clock::time_point, std::string> closes_;
 };
 
 }  // namespace
@@ -147,9 +143,7 @@ void playSound(const std::string& path, std::int32_t volume) {
     console::printLine("Fichier audio non trouve : " + path);
     return;
   }
-  const std::int32_t number = nextAlias.fetch_add(1);
-  SoundThreads::instance().play(static_cast<std::size_t>(number),
-                                Playback{path, *full, soundAlias(number), volume, {}});
+  SoundThread::instance().play(Playback{path, *full, soundAlias(nextAlias.fetch_add(1)), volume, {}});
 }
 
 }  // namespace actions

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,9 +16,6 @@ std::string mciCloseCommand(const std::string& alias);
 // How long a device plays before it is closed, whatever the sound's length.
 inline constexpr unsigned soundDeviceSeconds = 10;
 
-// Devices are opened, played and closed by a few sound threads, each device
-// by one of them (MCI refuses a close from another thread than the opener).
-inline constexpr std::size_t soundThreads = 8;
 // How long a gift waits for its sound to start. Opening a device is slow on
 // some systems (a quarter second under wine), and in a storm of sound gifts
 // the starts queue up: the gift's key and reply must not wait behind them.

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <thread>
 
 #include "console_capture.hpp"
@@ -101,17 +100,6 @@ TEST_F(Sound, SlowStartDoesNotHoldTheGiftAndTheDeviceIsStillClosed) {
   const auto calls = recording::mciCallsFor(alias);
   EXPECT_EQ(calls[3].command, "close " + alias);
   for (const auto& call : calls) EXPECT_EQ(call.thread, calls[0].thread) << call.command;
-}
-
-TEST_F(Sound, DevicesAreSharedOutAmongSeveralThreads) {
-  std::vector<std::string> aliases;
-  for (std::size_t i = 0; i < 2 * actions::soundThreads; ++i) {
-    actions::playSound(file("rose.mp3"), 100);
-    aliases.push_back(recording::lastOpenedAlias());
-  }
-  std::set<std::thread::id> threads;
-  for (const auto& alias : aliases) threads.insert(recording::mciCallsFor(alias).at(0).thread);
-  EXPECT_EQ(threads.size(), actions::soundThreads);
 }
 
 TEST_F(Sound, EmptyPathDoesNothing) {
