@@ -8,6 +8,7 @@
 #include "actions/outgoing_webhook.hpp"
 #include "actions/sound.hpp"
 #include "common/console.hpp"
+#include "endpoint/worker_pool.hpp"
 
 namespace endpoint {
 namespace {
@@ -72,7 +73,7 @@ void serveGift(const httplib::Request& req, httplib::Response& res, const config
 
 void registerRoutes(httplib::Server& server, std::shared_ptr<const config::GiftTable> gifts) {
   server.set_payload_max_length(maxRequestBodyBytes);
-  server.new_task_queue = [] { return new httplib::ThreadPool(baseWorkers, maxWorkers); };
+  server.new_task_queue = [] { return new WorkerPool(baseWorkers, maxWorkers); };
   server.Post("/webhook",
               [gifts](const httplib::Request& req, httplib::Response& res) { serveGift(req, res, *gifts); });
   server.Options("/webhook", [](const httplib::Request&, httplib::Response& res) {

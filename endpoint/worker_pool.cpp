@@ -1,0 +1,88 @@
+#include "endpoint/worker_pool.hpp"
+
+#include <algorithm>
+
+namespace endpoint {
+
+WorkerPool::WorkerPool(std::size_t base, std::size_t max, std::chrono::milliseconds idleTimeout)
+    : base_(base), max_(std::max(base, max)), idleTimeout_(idleTimeout) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (std::size_t i = 0; i < base_; ++i) startWorker(true);
+}
+
+WorkerPool::~WorkerPool() { shutdown(); }
+
+bool WorkerPool::enqueue(std::function<void()> job) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shuttingDown_) return false;
+    joinEnded();
+    jobs_.push_back(std::move(job));
+    // Every waiting job needs an idle worker of its own.
+    if (jobs_.size() > idle_ && workers_.size() < max_) startWorker(false);
+  }
+  wake_.notify_one();
+  return true;
+}
+
+void WorkerPool::shutdown() {
+  std::vector<std::thread> workers;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    shuttingDown_ = true;
+    workers.swap(workers_);
+  }
+  wake_.notify_all();
+  for (auto& worker : workers) {
+    if (worker.joinable()) worker.join();
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  ended_.clear();
+}
+
+std::size_t WorkerPool::workerCount() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return workers_.size() - ended_.size();
+}
+
+void WorkerPool::startWorker(bool stays) {
+  workers_.emplace_back([this, stays] { work(stays); });
+}
+
+// Joins the workers that ended for want of work (their threads are gone; the
+// join only frees what is left of them).
+void WorkerPool::joinEnded() {
+  for (const auto id : ended_) {
+    const auto it =
+        std::find_if(workers_.begin(), workers_.end(), [id](const std::thread& t) { return t.get_id() == id; });
+    if (it == workers_.end()) continue;
+    it->join();
+    workers_.erase(it);
+  }
+  ended_.clear();
+}
+
+void WorkerPool::work(bool stays) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    ++idle_;
+    const bool woken = stays ? (wake_.wait(lock, [this] { return !jobs_.empty() || shuttingDown_; }), true)
+                             : wake_.wait_for(lock, idleTimeout_, [this] { return !jobs_.empty() || shuttingDown_; });
+    --idle_;
+    if (jobs_.empty()) {
+      if (shuttingDown_) return;
+      if (!woken) {
+        ended_.push_back(std::this_thread::get_id());
+        return;
+      }
+      continue;
+    }
+    auto job = std::move(jobs_.front());
+    jobs_.pop_front();
+    lock.unlock();
+    job();
+    lock.lock();
+  }
+}
+
+}  // namespace endpoint

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace endpoint {
+
+// The server's workers: one job per connection, which holds its worker for
+// as long as the connection stays open. A new worker starts whenever more
+// connections wait than there are idle workers, up to `max`; workers beyond
+// `base` end after `idleTimeout` without work.
+//
+// (The library's own pool decides from a count of idle workers that jobs
+// queued a moment earlier have not yet claimed: a burst of connections, say
+// a hundred idle ones, then starts no new worker at all, and a gift queues
+// behind them until each times out.)
+class WorkerPool final : public httplib::TaskQueue {
+ public:
+  WorkerPool(std::size_t base, std::size_t max, std::chrono::milliseconds idleTimeout = std::chrono::seconds(3));
+  ~WorkerPool() override;
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  bool enqueue(std::function<void()> job) override;
+  // Runs the jobs still queued, then ends every worker.
+  void shutdown() override;
+
+  std::size_t workerCount();
+
+ private:
+  void work(bool stays);
+  void startWorker(bool stays);
+  void joinEnded();
+
+  const std::size_t base_;
+  const std::size_t max_;
+  const std::chrono::milliseconds idleTimeout_;
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> jobs_;
+  std::vector<std::thread> workers_;
+  std::vector<std::thread::id> ended_;
+  std::size_t idle_ = 0;
+  bool shuttingDown_ = false;
+};
+
+}  // namespace endpoint
