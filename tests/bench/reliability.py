@@ -197,13 +197,13 @@ def storm(program, pid):
     peak = [base]
 
     def send():
-        for _ in range(30):
+        for _ in range(10):
             harness.post_gift("Song")
             peak[0] = max(peak[0], harness.thread_count(pid))
             time.sleep(0.1)
 
     started = time.monotonic()
-    senders = [threading.Thread(target=send) for _ in range(10)]
+    senders = [threading.Thread(target=send) for _ in range(30)]
     for s in senders:
         s.start()
     for s in senders:
