@@ -41,8 +41,8 @@ inline constexpr std::size_t baseWorkers = 8;
 inline constexpr std::size_t maxWorkers = 512;
 
 // POST /webhook (the gift handler) and OPTIONS /webhook (CORS preflight),
-// the request size limit and the worker pool. The handler keeps the table, and whatever owns
-// it, alive.
+// the request size limit and the worker pool. The handler keeps the table,
+// and whatever owns it, alive.
 void registerRoutes(httplib::Server& server, std::shared_ptr<const config::GiftTable> gifts);
 
 }  // namespace endpoint

@@ -169,8 +169,12 @@ def wait_for_port_free(timeout=15.0):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         probe = socket.socket()
+        # As the program binds: connections closed a moment ago (TIME_WAIT)
+        # do not keep the port from it, a listening socket does.
+        probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         try:
             probe.bind(("0.0.0.0", PORT))
+            probe.listen(1)
             return
         except OSError:
             time.sleep(0.1)

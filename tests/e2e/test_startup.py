@@ -128,6 +128,8 @@ def test_empty_gift_table_and_arguments_have_no_effect(run, folder):
 def test_port_taken_is_reported_and_exits_1(run, folder):
     harness.write_config(folder, {"token": "t"})
     holder = socket.socket()
+    # Connections of earlier tests may linger in TIME_WAIT; a listener takes the port all the same.
+    holder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     holder.bind(("0.0.0.0", harness.PORT))
     holder.listen()
     try:
