@@ -11,7 +11,6 @@
 """
 
 import http.client
-import json
 import os
 import socket
 import statistics
@@ -24,13 +23,6 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 import harness  # noqa: E402
 
-
-def rss_kib(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
 
 
 def oversized(size):
@@ -57,12 +49,12 @@ def main():
         program.wait_until_serving()
         pid = program.process.pid
         time.sleep(0.5)
-        before = rss_kib(pid)
+        before = harness.resident_kib(pid)
         statuses = {}
         for _ in range(200):
             line = oversized(4 * 1024 * 1024)
             statuses[line] = statuses.get(line, 0) + 1
-        after = rss_kib(pid)
+        after = harness.resident_kib(pid)
         print(f"memory: {before} KiB before, {after} KiB after 200 requests of 4 MiB each; answers {statuses}")
 
         times = []

@@ -36,13 +36,6 @@ KEY_REPLY = '{"message": "Key pressed successfully"}'
 failures = []
 
 
-def rss_kib(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
-
 
 def timed_gift(name, timeout=60):
     started = time.perf_counter()
@@ -79,11 +72,11 @@ def load(program, pid):
                 replies[key] += 1
                 done[0] += 1
                 if done[0] == total // 2:
-                    mid["rss"] = rss_kib(pid)
+                    mid["rss"] = harness.resident_kib(pid)
         connection.close()
 
     lines_before = program.lines.count("Cadeau recu: Rose")
-    before = rss_kib(pid)
+    before = harness.resident_kib(pid)
     shares = [total // connections + (1 if i < total % connections else 0) for i in range(connections)]
     threads = [threading.Thread(target=client, args=(n,)) for n in shares]
     started = time.perf_counter()
@@ -94,7 +87,7 @@ def load(program, pid):
     took = time.perf_counter() - started
     program.wait_for_count("Cadeau recu: Rose", lines_before + total, timeout=30)
     time.sleep(1)
-    after = rss_kib(pid)
+    after = harness.resident_kib(pid)
     lines = program.lines.count("Cadeau recu: Rose") - lines_before
     print(f"load: {total} gifts over {connections} connections in {took:.1f} s ({total / took:.0f}/s): "
           f"{replies['right']} right, {replies['wrong']} wrong, {replies['errors']} transport errors; "
@@ -172,14 +165,14 @@ def remotes(program, pid, service):
     call.join()
     print(f"remotes: key gifts during a stalled call: median {ms(statistics.median(waits))}, max {ms(max(waits))}")
 
-    sizes = [rss_kib(pid)]
+    sizes = [harness.resident_kib(pid)]
     for _ in range(6):
         threads = [threading.Thread(target=timed_gift, args=(kind,)) for kind in kinds for _ in range(4)]
         for t in threads:
             t.start()
         for t in threads:
             t.join()
-        sizes.append(rss_kib(pid))
+        sizes.append(harness.resident_kib(pid))
     print("remotes: resident memory before and after each of 6 rounds of 32 failing calls at once: "
           + ", ".join(f"{size} KiB" for size in sizes))
 

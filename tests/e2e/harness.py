@@ -231,6 +231,15 @@ def program_pid(program):
     return group
 
 
+def resident_kib(pid):
+    """The process's resident memory, in KiB."""
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
 def thread_count(pid):
     return len(os.listdir(f"/proc/{pid}/task"))
 

@@ -1,7 +1,6 @@
 """Gifts sent over real HTTP to the running program."""
 
 import json
-import os
 import socket
 import threading
 import time

@@ -65,6 +65,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if body:
             self.wfile.write(body)
 
+    def _send_part_of(self, length, part):
+        """Announces a body of `length` bytes and sends only its start."""
+        self.send_response(200)
+        self.send_header("Content-Length", str(length))
+        self.end_headers()
+        self.wfile.write(part)
+        self.wfile.flush()
+
     def do_GET(self):
         self.server.requests.append(self.path)
         path = self.path.split("?", 1)[0]
@@ -91,18 +99,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             except OSError:
                 pass  # the caller gave up, as it should
         elif path == "/stall-after-headers":
-            self.send_response(200)
-            self.send_header("Content-Length", "1000")
-            self.end_headers()
-            self.wfile.write(b"part of it")
-            self.wfile.flush()
+            self._send_part_of(1000, b"part of it")
             time.sleep(20)
         elif path == "/reset-mid-body":
-            self.send_response(200)
-            self.send_header("Content-Length", "1000")
-            self.end_headers()
-            self.wfile.write(b"half")
-            self.wfile.flush()
+            self._send_part_of(1000, b"half")
             # An abortive close: RST instead of FIN.
             raw = self.connection
             raw.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
