@@ -89,7 +89,8 @@ std::string shortened(std::string message) {
   const auto at = message.find(marker);
   if (at == std::string::npos) return message;
   const std::size_t start = at + marker.size();
-  const std::size_t end = message.size() > start && message.rfind('\'') >= start ? message.rfind('\'') : message.size();
+  const std::size_t quote = message.rfind('\'');
+  const std::size_t end = quote != std::string::npos && quote >= start ? quote : message.size();
   if (end - start <= keep) return message;
   std::size_t cut = end - keep;
   // Never in the middle of a UTF-8 sequence.
