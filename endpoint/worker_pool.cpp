@@ -66,16 +66,17 @@ void WorkerPool::work(bool stays) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     ++idle_;
-    const bool woken = stays ? (wake_.wait(lock, [this] { return !jobs_.empty() || shuttingDown_; }), true)
-                             : wake_.wait_for(lock, idleTimeout_, [this] { return !jobs_.empty() || shuttingDown_; });
+    const auto ready = [this] { return !jobs_.empty() || shuttingDown_; };
+    if (stays) {
+      wake_.wait(lock, ready);
+    } else {
+      wake_.wait_for(lock, idleTimeout_, ready);
+    }
     --idle_;
     if (jobs_.empty()) {
-      if (shuttingDown_) return;
-      if (!woken) {
-        ended_.push_back(std::this_thread::get_id());
-        return;
-      }
-      continue;
+      // Shutting down, or a worker beyond the base one that found no work in time.
+      if (!shuttingDown_) ended_.push_back(std::this_thread::get_id());
+      return;
     }
     auto job = std::move(jobs_.front());
     jobs_.pop_front();
