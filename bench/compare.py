@@ -1,0 +1,260 @@
+"""Measures the receiver side by side with the bare HTTP library and with a
+Node.js script, on loopback, in rounds, and prints one table.
+
+Run through bench/run.sh, which builds what is needed and gives this script a
+network namespace of its own. Every ratio is taken within one round (the
+three servers measured one after the other), and the table shows the median
+over the rounds with the lowest and highest value beside it.
+
+The script judges correctness only: it fails when a request went wrong or a
+gift was lost, never because of a time.
+"""
+
+import argparse
+import json
+import math
+import os
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CONFIG_NAME = "Koravel_KEY_WEBHOOK_config.json"
+
+# The receiver's worker pool: workers it may run at once, and how long a key
+# gift holds its worker.
+POOL_MAX_WORKERS = 512
+KEY_HOLD_MS = 50
+
+
+class Failure(Exception):
+    pass
+
+
+class Server:
+    def __init__(self, name, command, port, folder):
+        self.name = name
+        self.command = command
+        self.port = port
+        self.folder = folder
+        self.process = None
+        self.output_path = os.path.join(folder, f"{name}.out")
+
+    def start(self):
+        """Starts the server; returns the milliseconds from the start of the
+        process to its first accepted connection."""
+        output = open(self.output_path, "ab")
+        started = time.perf_counter()
+        self.process = subprocess.Popen(self.command, cwd=self.folder, stdin=subprocess.DEVNULL,
+                                        stdout=output, stderr=subprocess.STDOUT)
+        output.close()
+        deadline = started + 10
+        while True:
+            with socket.socket() as probe:
+                if probe.connect_ex(("127.0.0.1", self.port)) == 0:
+                    return (time.perf_counter() - started) * 1e3
+            if self.process.poll() is not None:
+                raise Failure(f"{self.name} ended at start (code {self.process.returncode}); see {self.output_path}")
+            if time.perf_counter() > deadline:
+                raise Failure(f"{self.name} did not listen on port {self.port} within 10 s")
+            time.sleep(0.0002)
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process = None
+
+    def status_kib(self, field):
+        with open(f"/proc/{self.process.pid}/status") as status:
+            for line in status:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+        raise Failure(f"no {field} for {self.name}")
+
+    def cpu_seconds(self):
+        with open(f"/proc/{self.process.pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def output(self):
+        with open(self.output_path, encoding="utf-8", errors="replace") as output:
+            return output.read()
+
+
+def wrk(script, url, connections, seconds, threads=2, extra=(), env=None):
+    command = ["wrk", f"-t{threads}", f"-c{connections}", f"-d{seconds}s", "--timeout", "10s",
+               "-s", os.path.join(HERE, script), *extra, url]
+    result = subprocess.run(command, capture_output=True, text=True, env={**os.environ, **(env or {})},
+                            timeout=seconds + 60)
+    lines = [line for line in result.stdout.splitlines() if line.startswith("{")]
+    if result.returncode != 0 or not lines:
+        raise Failure(f"wrk failed: {' '.join(command)}\n{result.stdout}{result.stderr}")
+    return json.loads(lines[-1])
+
+
+def dispatch(server, name, connections, seconds, keep_alive, samples):
+    extra = () if keep_alive else ("-H", "Connection: close")
+    cpu_before = server.cpu_seconds()
+    figures = wrk("dispatch.lua", f"http://127.0.0.1:{server.port}/webhook", connections, seconds, extra=extra)
+    cpu = server.cpu_seconds() - cpu_before
+    if figures["errors"] or figures["requests"] == 0:
+        raise Failure(f"{server.name}, {name}: {figures['errors']} errors in {figures['requests']} requests")
+    rate = figures["requests"] / (figures["duration_us"] / 1e6)
+    samples[(name, "rps", server.name)] = rate
+    samples[(name, "p50", server.name)] = figures["p50_us"] / 1e3
+    samples[(name, "p99", server.name)] = figures["p99_us"] / 1e3
+    samples[(name, "cpu", server.name)] = cpu / figures["requests"] * 1e6
+
+
+def storm(server, gifts, samples):
+    figures = wrk("storm.lua", f"http://127.0.0.1:{server.port}/webhook", gifts, 3, threads=1,
+                  env={"GIFTS": str(gifts), "GIFT": "Rose"})
+    if figures["answered"] != gifts or figures["wrong"] or figures["errors"]:
+        raise Failure(f"{server.name}, storm of {gifts}: {figures['answered']} answered, "
+                      f"{figures['wrong']} wrong, {figures['errors']} errors")
+    samples[(f"storm {gifts}", "last", server.name)] = figures["last_reply_us"] / 1e3
+
+
+def make_folder(receiver_command):
+    """A folder holding the receiver's own default configuration, made by a
+    first run as a user would."""
+    folder = tempfile.mkdtemp(prefix="koravel-compare-")
+    process = subprocess.Popen(receiver_command, cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT)
+    process.stdin.write(b"bench-token\n")
+    process.stdin.flush()
+    seen = b""
+    deadline = time.time() + 10
+    while b"En attente de webhooks" not in seen and time.time() < deadline:
+        chunk = process.stdout.read1(4096)
+        if not chunk:
+            break
+        seen += chunk
+    process.terminate()
+    process.wait()
+    if not os.path.exists(os.path.join(folder, CONFIG_NAME)):
+        raise Failure("the receiver's first run made no configuration:\n" + seen.decode(errors="replace"))
+    return folder
+
+
+def summary(values):
+    values = sorted(values)
+    return statistics.median(values), values[0], values[-1]
+
+
+def cell(values, digits):
+    if not values:
+        return "-"
+    median, low, high = summary(values)
+    if len(values) == 1:
+        return f"{median:.{digits}f}"
+    return f"{median:.{digits}f} ({low:.{digits}f}-{high:.{digits}f})"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--receiver", required=True)
+    parser.add_argument("--bare", required=True)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--seconds", type=int, default=5)
+    options = parser.parse_args()
+
+    folder = make_folder([options.receiver])
+    servers = [
+        Server("receiver", [options.receiver], 5000, folder),
+        Server("bare", [options.bare, "5001"], 5001, folder),
+        Server("node", ["node", os.path.join(HERE, "node_server.js"), "5002"], 5002, folder),
+    ]
+    storm_gifts = (100, 500)
+    rounds = []
+    try:
+        for number in range(options.rounds):
+            samples = {}
+            # The order turns each round, so that no server always runs first.
+            order = servers[number % 3:] + servers[:number % 3]
+            for server in order:
+                samples[("start-up", "ms", server.name)] = server.start()
+                try:
+                    time.sleep(0.5)
+                    samples[("memory", "idle", server.name)] = server.status_kib("VmRSS") / 1024
+                    dispatch(server, "keep-alive 64", 64, options.seconds, True, samples)
+                    dispatch(server, "keep-alive 256", 256, options.seconds, True, samples)
+                    dispatch(server, "new connection 64", 64, options.seconds, False, samples)
+                    samples[("memory", "peak", server.name)] = server.status_kib("VmHWM") / 1024
+                    if server.name != "bare":  # its handler holds nothing
+                        for gifts in storm_gifts:
+                            storm(server, gifts, samples)
+                finally:
+                    server.stop()
+            received = servers[0].output().count("Cadeau recu: Rose")
+            expected = sum(storm_gifts) * (number + 1)
+            if received != expected:
+                raise Failure(f"the receiver printed {received} key gifts of the {expected} sent")
+            rounds.append(samples)
+            print(f"round {number + 1} of {options.rounds} done", file=sys.stderr, flush=True)
+    finally:
+        for server in servers:
+            server.stop()
+    shutil.rmtree(folder, ignore_errors=True)
+    print_table(rounds, options, storm_gifts)
+
+
+def print_table(rounds, options, storm_gifts):
+    def values(key):
+        return [r[key] for r in rounds if key in r]
+
+    def ratio(key, a, b):
+        return [r[(*key, a)] / r[(*key, b)] for r in rounds if (*key, a) in r and (*key, b) in r]
+
+    rows = []
+
+    def row(label, key, digits, goal="", ratios=True):
+        line = [label] + [cell(values((*key, s)), digits) for s in ("receiver", "bare", "node")]
+        line += [cell(ratio(key, "receiver", "bare"), 2) if ratios else "",
+                 cell(ratio(key, "receiver", "node"), 2) if ratios else "", goal]
+        rows.append(line)
+
+    for workload in ("keep-alive 64", "keep-alive 256", "new connection 64"):
+        rows.append([f"dispatch, {workload} connections"] + [""] * 6)
+        row("  requests/s", (workload, "rps"), 0,
+            "receiver/bare >= 0.9, receiver/node >= 3" if workload == "keep-alive 64" else "")
+        row("  p50 latency, ms", (workload, "p50"), 2)
+        row("  p99 latency, ms", (workload, "p99"), 2,
+            "receiver/node <= 1" if workload.startswith("keep-alive") else "")
+        row("  server CPU per request, us", (workload, "cpu"), 1)
+    for gifts in storm_gifts:
+        bound = math.ceil(gifts / POOL_MAX_WORKERS) * KEY_HOLD_MS
+        label = f"key storm of {gifts} at once: last reply, ms"
+        line = [label, cell(values((f"storm {gifts}", "last", "receiver")), 1), "-",
+                cell(values((f"storm {gifts}", "last", "node")), 1)]
+        to_bound = [v / bound for v in values((f"storm {gifts}", "last", "receiver"))]
+        line += [f"bound {bound} ms", f"receiver/bound {cell(to_bound, 2)}", "receiver/bound <= 1.1"]
+        rows.append(line)
+    row("start-up to first connection, ms", ("start-up", "ms"), 1, "receiver < 20 ms")
+    row("resident memory idle, MiB", ("memory", "idle"), 1, "receiver < 8 MiB")
+    row("resident memory peak, MiB", ("memory", "peak"), 1, "receiver < 32 MiB")
+
+    header = ["", "receiver", "bare library", "Node.js", "receiver/bare", "receiver/node", "goal"]
+    widths = [max(len(r[i]) for r in rows + [header]) for i in range(len(header))]
+    print(f"\n{len(rounds)} rounds of {options.seconds} s per dispatch workload; "
+          "median (lowest-highest) over the rounds")
+    for line in [header] + rows:
+        print("  ".join(text.ljust(width) for text, width in zip(line, widths)).rstrip())
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except Failure as failure:
+        print(f"benchmark failed: {failure}", file=sys.stderr)
+        sys.exit(1)
