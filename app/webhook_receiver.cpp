@@ -8,6 +8,7 @@
 #include "common/console.hpp"
 #include "config/config_file.hpp"
 #include "config/first_run.hpp"
+#include "endpoint/gift_server.hpp"
 #include "endpoint/webhook_endpoint.hpp"
 #include "platform/platform.hpp"
 
@@ -56,7 +57,7 @@ bool WebhookReceiver::loadConfig() {
 }
 
 bool WebhookReceiver::start(int port) {
-  httplib::Server server;
+  endpoint::GiftServer server;
   std::shared_ptr<WebhookReceiver> self = shared_from_this();
 
   server.set_socket_options(

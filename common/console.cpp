@@ -11,11 +11,14 @@ std::mutex& outputMutex() {
 }
 }  // namespace
 
-void printLine(std::string_view line) {
+void printLine(std::string_view line) { printLines({line}); }
+
+void printLines(std::initializer_list<std::string_view> lines) {
   std::string whole;
-  whole.reserve(line.size() + 1);
-  whole.append(line);
-  whole.push_back('\n');
+  for (const auto line : lines) {
+    whole.append(line);
+    whole.push_back('\n');
+  }
   std::lock_guard<std::mutex> lock(outputMutex());
   std::cout.write(whole.data(), static_cast<std::streamsize>(whole.size()));
   std::cout.flush();

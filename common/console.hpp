@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,8 @@
 namespace console {
 
 void printLine(std::string_view line);
+// Lines that belong together, written at once: nothing comes between them.
+void printLines(std::initializer_list<std::string_view> lines);
 // A question whose answer is typed on the same line: no line end.
 void prompt(std::string_view text);
 // One line of standard input without its line end (nor a CR before it);

@@ -8,7 +8,7 @@
 #include "actions/outgoing_webhook.hpp"
 #include "actions/sound.hpp"
 #include "common/console.hpp"
-#include "endpoint/worker_pool.hpp"
+#include "endpoint/gift_server.hpp"
 
 namespace endpoint {
 namespace {
@@ -24,14 +24,20 @@ std::string serialise(const json& reply) { return reply.dump(-1, ' ', false, jso
 std::string errorReply(const std::string& text) { return serialise(json{{"error", text}}); }
 
 std::string runGift(const std::string& giftName, const config::GiftTable& gifts) {
-  console::printLine("Cadeau recu: " + giftName);
-  if (giftName.empty()) return R"({"error": "giftName not provided"})";
-
+  const std::string received = "Cadeau recu: " + giftName;
+  if (giftName.empty()) {
+    console::printLine(received);
+    return R"({"error": "giftName not provided"})";
+  }
   const auto found = gifts.find(giftName);
   if (found == gifts.end()) {
-    console::printLine("Cadeau non configure: " + giftName);
+    // One write for both lines: a storm of unknown gifts costs the console
+    // half as many.
+    console::printLines({received, "Cadeau non configure: " + giftName});
     return R"({"message": "Gift not configured"})";
   }
+  console::printLine(received);
+
   const config::GiftAction& gift = found->second;
   if (!gift.sound.empty()) actions::playSound(gift.sound, gift.volume);
 
@@ -71,9 +77,8 @@ void serveGift(const httplib::Request& req, httplib::Response& res, const config
   res.set_content(handleGift(request, gifts), jsonType);
 }
 
-void registerRoutes(httplib::Server& server, std::shared_ptr<const config::GiftTable> gifts) {
+void registerRoutes(GiftServer& server, std::shared_ptr<const config::GiftTable> gifts) {
   server.set_payload_max_length(maxRequestBodyBytes);
-  server.new_task_queue = [] { return new WorkerPool(baseWorkers, maxWorkers); };
   server.Post("/webhook",
               [gifts](const httplib::Request& req, httplib::Response& res) { serveGift(req, res, *gifts); });
   server.Options("/webhook", [](const httplib::Request&, httplib::Response& res) {

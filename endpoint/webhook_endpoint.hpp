@@ -8,12 +8,13 @@
 #include "config/gift_action.hpp"
 
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 }  // namespace httplib
 
 namespace endpoint {
+
+class GiftServer;
 
 // A request body larger than this is refused (413) before any handler runs.
 inline constexpr std::size_t maxRequestBodyBytes = 64 * 1024;
@@ -41,8 +42,8 @@ inline constexpr std::size_t baseWorkers = 8;
 inline constexpr std::size_t maxWorkers = 512;
 
 // POST /webhook (the gift handler) and OPTIONS /webhook (CORS preflight),
-// the request size limit and the worker pool. The handler keeps the table,
-// and whatever owns it, alive.
-void registerRoutes(httplib::Server& server, std::shared_ptr<const config::GiftTable> gifts);
+// and the request size limit. The handler keeps the table, and whatever owns
+// it, alive.
+void registerRoutes(GiftServer& server, std::shared_ptr<const config::GiftTable> gifts);
 
 }  // namespace endpoint

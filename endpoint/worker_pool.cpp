@@ -4,8 +4,9 @@
 
 namespace endpoint {
 
-WorkerPool::WorkerPool(std::size_t base, std::size_t max, std::chrono::milliseconds idleTimeout)
-    : base_(base), max_(std::max(base, max)), idleTimeout_(idleTimeout) {
+WorkerPool::WorkerPool(std::size_t base, std::size_t max, std::function<void()> onShutdown,
+                       std::chrono::milliseconds idleTimeout)
+    : base_(base), max_(std::max(base, max)), onShutdown_(std::move(onShutdown)), idleTimeout_(idleTimeout) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (std::size_t i = 0; i < base_; ++i) startWorker(true);
 }
@@ -32,6 +33,7 @@ void WorkerPool::shutdown() {
     shuttingDown_ = true;
     workers.swap(workers_);
   }
+  if (onShutdown_) onShutdown_();
   wake_.notify_all();
   for (auto& worker : workers) {
     if (worker.joinable()) worker.join();

@@ -24,7 +24,9 @@ namespace endpoint {
 // behind them until each times out.)
 class WorkerPool final : public httplib::TaskQueue {
  public:
-  WorkerPool(std::size_t base, std::size_t max, std::chrono::milliseconds idleTimeout = std::chrono::seconds(3));
+  // `onShutdown` runs when the shutdown begins, before the workers are joined.
+  WorkerPool(std::size_t base, std::size_t max, std::function<void()> onShutdown = {},
+             std::chrono::milliseconds idleTimeout = std::chrono::seconds(3));
   ~WorkerPool() override;
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
@@ -42,6 +44,7 @@ class WorkerPool final : public httplib::TaskQueue {
 
   const std::size_t base_;
   const std::size_t max_;
+  const std::function<void()> onShutdown_;
   const std::chrono::milliseconds idleTimeout_;
 
   std::mutex mutex_;

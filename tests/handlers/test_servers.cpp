@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "endpoint/gift_server.hpp"
 #include "endpoint/webhook_endpoint.hpp"
 #include "scratch.hpp"
 
@@ -21,7 +22,7 @@ RunningServer::~RunningServer() {
 }
 
 std::unique_ptr<RunningServer> startWebhookEndpoint(config::GiftTable gifts) {
-  auto server = std::make_unique<httplib::Server>();
+  auto server = std::make_unique<endpoint::GiftServer>();
   endpoint::registerRoutes(*server, std::make_shared<const config::GiftTable>(std::move(gifts)));
   return std::make_unique<RunningServer>(std::move(server));
 }

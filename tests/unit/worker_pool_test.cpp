@@ -53,7 +53,7 @@ bool workersFallTo(endpoint::WorkerPool& pool, std::size_t count) {
 }
 
 TEST(WorkerPool, BurstOfHeldJobsEachGetAWorkerAtOnce) {
-  endpoint::WorkerPool pool(8, 512, 200ms);
+  endpoint::WorkerPool pool(8, 512, {}, 200ms);
   HeldJobs held;
   // Queued in one go, before any worker has woken for the first of them.
   for (int i = 0; i < 100; ++i) ASSERT_TRUE(pool.enqueue(held.job()));
@@ -69,7 +69,7 @@ TEST(WorkerPool, BurstOfHeldJobsEachGetAWorkerAtOnce) {
 }
 
 TEST(WorkerPool, NeverMoreThanTheMaximumAndTheRestWaitTheirTurn) {
-  endpoint::WorkerPool pool(2, 4, 200ms);
+  endpoint::WorkerPool pool(2, 4, {}, 200ms);
   HeldJobs held;
   for (int i = 0; i < 6; ++i) pool.enqueue(held.job());
   ASSERT_TRUE(held.started(4));
