@@ -18,8 +18,11 @@ packages=(
   nlohmann-json3-dev libssl-dev openssl libgtest-dev
   dpkg-dev xz-utils ca-certificates
   python3 python3-pytest iproute2 util-linux sox lame
-  clang libclang-rt-14-dev wrk
+  clang libclang-rt-14-dev wrk linux-perf valgrind
 )
+# The benchmark's Node.js script: the machine's own Node.js when it has one,
+# else Debian's.
+if ! command -v node >/dev/null; then packages+=(nodejs); fi
 if ((windows)); then
   # The cross build, and what the Windows program needs under wine: MP3
   # playback through GStreamer into a PulseAudio null sink.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit, handler and
 # end-to-end suites, again under AddressSanitizer and UndefinedBehaviorSanitizer
-# and under ThreadSanitizer; a short run of each fuzzing target; then builds
-# the Windows program and runs the end-to-end suite against it under wine.
+# and under ThreadSanitizer; a short run of the benchmark and of each fuzzing
+# target; then builds the Windows program and runs the end-to-end suite
+# against it under wine.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -20,6 +21,9 @@ for preset in native sanitize tsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j2
 done
+
+step "benchmark, short: one round of 1 s per workload (figures printed, not judged)"
+bench/run.sh --short
 
 step "fuzzing smoke: each target for 15 s"
 scripts/fuzz.sh 15

@@ -1,6 +1,6 @@
 """Benchmarks of the running program; they print figures and judge nothing.
 
-  tests/bench/run.sh [PROGRAM]
+  bench/basics.sh [PROGRAM]
 
 - memory: the program's resident size before and after a stream of requests
   whose bodies are far over the 64 KiB limit (they must be refused without
@@ -20,7 +20,7 @@ import tempfile
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "e2e"))
 import harness  # noqa: E402
 
 

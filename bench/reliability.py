@@ -1,11 +1,11 @@
 """Reliability figures of the running program; printed, not judged, except
 that a lost, doubled or wrong reply makes the run fail.
 
-  tests/bench/reliability.sh [PROGRAM] [load] [slow] [remotes] [storm]
+  bench/reliability.sh [PROGRAM] [load] [slow] [remotes] [storm]
 
 Under wine (storm and slow; the remotes need the test CA in wine's store):
   WINEPREFIX=... KORAVEL_WINE=1 KORAVEL_PROGRAM="wine build/windows/koravel-key-webhook.exe" \
-    unshare --net sh -c 'ip link set lo up && python3 tests/bench/reliability.py storm slow'
+    unshare --net sh -c 'ip link set lo up && python3 bench/reliability.py storm slow'
 
 - load: 20,000 key gifts over 256 keep-alive connections; replies, console
   lines, resident memory before the second half and after the run;
@@ -28,7 +28,7 @@ import threading
 import time
 
 here = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(here, "..", "e2e"))
+sys.path.insert(0, os.path.join(here, "..", "tests", "e2e"))
 import harness  # noqa: E402
 from tls_service import MuteListener, TlsService, make_certificates  # noqa: E402
 

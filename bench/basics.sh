@@ -3,5 +3,5 @@
 # network namespace of its own.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-export KORAVEL_PROGRAM="$(realpath "${1:-$here/../../build/native/koravel-key-webhook}")"
-exec unshare --net -- bash -c 'ip link set lo up && exec /usr/bin/python3 "$0"' "$here/bench.py"
+export KORAVEL_PROGRAM="$(realpath "${1:-$here/../build/native/koravel-key-webhook}")"
+exec unshare --net -- bash -c 'ip link set lo up && exec /usr/bin/python3 "$0"' "$here/basics.py"

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Reliability figures of the program (the Linux build by default), in a
 # network namespace of its own.
-#   tests/bench/reliability.sh [PROGRAM] [load] [slow] [remotes] [storm]
+#   bench/reliability.sh [PROGRAM] [load] [slow] [remotes] [storm]
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-program="$here/../../build/native/koravel-key-webhook"
+program="$here/../build/native/koravel-key-webhook"
 if [[ $# -gt 0 && -x "$1" ]]; then
   program="$1"
   shift
