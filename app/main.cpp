@@ -1,11 +1,19 @@
+#include <cstddef>
 #include <memory>
 
 #include "app/webhook_receiver.hpp"
 #include "common/console.hpp"
 #include "platform/platform.hpp"
 
+namespace {
+// Enough for the deepest work a thread does (a TLS handshake, the library's
+// 16 KiB read buffer, parsing a request) many times over.
+constexpr std::size_t threadStackBytes = 256 * 1024;
+}  // namespace
+
 int main() {
   platform::useUtf8Console();
+  platform::setThreadStackSize(threadStackBytes);
   console::printLine("=== ORBEK CADEAUX / SONS ILLIMITES ===");
   console::printLine("=== KORAVEL ===");
   auto receiver = std::make_shared<app::WebhookReceiver>();

@@ -5,6 +5,7 @@
 // real Windows calls, platform/linux a stand-in that keeps the program
 // runnable on Linux, and the tests link a recording backend of their own.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,6 +14,11 @@ namespace platform {
 
 // Console: UTF-8 for output and, where the system has one, for input.
 void useUtf8Console();
+
+// The stack reserved for each thread started from now on. Starting a thread
+// costs more the larger its stack (Linux maps, guards and caches it whole);
+// a storm of gifts starts hundreds of workers at once.
+void setThreadStackSize(std::size_t bytes);
 
 // True when this process is the only one attached to its console and its
 // standard input is that console: the window was opened for this program

@@ -3,6 +3,7 @@
 // would answer the four commands the program sends, without playing sound.
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -72,6 +73,14 @@ bool isOpen(const std::string& alias) {
 }  // namespace
 
 void useUtf8Console() {}
+
+void setThreadStackSize(std::size_t bytes) {
+  // std::thread takes the process's default attributes.
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return;
+  if (pthread_attr_setstacksize(&attributes, bytes) == 0) pthread_setattr_default_np(&attributes);
+  pthread_attr_destroy(&attributes);
+}
 
 bool aloneOnConsole() { return false; }
 

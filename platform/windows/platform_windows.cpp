@@ -53,6 +53,10 @@ void useUtf8Console() {
   SetConsoleCP(CP_UTF8);
 }
 
+// Windows only reserves a thread's stack (the program's default) and commits
+// it as it is used: starting a thread costs the same whatever its size.
+void setThreadStackSize(std::size_t) {}
+
 bool aloneOnConsole() {
   DWORD processes[2];
   if (GetConsoleProcessList(processes, 2) != 1) return false;

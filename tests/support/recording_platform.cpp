@@ -133,6 +133,8 @@ namespace platform {
 
 void useUtf8Console() {}
 
+void setThreadStackSize(std::size_t) {}
+
 bool aloneOnConsole() { return false; }
 
 std::int16_t keyScan(char character) {
