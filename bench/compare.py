@@ -151,7 +151,8 @@ def storm_on_open_connections(server, gifts, samples):
             for key, _ in selector.select(timeout=1):
                 chunk = key.fileobj.recv(4096)
                 replies[key.fileobj] += chunk
-                if not chunk or replies[key.fileobj].endswith(b"}"):
+                # A whole reply: a body of its own length, or the last chunk.
+                if not chunk or replies[key.fileobj].endswith((b"}", b"\r\n0\r\n\r\n")):
                     selector.unregister(key.fileobj)
                     pending.discard(key.fileobj)
                     last = time.perf_counter()

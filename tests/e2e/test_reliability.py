@@ -132,6 +132,27 @@ def test_oversized_heads_and_bad_bytes_get_clean_answers(serving):
     assert harness.post_gift("Rose") == KEY_REPLY
 
 
+def test_requests_sent_together_on_one_connection_are_all_answered(serving):
+    def gift(name):
+        body = f"giftName={name}".encode()
+        return (b"POST /webhook HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                b"Content-Length: %d\r\n\r\n%s" % (len(body), body))
+
+    received = serving.lines.count("Cadeau recu: Rose")
+    with socket.create_connection(("127.0.0.1", harness.PORT), timeout=10) as connection:
+        connection.sendall(gift("Nobody") + gift("Rose") + gift("Nobody"))
+        replies = b""
+        while replies.count(b"}") < 3:
+            chunk = connection.recv(4096)
+            if not chunk:
+                break
+            replies += chunk
+    bodies = [part.split(b"}")[0] for part in replies.split(b"\r\n\r\n")[1:]]
+    assert bodies == [b'{"message": "Gift not configured"', b'{"message": "Key pressed successfully"',
+                      b'{"message": "Gift not configured"'], replies
+    serving.wait_for_count("Cadeau recu: Rose", received + 1)
+
+
 def _sound_outcomes(program):
     """Sounds started, and sounds MCI refused (each told on the console)."""
     started = program.lines.count("Lecture audio: sounds/long.mp3 (volume: 100%)")
