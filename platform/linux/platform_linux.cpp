@@ -76,10 +76,23 @@ void useUtf8Console() {}
 
 void setThreadStackSize(std::size_t bytes) {
   // std::thread takes the process's default attributes.
+  pthread_attr_t previous;
+  if (pthread_getattr_default_np(&previous) != 0) return;
   pthread_attr_t attributes;
-  if (pthread_attr_init(&attributes) != 0) return;
-  if (pthread_attr_setstacksize(&attributes, bytes) == 0) pthread_setattr_default_np(&attributes);
-  pthread_attr_destroy(&attributes);
+  if (pthread_attr_init(&attributes) == 0) {
+    if (pthread_attr_setstacksize(&attributes, bytes) == 0) pthread_setattr_default_np(&attributes);
+    pthread_attr_destroy(&attributes);
+  }
+  // The thread-local data lives in the same block as the stack: where it is
+  // large (ThreadSanitizer keeps its whole state there) no thread would start.
+  pthread_t probe;
+  if (pthread_create(
+          &probe, nullptr, [](void*) -> void* { return nullptr; }, nullptr) == 0) {
+    pthread_join(probe, nullptr);
+  } else {
+    pthread_setattr_default_np(&previous);
+  }
+  pthread_attr_destroy(&previous);
 }
 
 bool aloneOnConsole() { return false; }
