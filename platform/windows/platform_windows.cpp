@@ -53,8 +53,8 @@ void useUtf8Console() {
   SetConsoleCP(CP_UTF8);
 }
 
-// Windows only reserves a thread's stack (the program's default) and commits
-// it as it is used: starting a thread costs the same whatever its size.
+// Windows reserves each thread's stack (the program's default size) and
+// commits it page by page as it is used; the default is kept.
 void setThreadStackSize(std::size_t) {}
 
 bool aloneOnConsole() {

@@ -129,6 +129,10 @@ def test_oversized_heads_and_bad_bytes_get_clean_answers(serving):
     assert (status, body) == (200, '{"message": "Gift not configured"}')
     status, _, body = harness.request("POST", "/webhook", b'{"giftName": "\xff"}', {"Content-Type": "application/json"})
     assert status == 200 and list(json.loads(body)) == ["error"], body
+    # Nested 30,000 deep, on a worker thread with its smaller stack.
+    for deep in (b"[" * 60000, b"[" * 30000 + b"]" * 30000):
+        status, _, body = harness.request("POST", "/webhook", deep, {"Content-Type": "application/json"})
+        assert status == 200 and list(json.loads(body)) == ["error"], body
     assert harness.post_gift("Rose") == KEY_REPLY
 
 
