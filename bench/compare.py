@@ -25,7 +25,8 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-CONFIG_NAME = "Koravel_KEY_WEBHOOK_config.json"
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+import harness  # noqa: E402
 
 # The receiver's worker pool: workers it may run at once, and how long a key
 # gift holds its worker.
@@ -76,11 +77,7 @@ class Server:
         self.process = None
 
     def status_kib(self, field):
-        with open(f"/proc/{self.process.pid}/status") as status:
-            for line in status:
-                if line.startswith(field + ":"):
-                    return int(line.split()[1])
-        raise Failure(f"no {field} for {self.name}")
+        return harness.status_kib(self.process.pid, field)
 
     def cpu_seconds(self):
         with open(f"/proc/{self.process.pid}/stat") as stat:
@@ -165,25 +162,16 @@ def storm_on_open_connections(server, gifts, samples):
             connection.close()
 
 
-def make_folder(receiver_command):
+def make_folder(receiver):
     """A folder holding the receiver's own default configuration, made by a
     first run as a user would."""
     folder = tempfile.mkdtemp(prefix="koravel-compare-")
-    process = subprocess.Popen(receiver_command, cwd=folder, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                               stderr=subprocess.STDOUT)
-    process.stdin.write(b"bench-token\n")
-    process.stdin.flush()
-    seen = b""
-    deadline = time.time() + 10
-    while b"En attente de webhooks" not in seen and time.time() < deadline:
-        chunk = process.stdout.read1(4096)
-        if not chunk:
-            break
-        seen += chunk
-    process.terminate()
-    process.wait()
-    if not os.path.exists(os.path.join(folder, CONFIG_NAME)):
-        raise Failure("the receiver's first run made no configuration:\n" + seen.decode(errors="replace"))
+    os.environ["KORAVEL_PROGRAM"] = receiver
+    first_run = harness.Program(folder, stdin_text="bench-token\n")
+    try:
+        first_run.wait_until_serving()
+    finally:
+        first_run.stop()
     return folder
 
 
@@ -209,7 +197,7 @@ def main():
     parser.add_argument("--seconds", type=int, default=5)
     options = parser.parse_args()
 
-    folder = make_folder([options.receiver])
+    folder = make_folder(options.receiver)
     servers = [
         Server("receiver", [options.receiver], 5000, folder),
         Server("bare", [options.bare, "5001"], 5001, folder),

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include "endpoint/webhook_endpoint.hpp"
 #include "endpoint/worker_pool.hpp"
 
 namespace endpoint {

@@ -2,13 +2,21 @@
 
 #include <httplib.h>
 
+#include <cstddef>
 #include <mutex>
 #include <unordered_set>
 
 namespace endpoint {
 
+// Every connection holds one worker for as long as it stays open: an idle
+// keep-alive connection up to 5 s, a client that trickles its headers until
+// it stops. The pool grows to many workers so that the relay tool's requests
+// find a free one while others are held; the extra workers end when idle.
+inline constexpr std::size_t baseWorkers = 8;
+inline constexpr std::size_t maxWorkers = 512;
+
 // The HTTP server the gifts arrive at: the library's server, with the worker
-// pool below and connections of its own making.
+// pool above and connections of its own making.
 //
 // The library's connections wait with poll() before every read and every
 // write, and poll again every 10 ms while waiting for the next request. A

@@ -34,13 +34,6 @@ std::string handleGift(const GiftRequest& request, const config::GiftTable& gift
 // parsed it (header, body, query and form fields) and sets the reply.
 void serveGift(const httplib::Request& req, httplib::Response& res, const config::GiftTable& gifts);
 
-// Every connection holds one worker for as long as it stays open: an idle
-// keep-alive connection up to 5 s, a client that trickles its headers until
-// it stops. The pool grows to many workers so that the relay tool's requests
-// find a free one while others are held; the extra workers end when idle.
-inline constexpr std::size_t baseWorkers = 8;
-inline constexpr std::size_t maxWorkers = 512;
-
 // POST /webhook (the gift handler) and OPTIONS /webhook (CORS preflight),
 // and the request size limit. The handler keeps the table, and whatever owns
 // it, alive.

@@ -231,13 +231,19 @@ def program_pid(program):
     return group
 
 
-def resident_kib(pid):
-    """The process's resident memory, in KiB."""
+def status_kib(pid, field):
+    """A size from the process's status, in KiB: VmRSS (resident now), VmHWM
+    (resident at its peak)."""
     with open(f"/proc/{pid}/status") as f:
         for line in f:
-            if line.startswith("VmRSS:"):
+            if line.startswith(field + ":"):
                 return int(line.split()[1])
     return 0
+
+
+def resident_kib(pid):
+    """The process's resident memory, in KiB."""
+    return status_kib(pid, "VmRSS")
 
 
 def thread_count(pid):
