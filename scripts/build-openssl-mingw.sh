@@ -22,9 +22,12 @@ trap 'rm -rf "$work"' EXIT
 # The openssl source of the system's own release: the security suite's newest
 # when the archive serves it, else the release's.
 . /etc/os-release
-debian_source openssl "$work" "http://deb.debian.org/debian-security ${VERSION_CODENAME}-security" \
-  "http://deb.debian.org/debian ${VERSION_CODENAME}" ||
-  debian_source openssl "$work" "http://deb.debian.org/debian ${VERSION_CODENAME}"
+release=()
+while read -r uri; do release+=("$uri $VERSION_CODENAME"); done < <(archives_of "$VERSION_CODENAME")
+security=()
+while read -r uri; do security+=("$uri $VERSION_CODENAME-security"); done < <(archives_of "$VERSION_CODENAME-security")
+{ ((${#security[@]} > 0)) && debian_source openssl "$work" "${security[@]}" "${release[@]}"; } ||
+  debian_source openssl "$work" "${release[@]}"
 srcdir="$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name 'openssl-*' | head -n1)"
 [[ -n "$srcdir" ]] || { echo "openssl source not unpacked" >&2; exit 1; }
 

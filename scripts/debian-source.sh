@@ -1,11 +1,51 @@
 # Sourced by the fetch scripts. Unpacks a Debian source package through a
 # private apt configuration of deb-src lines, leaving the system's own apt
-# sources and lists as they are.
+# sources and lists as they are. The archives are the ones the machine's own
+# apt sources name, so that mirrors and proxies set up there keep working.
+
+# Prints "URI SUITE" for each Debian binary suite in the machine's apt
+# sources: deb822 .sources files and one-line .list entries.
+apt_suites() {
+  local file
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [[ -f "$file" ]] || continue
+    awk '
+      function flush() {
+        if (types ~ /(^| )deb( |$)/ && enabled != "no") {
+          n = split(uris, u, " "); m = split(suites, s, " ")
+          for (i = 1; i <= n; i++) for (j = 1; j <= m; j++) print u[i], s[j]
+        }
+        types = ""; uris = ""; suites = ""; enabled = ""
+      }
+      /^[ \t]*#/ { next }
+      /^[ \t]*$/ { flush(); next }
+      {
+        key = tolower($1); sub(/:$/, "", key); $1 = ""; sub(/^ +/, "")
+        if (key == "types") types = $0
+        else if (key == "uris") uris = $0
+        else if (key == "suites") suites = $0
+        else if (key == "enabled") enabled = tolower($0)
+      }
+      END { flush() }' "$file"
+  done
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [[ -f "$file" ]] || continue
+    # deb [options] URI SUITE COMPONENT...
+    sed -e 's/#.*//' -e 's/\[[^]]*\]//' "$file" | awk '$1 == "deb" && NF >= 3 { print $2, $3 }'
+  done
+}
+
+# The archive URIs that serve the suite, one a line, each once.
+archives_of() {
+  apt_suites | awk -v suite="$1" '$2 == suite && !seen[$1]++ { print $1 }'
+}
+
 #   debian_source PACKAGE WORKDIR "URI SUITE" ["URI SUITE"...]
 # Unpacks into WORKDIR/src; answers non-zero when apt cannot fetch it.
 debian_source() {
   local package="$1" work="$2"
   shift 2
+  (($# > 0)) || { echo "no Debian archive found in /etc/apt/sources.list or /etc/apt/sources.list.d" >&2; return 1; }
   local apt_opts=(
     -o "Dir::Etc::SourceList=$work/sources.list"
     -o "Dir::Etc::SourceParts=/dev/null"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Fetches cpp-httplib's single header from Debian's source archive (unstable),
-# through a private apt configuration, so the system's own apt lists stay as
+# Fetches cpp-httplib's single header from Debian's source archive (unstable,
+# from the archive the machine's apt sources name), through a private apt configuration, so the system's own apt lists stay as
 # they are. Only httplib.h and its licence are kept, in the dependency cache.
 set -euo pipefail
 
@@ -25,7 +25,11 @@ done
 . "$(dirname "${BASH_SOURCE[0]}")/debian-source.sh"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-debian_source cpp-httplib "$work" "http://deb.debian.org/debian unstable"
+# Unstable, from the archive that serves this release.
+. /etc/os-release
+suites=()
+while read -r uri; do suites+=("$uri unstable"); done < <(archives_of "$VERSION_CODENAME")
+debian_source cpp-httplib "$work" "${suites[@]}"
 
 header="$(find "$work/src" -maxdepth 2 -name httplib.h | head -n1)"
 [[ -n "$header" ]] || { echo "httplib.h not found in the cpp-httplib source package" >&2; exit 1; }
