@@ -3,6 +3,9 @@
 #include <httplib.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
+#include <cctype>
+
 #include "common/console.hpp"
 
 namespace actions {
@@ -18,29 +21,103 @@ std::variant<SplitUrl, UrlProblem> splitUrl(std::string_view url) {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  }
+  return true;
+}
+
+// A scheme is letters, digits, '+', '-' and '.' before a ':'.
+bool hasScheme(std::string_view location) {
+  const auto colon = location.find(':');
+  if (colon == std::string_view::npos || colon == 0) return false;
+  for (const char c : location.substr(0, colon)) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
+// "host/path?query" (after the "//"): the host part up to the first '/', '?'
+// or '#'; the request target from there, "/" when there is no path.
+SplitUrl hostAndTarget(std::string_view rest) {
+  const auto end = rest.find_first_of("/?");
+  if (end == std::string_view::npos) return SplitUrl{std::string(rest), "/"};
+  std::string target(rest.substr(end));
+  if (target.front() == '?') target.insert(0, "/");
+  return SplitUrl{std::string(rest.substr(0, end)), std::move(target)};
+}
+
+}  // namespace
+
+std::optional<SplitUrl> redirectTarget(const SplitUrl& from, std::string_view location) {
+  // The fragment is the client's own business; it is never sent.
+  location = location.substr(0, location.find('#'));
+  if (location.empty()) return std::nullopt;
+  if (hasScheme(location)) {
+    if (!startsWithNoCase(location, "https://")) return std::nullopt;
+    return hostAndTarget(location.substr(8));
+  }
+  if (location.starts_with("//")) return hostAndTarget(location.substr(2));
+  if (location.front() == '/') return SplitUrl{from.hostPart, std::string(location)};
+  // Relative to the folder of the current path.
+  const std::string_view path = std::string_view(from.requestTarget).substr(0, from.requestTarget.find('?'));
+  return SplitUrl{from.hostPart, std::string(path.substr(0, path.rfind('/') + 1)) + std::string(location)};
+}
+
+namespace {
+
 WebhookOutcome failed(std::string failure) { return WebhookOutcome{false, {}, std::move(failure)}; }
 
-// The status of a call that failed, or 0 when there was no response.
-WebhookOutcome callFailed(int status, std::string failure) {
-  console::printLine("Erreur requete HTTP: " + std::to_string(status));
+// The status of a call that failed, or 0 when there was no response; `why`,
+// when given, tells the streamer what the status alone does not.
+WebhookOutcome callFailed(int status, std::string failure, const std::string& why = {}) {
+  console::printLine("Erreur requete HTTP: " + std::to_string(status) + (why.empty() ? "" : " (" + why + ")"));
   return failed(std::move(failure));
 }
 
-WebhookOutcome call(const std::string& url, const SplitUrl& parts) {
-  const auto client = tlsClientFor(parts.hostPart);
-  if (!client) return callFailed(0, "invalid address");
-  client->set_follow_location(true);
-  client->set_connection_timeout(5, 0);
-  client->set_read_timeout(5, 0);
-  client->set_payload_max_length(maxRemoteBodyBytes);
+bool isRedirect(int status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
 
-  const httplib::Result result = client->Get(parts.requestTarget);
-  if (result && result->status == 200) {
-    console::printLine("Requete HTTP reussie: " + url);
-    return WebhookOutcome{true, result->body, {}};
+// Redirects are followed here rather than by the library, whose client for
+// the next address keeps neither the body limit nor the quiet TLS shutdown,
+// and which follows a redirect to plain HTTP.
+WebhookOutcome call(const std::string& url, SplitUrl hop, std::chrono::milliseconds timeLimit) {
+  const Clock::time_point deadline = Clock::now() + timeLimit;
+  for (int redirects = 0;; ++redirects) {
+    const auto client = tlsClientFor(hop.hostPart);
+    if (!client) return callFailed(0, "invalid address");
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return callFailed(0, "time limit reached", "delai depasse");
+    client->set_follow_location(false);
+    client->set_connection_timeout(std::min<std::chrono::milliseconds>(left, std::chrono::seconds(5)));
+    client->set_read_timeout(5, 0);
+    client->set_max_timeout(left);
+    client->set_payload_max_length(maxRemoteBodyBytes);
+
+    const httplib::Result result = client->Get(hop.requestTarget);
+    if (!result) return callFailed(0, "no response (" + httplib::to_string(result.error()) + ")");
+    const int status = result->status;
+    if (isRedirect(status) && result->has_header("Location")) {
+      if (redirects == maxRedirects) return callFailed(status, "too many redirects", "trop de redirections");
+      auto next = redirectTarget(hop, result->get_header_value("Location"));
+      if (!next) {
+        return callFailed(status, "redirect to an address without TLS refused",
+                          "redirection vers une adresse non chiffree refusee");
+      }
+      hop = std::move(*next);
+      continue;
+    }
+    if (status == 200) {
+      console::printLine("Requete HTTP reussie: " + url);
+      return WebhookOutcome{true, result->body, {}};
+    }
+    return callFailed(status, "HTTP status " + std::to_string(status));
   }
-  if (result) return callFailed(result->status, "HTTP status " + std::to_string(result->status));
-  return callFailed(0, "no response (" + httplib::to_string(result.error()) + ")");
 }
 
 }  // namespace
@@ -58,7 +135,7 @@ std::unique_ptr<httplib::Client> tlsClientFor(const std::string& hostPart) {
   return client;
 }
 
-WebhookOutcome executeWebhook(const std::string& url) {
+WebhookOutcome executeWebhook(const std::string& url, std::chrono::milliseconds timeLimit) {
   const auto split = splitUrl(url);
   if (const auto* problem = std::get_if<UrlProblem>(&split)) {
     if (*problem == UrlProblem::NoScheme) {
@@ -69,7 +146,7 @@ WebhookOutcome executeWebhook(const std::string& url) {
     return failed("invalid URL (no path)");
   }
   try {
-    return call(url, std::get<SplitUrl>(split));
+    return call(url, std::get<SplitUrl>(split), timeLimit);
   } catch (const std::exception& e) {
     console::printLine(std::string("Exception lors de la requete HTTP: ") + e.what());
     return failed(std::string("exception: ") + e.what());

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -22,6 +24,12 @@ struct SplitUrl {
 enum class UrlProblem { NoScheme, NoPath };
 std::variant<SplitUrl, UrlProblem> splitUrl(std::string_view url);
 
+// Where a redirect from `from` leads: an absolute https address, one that
+// starts with "//" (same scheme), an absolute path on the same host, or a
+// path relative to the current one. Nothing for an address in any other
+// scheme: a call never leaves in clear, not even after a redirect.
+std::optional<SplitUrl> redirectTarget(const SplitUrl& from, std::string_view location);
+
 // A client for "https://" + the host part, or nothing when the library cannot
 // use the host part or would not speak TLS to it: a call never leaves in
 // clear. May throw a standard exception for a host part it cannot read.
@@ -29,6 +37,11 @@ std::unique_ptr<httplib::Client> tlsClientFor(const std::string& hostPart);
 
 // A remote body larger than this counts as a failed call.
 inline constexpr std::size_t maxRemoteBodyBytes = 1024 * 1024;
+// Redirects followed for one call; one more is a failed call.
+inline constexpr int maxRedirects = 5;
+// The whole of one call, redirects included, ends by then: a remote that
+// trickles its answer cannot hold a gift for longer.
+inline constexpr std::chrono::seconds callTimeLimit{15};
 
 struct WebhookOutcome {
   bool succeeded = false;
@@ -36,9 +49,10 @@ struct WebhookOutcome {
   std::string failure;  // what went wrong, in a few words, on failure
 };
 
-// One HTTPS GET of the address: 5 s to connect, 5 s for each read wait,
-// redirects followed. Success is status 200 alone. Never throws a standard
+// One HTTPS GET of the address: 5 s to connect, 5 s for each read wait, at
+// most `timeLimit` in all; redirects to https addresses followed, each hop
+// with the same limits. Success is status 200 alone. Never throws a standard
 // exception; failures are told on the console and in the outcome.
-WebhookOutcome executeWebhook(const std::string& url);
+WebhookOutcome executeWebhook(const std::string& url, std::chrono::milliseconds timeLimit = callTimeLimit);
 
 }  // namespace actions

@@ -19,6 +19,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::atomic<std::int32_t> nextAlias{0};
+std::atomic<Clock::duration> deviceLifetime{soundDeviceLifetime};
 
 std::string mciErrorOf(std::uint32_t code) {
   std::string text = platform::mciErrorText(code);
@@ -66,6 +67,17 @@ class SoundThread {
   void serve() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+      // A close that is due goes before the starts that wait: with slow
+      // opens and a steady stream of sound gifts, the starts alone would
+      // keep every device open long past its time.
+      if (!closes_.empty() && closes_.begin()->first <= Clock::now()) {
+        const std::string alias = closes_.begin()->second;
+        closes_.erase(closes_.begin());
+        lock.unlock();
+        platform::mciSend(mciCloseCommand(alias));
+        lock.lock();
+        continue;
+      }
       if (!pending_.empty()) {
         Playback playback = std::move(pending_.front());
         pending_.pop_front();
@@ -73,23 +85,14 @@ class SoundThread {
         const bool playing = start(playback);
         playback.started.set_value();
         lock.lock();
-        if (playing) closes_.emplace(Clock::now() + std::chrono::seconds(soundDeviceSeconds), playback.alias);
+        if (playing) closes_.emplace(Clock::now() + deviceLifetime.load(), playback.alias);
         continue;
       }
       if (closes_.empty()) {
         running_ = false;
         return;
       }
-      const auto due = closes_.begin();
-      if (Clock::now() < due->first) {
-        wake_.wait_until(lock, due->first);
-        continue;
-      }
-      const std::string alias = due->second;
-      closes_.erase(due);
-      lock.unlock();
-      platform::mciSend(mciCloseCommand(alias));
-      lock.lock();
+      wake_.wait_until(lock, closes_.begin()->first);
     }
   }
 
@@ -117,6 +120,8 @@ class SoundThread {
 };
 
 }  // namespace
+
+void setSoundDeviceLifetime(std::chrono::milliseconds lifetime) { deviceLifetime = lifetime; }
 
 std::string soundAlias(std::int32_t number) { return "sound" + std::to_string(number); }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -14,7 +15,9 @@ std::string mciPlayCommand(const std::string& alias);
 std::string mciCloseCommand(const std::string& alias);
 
 // How long a device plays before it is closed, whatever the sound's length.
-inline constexpr unsigned soundDeviceSeconds = 10;
+inline constexpr std::chrono::milliseconds soundDeviceLifetime = std::chrono::seconds(10);
+// For the tests: devices started from now on close after `lifetime`.
+void setSoundDeviceLifetime(std::chrono::milliseconds lifetime);
 
 // How long a gift waits for its sound to start. Opening a device is slow on
 // some systems (a quarter second under wine), and in a storm of sound gifts
@@ -23,7 +26,7 @@ inline constexpr unsigned soundStartWaitMs = 250;
 
 // Starts the sound at the volume and returns as soon as it plays, or after
 // soundStartWaitMs while it is still being started; its device is closed
-// soundDeviceSeconds after it started. Failures are told on the console only.
+// soundDeviceLifetime after it started. Failures are told on the console only.
 void playSound(const std::string& path, std::int32_t volume);
 
 }  // namespace actions

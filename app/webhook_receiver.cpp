@@ -1,7 +1,5 @@
 #include "app/webhook_receiver.hpp"
 
-#include <httplib.h>
-
 #include <cstdlib>
 #include <variant>
 
@@ -59,29 +57,23 @@ bool WebhookReceiver::loadConfig() {
 bool WebhookReceiver::start(int port) {
   endpoint::GiftServer server;
   std::shared_ptr<WebhookReceiver> self = shared_from_this();
-
-  server.set_socket_options(
-      [](socket_t socket) { platform::makeListenSocketExclusive(static_cast<std::uintptr_t>(socket)); });
-  // The reason the port cannot be had is caught when the library meets it.
-  std::string bindFailure;
-  server.set_error_logger([&bindFailure](const httplib::Error& error, const httplib::Request*) {
-    if ((error == httplib::Error::BindIPAddress || error == httplib::Error::Listen) && bindFailure.empty()) {
-      bindFailure = platform::lastSocketErrorText();
-    }
-  });
   // The handler shares ownership of the receiver while pointing at its gifts.
   endpoint::registerRoutes(server, std::shared_ptr<const config::GiftTable>(self, &self->gifts));
 
-  if (!server.bind_to_port("0.0.0.0", port)) {
-    if (bindFailure.empty()) bindFailure = platform::lastSocketErrorText();
-    console::printLine("\nImpossible d'ouvrir le port " + std::to_string(port) + " : " + bindFailure +
+  // Every IPv4 address, and the IPv6 loopback: Windows tries "localhost" on
+  // ::1 first, and a relay set to localhost would wait two seconds for each
+  // new connection there before falling back to IPv4.
+  if (const std::string failure = server.open("0.0.0.0", port, true); !failure.empty()) {
+    console::printLine("\nImpossible d'ouvrir le port " + std::to_string(port) + " : " + failure +
                        ". Le programme est peut-etre deja lance, ou un autre programme utilise ce port.");
     return false;
   }
-  server.set_error_logger(nullptr);
   console::printLine("\n=== Serveur demarre sur le port " + std::to_string(port) + " ===");
   console::printLine("En attente de webhooks...\n");
-  server.listen_after_bind();
+  if (const std::string failure = server.serve(); !failure.empty()) {
+    console::printLine("\nLe serveur ne peut plus recevoir de cadeaux : " + failure + ". Relancez le programme.");
+    return false;
+  }
   return true;
 }
 

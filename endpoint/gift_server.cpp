@@ -2,39 +2,37 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstring>
-#include <string>
+#include <thread>
 
 #include "endpoint/worker_pool.hpp"
 
 namespace endpoint {
 namespace {
 
-// A connection waits for its next request as long as for any read, since it
-// waits in a read: the two timeouts must stay equal.
-static_assert(CPPHTTPLIB_KEEPALIVE_TIMEOUT_SECOND == CPPHTTPLIB_SERVER_READ_TIMEOUT_SECOND);
+using std::chrono::milliseconds;
+
+// How often the accept loop looks at whether the server is stopping.
+constexpr milliseconds stopCheckInterval{50};
+// The longest pause before accepting again when the system is out of
+// descriptors or memory: connections wait in the backlog meanwhile.
+constexpr milliseconds longestPause{100};
 
 class ConnectionStream final : public httplib::Stream {
  public:
-  ConnectionStream(socket_t sock, time_t readSec, time_t readUsec, time_t writeSec, time_t writeUsec)
-      : sock_(sock), readSec_(readSec), readUsec_(readUsec), writeSec_(writeSec), writeUsec_(writeUsec) {
-    httplib::detail::get_remote_ip_and_port(sock_, remoteAddr_, remotePort_);
-    httplib::detail::get_local_ip_and_port(sock_, localAddr_, localPort_);
-  }
+  explicit ConnectionStream(platform::Socket socket)
+      : socket_(socket), peer_(platform::peerAddress(socket)), local_(platform::localAddress(socket)) {}
 
   bool is_readable() const override { return offset_ < size_; }
-  bool wait_readable() const override {
-    return is_readable() || httplib::detail::select_read(sock_, readSec_, readUsec_) > 0;
-  }
-  bool wait_writable() const override { return httplib::detail::select_write(sock_, writeSec_, writeUsec_) > 0; }
-  bool is_peer_alive() const override { return httplib::detail::is_socket_alive(sock_); }
+  bool wait_readable() const override { return is_readable() || platform::waitReadable(socket_, readTimeout_); }
+  bool wait_writable() const override { return platform::waitWritable(socket_, connectionTimeout); }
+  bool is_peer_alive() const override { return platform::peerStillThere(socket_); }
 
   ssize_t read(char* ptr, size_t size) override {
     if (offset_ == size_) {
       // Blocks until bytes come, the peer closes, or the read timeout.
-      if (size >= buffer_.size()) return received(httplib::detail::read_socket(sock_, ptr, size, 0));
-      const ssize_t n = received(httplib::detail::read_socket(sock_, buffer_.data(), buffer_.size(), 0));
+      if (size >= buffer_.size()) return received(platform::receive(socket_, ptr, size));
+      const ssize_t n = received(platform::receive(socket_, buffer_.data(), buffer_.size()));
       if (n <= 0) return n;
       offset_ = 0;
       size_ = static_cast<size_t>(n);
@@ -47,44 +45,41 @@ class ConnectionStream final : public httplib::Stream {
 
   ssize_t write(const char* ptr, size_t size) override {
     // Blocks while the peer's window is full, up to the write timeout.
-    return httplib::detail::send_socket(sock_, ptr, size, CPPHTTPLIB_SEND_FLAGS);
+    return static_cast<ssize_t>(platform::send(socket_, ptr, size));
   }
 
   void get_remote_ip_and_port(std::string& ip, int& port) const override {
-    ip = remoteAddr_;
-    port = remotePort_;
+    ip = peer_.ip;
+    port = peer_.port;
   }
   void get_local_ip_and_port(std::string& ip, int& port) const override {
-    ip = localAddr_;
-    port = localPort_;
+    ip = local_.ip;
+    port = local_.port;
   }
-  socket_t socket() const override { return sock_; }
+  socket_t socket() const override { return static_cast<socket_t>(socket_); }
   time_t duration() const override {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
+    return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start_).count();
   }
   void set_read_timeout(time_t sec, time_t usec) override {
-    readSec_ = sec;
-    readUsec_ = usec;
-    httplib::detail::set_socket_opt_time(sock_, SOL_SOCKET, SO_RCVTIMEO, sec, usec);
+    readTimeout_ =
+        std::chrono::duration_cast<milliseconds>(std::chrono::seconds(sec) + std::chrono::microseconds(usec));
+    platform::setReceiveTimeout(socket_, readTimeout_);
   }
 
-  const std::string& remoteAddr() const { return remoteAddr_; }
-  int remotePort() const { return remotePort_; }
-  const std::string& localAddr() const { return localAddr_; }
-  int localPort() const { return localPort_; }
+  const platform::Address& peer() const { return peer_; }
+  const platform::Address& local() const { return local_; }
 
  private:
-  ssize_t received(ssize_t n) {
+  ssize_t received(std::ptrdiff_t n) {
     if (n == 0) error_ = httplib::Error::ConnectionClosed;
     if (n < 0) error_ = httplib::Error::Read;
-    return n;
+    return static_cast<ssize_t>(n);
   }
 
-  const socket_t sock_;
-  time_t readSec_, readUsec_, writeSec_, writeUsec_;
+  const platform::Socket socket_;
+  const platform::Address peer_, local_;
+  milliseconds readTimeout_ = connectionTimeout;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::string remoteAddr_, localAddr_;
-  int remotePort_ = 0, localPort_ = 0;
   std::array<char, 4096> buffer_{};
   size_t offset_ = 0;
   size_t size_ = 0;
@@ -92,35 +87,86 @@ class ConnectionStream final : public httplib::Stream {
 
 }  // namespace
 
-GiftServer::GiftServer() {
-  new_task_queue = [this] { return new WorkerPool(baseWorkers, maxWorkers, [this] { endOpenConnections(); }); };
+GiftServer::GiftServer(Accept accept) : accept_(std::move(accept)) {}
+
+GiftServer::~GiftServer() {
+  for (const platform::Socket socket : listening_) platform::closeSocket(socket);
 }
 
-bool GiftServer::process_and_close_socket(socket_t sock) {
+std::string GiftServer::open(const std::string& address, int port, bool ipv6Loopback) {
+  const platform::Listening first = platform::listenOn(address, port);
+  if (first.socket == platform::noSocket) return first.failure;
+  listening_.push_back(first.socket);
+  port_ = platform::portOf(first.socket);
+  if (ipv6Loopback) {
+    const platform::Listening loopback = platform::listenOn("::1", port_);
+    // A system without IPv6 is served on IPv4 alone.
+    if (loopback.socket == platform::noSocket && !loopback.noSuchAddress) return loopback.failure;
+    if (loopback.socket != platform::noSocket) listening_.push_back(loopback.socket);
+  }
+  return {};
+}
+
+std::string GiftServer::serve() {
+  WorkerPool pool(baseWorkers, maxWorkers, [this] { endOpenConnections(); });
+  std::string failure;
+  milliseconds pause{1};
+  while (!stopping_) {
+    const int ready = platform::waitForConnection(listening_, stopCheckInterval);
+    if (ready < 0) continue;
+    const platform::Accepted accepted =
+        accept_(listening_[static_cast<std::size_t>(ready)], connectionTimeout, connectionTimeout);
+    switch (accepted.outcome) {
+      case platform::Accepted::Outcome::Connection: {
+        pause = milliseconds(1);
+        const platform::Socket connection = accepted.socket;
+        if (!pool.enqueue([this, connection] { serveConnection(connection); })) {
+          platform::closeSocket(connection);
+        }
+        break;
+      }
+      case platform::Accepted::Outcome::Nothing:
+        break;
+      case platform::Accepted::Outcome::Exhausted:
+        // Connections that end meanwhile give descriptors back.
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, longestPause);
+        break;
+      case platform::Accepted::Outcome::Fatal:
+        failure = accepted.failure;
+        stopping_ = true;
+        break;
+    }
+  }
+  pool.shutdown();
+  return failure;
+}
+
+void GiftServer::stop() { stopping_ = true; }
+
+void GiftServer::serveConnection(platform::Socket connection) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    open_.insert(sock);
+    open_.insert(connection);
   }
-  ConnectionStream stream(sock, read_timeout_sec_, read_timeout_usec_, write_timeout_sec_, write_timeout_usec_);
-  bool served = false;
-  for (size_t left = keep_alive_max_count_; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
+  ConnectionStream stream(connection);
+  for (size_t left = requestsPerConnection; left > 0 && !stopping_; --left) {
     bool closed = false;
-    served = process_request(stream, stream.remoteAddr(), stream.remotePort(), stream.localAddr(), stream.localPort(),
-                             left == 1, closed, nullptr);
+    const bool served = process_request(stream, stream.peer().ip, stream.peer().port, stream.local().ip,
+                                        stream.local().port, left == 1, closed, nullptr);
     if (!served || closed) break;
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    open_.erase(sock);
+    open_.erase(connection);
   }
-  httplib::detail::shutdown_socket(sock);
-  httplib::detail::close_socket(sock);
-  return served;
+  platform::shutdownSocket(connection);
+  platform::closeSocket(connection);
 }
 
 void GiftServer::endOpenConnections() {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const socket_t sock : open_) httplib::detail::shutdown_socket(sock);
+  for (const platform::Socket connection : open_) platform::shutdownSocket(connection);
 }
 
 }  // namespace endpoint

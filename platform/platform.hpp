@@ -52,10 +52,4 @@ std::optional<std::string> fullPath(const std::string& path);
 // system's reason when it has not, the empty text when it has.
 std::string flushFileToDisk(const std::string& path);
 
-// Applied to the listening socket before it is bound: the port must belong
-// to this process alone (no SO_REUSEPORT sharing, no Windows port takeover).
-void makeListenSocketExclusive(std::uintptr_t socket);
-// The text of the last socket error of the calling thread.
-std::string lastSocketErrorText();
-
 }  // namespace platform

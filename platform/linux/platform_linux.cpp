@@ -181,13 +181,4 @@ std::string flushFileToDisk(const std::string& path) {
   return result == 0 ? std::string() : std::generic_category().message(error);
 }
 
-void makeListenSocketExclusive(std::uintptr_t socket) {
-  // SO_REUSEADDR alone: a restart may reuse a port left in TIME_WAIT, but a
-  // second listener on the same port is refused.
-  const int on = 1;
-  setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-}
-
-std::string lastSocketErrorText() { return std::generic_category().message(errno); }
-
 }  // namespace platform

@@ -102,14 +102,4 @@ std::string flushFileToDisk(const std::string& path) {
   return flushed ? std::string() : systemMessage(error);
 }
 
-void makeListenSocketExclusive(std::uintptr_t socket) {
-  // Without it, a second program could bind the same port with SO_REUSEADDR
-  // and take part of the gifts.
-  const BOOL on = TRUE;
-  setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
-             sizeof(on));
-}
-
-std::string lastSocketErrorText() { return systemMessage(static_cast<DWORD>(WSAGetLastError())); }
-
 }  // namespace platform

@@ -49,7 +49,7 @@ class Endpoint : public ::testing::Test {
   std::filesystem::path dir_;
   std::string soundFile_;
   ConsoleCapture console_;
-  std::unique_ptr<testing_support::RunningServer> endpoint_;
+  std::unique_ptr<testing_support::RunningEndpoint> endpoint_;
   std::unique_ptr<httplib::Client> client_;
 };
 

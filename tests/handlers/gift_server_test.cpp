@@ -6,10 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 
 #include "console_capture.hpp"
+#include "endpoint/webhook_endpoint.hpp"
 #include "recording_platform.hpp"
 #include "test_servers.hpp"
 
@@ -80,7 +82,7 @@ class GiftServer : public ::testing::Test {
     endpoint_ = testing_support::startWebhookEndpoint(std::move(gifts));
   }
   testing_support::ConsoleCapture console_;
-  std::unique_ptr<testing_support::RunningServer> endpoint_;
+  std::unique_ptr<testing_support::RunningEndpoint> endpoint_;
 };
 
 TEST_F(GiftServer, RequestsSentTogetherOnOneConnectionAreAllAnsweredInOrder) {
@@ -136,6 +138,41 @@ TEST_F(GiftServer, StoppingDoesNotWaitForIdleConnections) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
   EXPECT_TRUE(idle.closedByPeer());
   EXPECT_TRUE(used.closedByPeer());
+}
+
+// The accept loop over an accept that fails as the test says.
+class FailingAccept : public ::testing::Test {
+ protected:
+  using Outcome = platform::Accepted::Outcome;
+  std::unique_ptr<testing_support::RunningEndpoint> start(std::vector<Outcome> failures) {
+    auto server = std::make_unique<endpoint::GiftServer>(
+        [this, failures](platform::Socket s, std::chrono::milliseconds r, std::chrono::milliseconds w) {
+          const std::size_t n = calls_++;
+          if (n < failures.size()) return platform::Accepted{failures[n], platform::noSocket, "raison du systeme"};
+          return platform::acceptConnection(s, r, w);
+        });
+    config::GiftTable gifts;
+    gifts["Rose"] = {"key", "g", "", 100};
+    endpoint::registerRoutes(*server, std::make_shared<const config::GiftTable>(std::move(gifts)));
+    return std::make_unique<testing_support::RunningEndpoint>(std::move(server));
+  }
+  std::atomic<std::size_t> calls_{0};
+  testing_support::ConsoleCapture console_;
+};
+
+TEST_F(FailingAccept, PassingFailuresAreTriedAgain) {
+  auto endpoint = start({Outcome::Nothing, Outcome::Exhausted, Outcome::Exhausted, Outcome::Nothing});
+  httplib::Client client("127.0.0.1", endpoint->port());
+  const auto result = client.Post("/webhook?giftName=Rose");
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->body, R"({"message": "Key pressed successfully"})");
+  EXPECT_EQ(calls_.load(), 5u);
+}
+
+TEST_F(FailingAccept, AListenerThatCannotGoOnEndsServingWithTheReason) {
+  auto endpoint = start({Outcome::Fatal});
+  RawConnection connection(endpoint->port());
+  EXPECT_EQ(endpoint->failure(), "raison du systeme");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 
 #include "console_capture.hpp"
@@ -77,6 +78,40 @@ TEST_F(OutgoingWebhook, RedirectIsFollowed) {
   const auto outcome = actions::executeWebhook(service_->url("/moved"));
   EXPECT_TRUE(outcome.succeeded) << outcome.failure;
   EXPECT_EQ(outcome.body, "win added");
+}
+
+TEST_F(OutgoingWebhook, RedirectToPlainHttpIsRefusedAndNothingLeavesInClear) {
+  std::atomic<int> reached{0};
+  auto plain = std::make_unique<httplib::Server>();
+  plain->Get(".*", [&](const httplib::Request&, httplib::Response& res) {
+    ++reached;
+    res.set_content("win added", "text/plain");
+  });
+  testing_support::RunningServer running(std::move(plain));
+  const std::string to = "http://127.0.0.1:" + std::to_string(running.port()) + "/ok?token=secret";
+  EXPECT_EQ(giftReply(service_->url("/redirect?to=" + httplib::encode_uri_component(to))),
+            R"({"error":"Webhook call failed: redirect to an address without TLS refused"})");
+  EXPECT_EQ(reached.load(), 0);
+  EXPECT_EQ(console_.lines().back(), "Erreur requete HTTP: 302 (redirection vers une adresse non chiffree refusee)");
+}
+
+TEST_F(OutgoingWebhook, EveryHopKeepsTheLimits) {
+  // Another host name for the same service: the body limit still holds.
+  const std::string big = "https://127.0.0.1:" + std::to_string(service_->port()) + "/big";
+  const auto outcome = actions::executeWebhook(service_->url("/redirect?to=" + httplib::encode_uri_component(big)));
+  EXPECT_FALSE(outcome.succeeded);
+  EXPECT_EQ(console_.text(), "Erreur requete HTTP: 0\n");
+
+  const auto looping = actions::executeWebhook(service_->url("/loop"));
+  EXPECT_EQ(looping.failure, "too many redirects");
+  EXPECT_EQ(console_.lines().back(), "Erreur requete HTTP: 302 (trop de redirections)");
+
+  // A remote that never ends its answer is given up at the call's limit.
+  const auto started = std::chrono::steady_clock::now();
+  const auto trickled = actions::executeWebhook(service_->url("/trickle"), std::chrono::milliseconds(1000));
+  const auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_FALSE(trickled.succeeded);
+  EXPECT_LT(waited, std::chrono::milliseconds(3000));
 }
 
 TEST_F(OutgoingWebhook, OtherStatusesAreFailures) {

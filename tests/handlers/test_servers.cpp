@@ -21,10 +21,31 @@ RunningServer::~RunningServer() {
   thread_.join();
 }
 
-std::unique_ptr<RunningServer> startWebhookEndpoint(config::GiftTable gifts) {
+RunningEndpoint::RunningEndpoint(std::unique_ptr<endpoint::GiftServer> server, bool ipv6Loopback)
+    : server_(std::move(server)) {
+  if (const std::string failure = server_->open("127.0.0.1", 0, ipv6Loopback); !failure.empty()) {
+    throw std::runtime_error("test endpoint cannot listen: " + failure);
+  }
+  // Connections wait in the backlog until serve() takes them.
+  thread_ = std::thread([this] { failure_ = server_->serve(); });
+}
+
+RunningEndpoint::~RunningEndpoint() {
+  server_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+int RunningEndpoint::port() const { return server_->port(); }
+
+std::string RunningEndpoint::failure() {
+  if (thread_.joinable()) thread_.join();
+  return failure_;
+}
+
+std::unique_ptr<RunningEndpoint> startWebhookEndpoint(config::GiftTable gifts) {
   auto server = std::make_unique<endpoint::GiftServer>();
   endpoint::registerRoutes(*server, std::make_shared<const config::GiftTable>(std::move(gifts)));
-  return std::make_unique<RunningServer>(std::move(server));
+  return std::make_unique<RunningEndpoint>(std::move(server));
 }
 
 namespace {
@@ -93,6 +114,16 @@ RemoteService::RemoteService(bool trusted) {
   server->Get("/created", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
   server->Get("/missing", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
   server->Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/ok"); });
+  server->Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("loop"); });
+  // Redirects elsewhere: the address is in the query, after "to=".
+  server->Get("/redirect",
+              [](const httplib::Request& req, httplib::Response& res) { res.set_redirect(req.get_param_value("to")); });
+  server->Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      return sink.write("x", 1);
+    });
+  });
   server->Get("/big", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(std::string(2 * 1024 * 1024, 'x'), "text/plain");
   });

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "config/gift_action.hpp"
+#include "endpoint/gift_server.hpp"
 
 namespace testing_support {
 
@@ -34,8 +35,27 @@ class RunningServer {
   int port_ = 0;
 };
 
+// The program's own server, on the loopback at a port of the system's
+// choosing, until destroyed.
+class RunningEndpoint {
+ public:
+  explicit RunningEndpoint(std::unique_ptr<endpoint::GiftServer> server, bool ipv6Loopback = false);
+  ~RunningEndpoint();
+  RunningEndpoint(const RunningEndpoint&) = delete;
+  RunningEndpoint& operator=(const RunningEndpoint&) = delete;
+
+  int port() const;
+  // What serve() answered; waits until it has returned.
+  std::string failure();
+
+ private:
+  std::unique_ptr<endpoint::GiftServer> server_;
+  std::thread thread_;
+  std::string failure_;
+};
+
 // The program's routes, serving the given gifts.
-std::unique_ptr<RunningServer> startWebhookEndpoint(config::GiftTable gifts);
+std::unique_ptr<RunningEndpoint> startWebhookEndpoint(config::GiftTable gifts);
 
 // A test CA, a certificate it signed for localhost and 127.0.0.1, and a
 // self-signed one it did not. OpenSSL is told to trust the CA.

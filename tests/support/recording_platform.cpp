@@ -192,8 +192,4 @@ std::string flushFileToDisk(const std::string& path) {
   return recording::state().flush(path);
 }
 
-void makeListenSocketExclusive(std::uintptr_t) {}
-
-std::string lastSocketErrorText() { return "socket error"; }
-
 }  // namespace platform

@@ -102,6 +102,34 @@ TEST_F(Sound, SlowStartDoesNotHoldTheGiftAndTheDeviceIsStillClosed) {
   for (const auto& call : calls) EXPECT_EQ(call.thread, calls[0].thread) << call.command;
 }
 
+TEST_F(Sound, DueClosesGoBeforeWaitingStartsUnderAStreamOfSlowOpens) {
+  using namespace std::chrono_literals;
+  actions::setSoundDeviceLifetime(300ms);
+  recording::answerMci([](const std::string& c) -> std::uint32_t {
+    if (c.rfind("open ", 0) == 0) std::this_thread::sleep_for(100ms);
+    return 0;
+  });
+  // A sound every 50 ms, each taking 100 ms to open: the starts queue up.
+  std::vector<std::thread> senders;
+  for (int i = 0; i < 15; ++i) {
+    senders.emplace_back([this, i] {
+      std::this_thread::sleep_for(i * 50ms);
+      actions::playSound(file("rose.mp3"), 100);
+    });
+  }
+  for (auto& sender : senders) sender.join();
+  const std::string first = recording::mciCommands().front();
+  const int base = number(first.substr(first.rfind(' ') + 1));
+  for (int i = 0; i < 15; ++i) {
+    const std::string alias = actions::soundAlias(base + i);
+    ASSERT_TRUE(recording::waitForAlias(alias, 4, 10s)) << alias;
+    const auto calls = recording::mciCallsFor(alias);
+    // Played, then closed on time: at most one open in progress delays it.
+    EXPECT_LT(calls[3].at - calls[2].at, 300ms + 100ms + 150ms) << alias;
+  }
+  actions::setSoundDeviceLifetime(actions::soundDeviceLifetime);
+}
+
 TEST_F(Sound, EmptyPathDoesNothing) {
   actions::playSound("", 100);
   EXPECT_TRUE(recording::mciCommands().empty());

@@ -40,4 +40,37 @@ TEST(SplitUrl, Problems) {
   EXPECT_EQ(std::get<UrlProblem>(actions::splitUrl("https://")), UrlProblem::NoPath);
 }
 
+TEST(RedirectTarget, StaysOnTls) {
+  const SplitUrl from{"server:8443", "/a/b?token=t"};
+  struct Case {
+    const char* location;
+    const char* host;  // nullptr: refused
+    const char* target;
+  };
+  const Case cases[] = {
+      {"https://other/x?y=1", "other", "/x?y=1"},
+      {"HTTPS://other:9443", "other:9443", "/"},
+      {"https://other?q", "other", "/?q"},
+      {"//other/x", "other", "/x"},
+      {"/c", "server:8443", "/c"},
+      {"c?d=1#frag", "server:8443", "/a/c?d=1"},
+      {"http://other/x", nullptr, nullptr},
+      {"HTTP://other/x", nullptr, nullptr},
+      {"ftp://other/x", nullptr, nullptr},
+      {"javascript:alert(1)", nullptr, nullptr},
+      {"", nullptr, nullptr},
+      {"#only", nullptr, nullptr},
+  };
+  for (const auto& c : cases) {
+    const auto to = actions::redirectTarget(from, c.location);
+    if (c.host == nullptr) {
+      EXPECT_FALSE(to) << c.location;
+      continue;
+    }
+    ASSERT_TRUE(to) << c.location;
+    EXPECT_EQ(to->hostPart, c.host) << c.location;
+    EXPECT_EQ(to->requestTarget, c.target) << c.location;
+  }
+}
+
 }  // namespace

@@ -1,0 +1,224 @@
+// The server's sockets on Linux.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+#include "platform/sockets.hpp"
+
+namespace platform {
+namespace {
+
+std::string reason(int error) { return std::generic_category().message(error); }
+
+int fd(Socket socket) { return static_cast<int>(socket); }
+
+timeval timevalOf(std::chrono::milliseconds timeout) {
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+  tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+  return tv;
+}
+
+bool fillAddress(const std::string& address, int port, sockaddr_storage& storage, socklen_t& length) {
+  std::memset(&storage, 0, sizeof(storage));
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+  if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<std::uint16_t>(port));
+    length = sizeof(sockaddr_in);
+    return true;
+  }
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+  if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+    length = sizeof(sockaddr_in6);
+    return true;
+  }
+  return false;
+}
+
+Address addressOf(const sockaddr_storage& storage) {
+  char text[INET6_ADDRSTRLEN] = {};
+  Address out;
+  if (storage.ss_family == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&storage);
+    inet_ntop(AF_INET, &v4->sin_addr, text, sizeof(text));
+    out.port = ntohs(v4->sin_port);
+  } else if (storage.ss_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&storage);
+    inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof(text));
+    out.port = ntohs(v6->sin6_port);
+  }
+  out.ip = text;
+  return out;
+}
+
+bool waitFor(Socket socket, short events, std::chrono::milliseconds timeout) {
+  pollfd p{fd(socket), events, 0};
+  int n;
+  do {
+    n = ::poll(&p, 1, static_cast<int>(timeout.count()));
+  } while (n < 0 && errno == EINTR);
+  return n > 0 && (p.revents & (events | POLLHUP | POLLERR)) != 0;
+}
+
+}  // namespace
+
+Listening listenOn(const std::string& address, int port) {
+  Listening result;
+  sockaddr_storage storage;
+  socklen_t length = 0;
+  if (!fillAddress(address, port, storage, length)) {
+    result.failure = "adresse invalide";
+    result.noSuchAddress = true;
+    return result;
+  }
+  const int s = ::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (s < 0) {
+    result.failure = reason(errno);
+    result.noSuchAddress = errno == EAFNOSUPPORT;
+    return result;
+  }
+  // SO_REUSEADDR alone: a restart may bind while the last run's connections
+  // linger in TIME_WAIT, but a second listener on the port is still refused
+  // (only SO_REUSEPORT would share it).
+  const int on = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  if (storage.ss_family == AF_INET6) setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on));
+  if (::bind(s, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(s, 128) != 0) {
+    const int error = errno;
+    ::close(s);
+    result.failure = reason(error);
+    result.noSuchAddress = error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
+    return result;
+  }
+  result.socket = s;
+  return result;
+}
+
+int portOf(Socket listening) { return localAddress(listening).port; }
+
+int waitForConnection(std::span<const Socket> listening, std::chrono::milliseconds timeout) {
+  std::vector<pollfd> polled;
+  for (const Socket s : listening) polled.push_back({fd(s), POLLIN, 0});
+  const int n = ::poll(polled.data(), polled.size(), static_cast<int>(timeout.count()));
+  if (n <= 0) return -1;
+  for (std::size_t i = 0; i < polled.size(); ++i) {
+    if (polled[i].revents != 0) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+Accepted acceptConnection(Socket listening, std::chrono::milliseconds receiveTimeout,
+                          std::chrono::milliseconds sendTimeout) {
+  Accepted result;
+  // Not inherited from the listening socket: the connection blocks.
+  const int s = ::accept4(fd(listening), nullptr, nullptr, SOCK_CLOEXEC);
+  if (s < 0) {
+    const int error = errno;
+    switch (error) {
+      case EAGAIN:
+#if EAGAIN != EWOULDBLOCK
+      case EWOULDBLOCK:
+#endif
+      case EINTR:
+      case ECONNABORTED:
+      case EPROTO:
+      case EPERM:  // refused by a firewall rule
+      // Linux passes errors pending on the new connection on to accept.
+      case ENETDOWN:
+      case ENOPROTOOPT:
+      case EHOSTDOWN:
+      case ENONET:
+      case EHOSTUNREACH:
+      case EOPNOTSUPP:
+      case ENETUNREACH:
+      case ETIMEDOUT:
+        result.outcome = Accepted::Outcome::Nothing;
+        return result;
+      case EMFILE:
+      case ENFILE:
+      case ENOBUFS:
+      case ENOMEM:
+        result.outcome = Accepted::Outcome::Exhausted;
+        break;
+      default:
+        result.outcome = Accepted::Outcome::Fatal;
+    }
+    result.failure = reason(error);
+    return result;
+  }
+  const timeval receive = timevalOf(receiveTimeout);
+  const timeval send = timevalOf(sendTimeout);
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &receive, sizeof(receive));
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &send, sizeof(send));
+  const int on = 1;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+  result.outcome = Accepted::Outcome::Connection;
+  result.socket = s;
+  return result;
+}
+
+std::ptrdiff_t receive(Socket connection, char* buffer, std::size_t size) {
+  ssize_t n;
+  do {
+    n = ::recv(fd(connection), buffer, size, 0);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+std::ptrdiff_t send(Socket connection, const char* data, std::size_t size) {
+  ssize_t n;
+  do {
+    n = ::send(fd(connection), data, size, MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+bool waitReadable(Socket connection, std::chrono::milliseconds timeout) { return waitFor(connection, POLLIN, timeout); }
+
+bool waitWritable(Socket connection, std::chrono::milliseconds timeout) {
+  return waitFor(connection, POLLOUT, timeout);
+}
+
+void setReceiveTimeout(Socket connection, std::chrono::milliseconds timeout) {
+  const timeval tv = timevalOf(timeout);
+  setsockopt(fd(connection), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+}
+
+bool peerStillThere(Socket connection) {
+  if (!waitFor(connection, POLLIN, std::chrono::milliseconds(0))) return true;
+  char byte;
+  return ::recv(fd(connection), &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+Address peerAddress(Socket connection) {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof(storage);
+  if (::getpeername(fd(connection), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return {};
+  return addressOf(storage);
+}
+
+Address localAddress(Socket connection) {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof(storage);
+  if (::getsockname(fd(connection), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return {};
+  return addressOf(storage);
+}
+
+void shutdownSocket(Socket socket) { ::shutdown(fd(socket), SHUT_RDWR); }
+
+void closeSocket(Socket socket) { ::close(fd(socket)); }
+
+}  // namespace platform
