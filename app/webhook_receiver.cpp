@@ -50,6 +50,7 @@ bool WebhookReceiver::loadConfig() {
   auto& loaded = std::get<config::LoadedConfig>(parsed);
   token = std::move(loaded.token);
   gifts = std::move(loaded.gifts);
+  secret = std::move(loaded.secret);
   console::printLine("Configuration chargee: " + std::to_string(gifts.size()) + " cadeaux configures");
   return true;
 }
@@ -58,7 +59,7 @@ bool WebhookReceiver::start(int port) {
   endpoint::GiftServer server;
   std::shared_ptr<WebhookReceiver> self = shared_from_this();
   // The handler shares ownership of the receiver while pointing at its gifts.
-  endpoint::registerRoutes(server, std::shared_ptr<const config::GiftTable>(self, &self->gifts));
+  endpoint::registerRoutes(server, std::shared_ptr<const config::GiftTable>(self, &self->gifts), secret);
 
   // Every IPv4 address, and the IPv6 loopback: Windows tries "localhost" on
   // ::1 first, and a relay set to localhost would wait two seconds for each

@@ -22,6 +22,7 @@ class WebhookReceiver : public std::enable_shared_from_this<WebhookReceiver> {
 
   std::string token;
   config::GiftTable gifts;
+  std::string secret;
   std::string configFile;
 
  private:

@@ -127,6 +127,10 @@ std::variant<LoadedConfig, ConfigProblem> parseConfig(std::string_view text) {
     return ConfigProblem{"Le champ \"token\" doit etre un texte entre guillemets"};
   }
   loaded.token = token->get<std::string>();
+  if (const auto secret = document.find("secret"); secret != document.end()) {
+    if (!secret->is_string()) return ConfigProblem{"Le champ \"secret\" doit etre un texte entre guillemets"};
+    loaded.secret = secret->get<std::string>();
+  }
 
   const auto gifts = document.find("gifts");
   if (gifts == document.end() || gifts->is_null() || (gifts->is_array() && gifts->empty())) {

@@ -13,6 +13,7 @@ inline constexpr const char* configFileName = "Koravel_KEY_WEBHOOK_config.json";
 struct LoadedConfig {
   std::string token;
   GiftTable gifts;
+  std::string secret;  // what each request must carry; empty for none
 };
 
 // Why a configuration cannot be used, as one French sentence for the console.

@@ -1,8 +1,11 @@
 #include "endpoint/webhook_endpoint.hpp"
 
 #include <httplib.h>
+#include <openssl/crypto.h>
+#include <openssl/sha.h>
 
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "actions/key_press.hpp"
 #include "actions/outgoing_webhook.hpp"
@@ -71,21 +74,61 @@ std::string handleGift(const GiftRequest& request, const config::GiftTable& gift
   }
 }
 
-void serveGift(const httplib::Request& req, httplib::Response& res, const config::GiftTable& gifts) {
-  GiftRequest request{req.get_header_value("Content-Type"), req.body, std::nullopt};
+bool carriesSecret(const GiftRequest& request, const std::string& secret) {
+  if (secret.empty()) return true;
+  std::vector<std::string> offered;
+  if (request.secretHeader) offered.push_back(*request.secretHeader);
+  if (request.secretParameter) offered.push_back(*request.secretParameter);
+  if (request.contentType.find(jsonType) != std::string::npos) {
+    const json document = json::parse(request.body, nullptr, false);
+    if (document.is_object()) {
+      const auto member = document.find("secret");
+      if (member != document.end() && member->is_string()) offered.push_back(member->get<std::string>());
+    }
+  }
+  // Digests of equal length, compared in constant time: how long the
+  // comparison takes tells nothing of the secret, its length included.
+  unsigned char expected[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const unsigned char*>(secret.data()), secret.size(), expected);
+  bool found = false;
+  for (const std::string& text : offered) {
+    unsigned char given[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(text.data()), text.size(), given);
+    found |= CRYPTO_memcmp(given, expected, sizeof(expected)) == 0;
+  }
+  return found;
+}
+
+void serveGift(const httplib::Request& req, httplib::Response& res, const config::GiftTable& gifts,
+               const std::string& secret) {
+  GiftRequest request{req.get_header_value("Content-Type"), req.body, std::nullopt, std::nullopt, std::nullopt};
   if (req.has_param("giftName")) request.giftNameParameter = req.get_param_value("giftName");
+  if (req.has_header("X-Webhook-Secret")) request.secretHeader = req.get_header_value("X-Webhook-Secret");
+  if (req.has_param("secret")) request.secretParameter = req.get_param_value("secret");
+  if (!carriesSecret(request, secret)) {
+    console::printLine("Requete refusee : secret absent ou incorrect");
+    res.status = 403;
+    res.set_content(R"({"error": "Forbidden"})", jsonType);
+    return;
+  }
   res.set_content(handleGift(request, gifts), jsonType);
 }
 
-void registerRoutes(GiftServer& server, std::shared_ptr<const config::GiftTable> gifts) {
+void registerRoutes(GiftServer& server, std::shared_ptr<const config::GiftTable> gifts, std::string secret) {
   server.set_payload_max_length(maxRequestBodyBytes);
-  server.Post("/webhook",
-              [gifts](const httplib::Request& req, httplib::Response& res) { serveGift(req, res, *gifts); });
+  server.Post("/webhook", [gifts, secret = std::move(secret)](const httplib::Request& req, httplib::Response& res) {
+    serveGift(req, res, *gifts, secret);
+  });
   server.Options("/webhook", [](const httplib::Request&, httplib::Response& res) {
-    res.set_header("Access-Control-Allow-Origin", "*");
     res.set_header("Access-Control-Allow-Methods", "POST, OPTIONS");
-    res.set_header("Access-Control-Allow-Headers", "Content-Type");
+    res.set_header("Access-Control-Allow-Headers", "Content-Type, X-Webhook-Secret");
     res.status = 200;
+  });
+  // A relay running in a web page reads its reply only when the reply allows
+  // the page's origin, refusals (413, 403) included; the preflight alone
+  // does not do.
+  server.set_post_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    if (req.path == "/webhook") res.set_header("Access-Control-Allow-Origin", "*");
   });
 }
 

@@ -24,19 +24,29 @@ struct GiftRequest {
   std::string contentType;
   std::string body;
   std::optional<std::string> giftNameParameter;  // first query or form value
+  std::optional<std::string> secretHeader;       // X-Webhook-Secret
+  std::optional<std::string> secretParameter;    // first query or form value
 };
+
+// True when no secret is configured, or when the request carries it: in the
+// X-Webhook-Secret header, a `secret` parameter, or a `secret` member of a
+// JSON body. The comparison takes the same time whatever the texts.
+bool carriesSecret(const GiftRequest& request, const std::string& secret);
 
 // Reads the gift's name, prints it, plays its sound and runs its action.
 // Answers the JSON reply body; every reply goes out with status 200.
 std::string handleGift(const GiftRequest& request, const config::GiftTable& gifts);
 
 // The gift handler as the server runs it: reads the request as the library
-// parsed it (header, body, query and form fields) and sets the reply.
-void serveGift(const httplib::Request& req, httplib::Response& res, const config::GiftTable& gifts);
+// parsed it (header, body, query and form fields) and sets the reply; a
+// request without the secret, when one is set, is refused (403).
+void serveGift(const httplib::Request& req, httplib::Response& res, const config::GiftTable& gifts,
+               const std::string& secret);
 
 // POST /webhook (the gift handler) and OPTIONS /webhook (CORS preflight),
-// and the request size limit. The handler keeps the table, and whatever owns
-// it, alive.
-void registerRoutes(GiftServer& server, std::shared_ptr<const config::GiftTable> gifts);
+// the request size limit, and the CORS header on every /webhook reply. The
+// handler keeps the table, and whatever owns it, alive. An empty secret lets
+// every request in.
+void registerRoutes(GiftServer& server, std::shared_ptr<const config::GiftTable> gifts, std::string secret = {});
 
 }  // namespace endpoint

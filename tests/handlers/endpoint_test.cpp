@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "console_capture.hpp"
+#include "endpoint/webhook_endpoint.hpp"
 #include "recording_platform.hpp"
 #include "scratch.hpp"
 #include "test_servers.hpp"
@@ -42,7 +43,8 @@ class Endpoint : public ::testing::Test {
     if (!result) return "no reply: " + httplib::to_string(result.error());
     EXPECT_EQ(result->status, 200) << target;
     EXPECT_EQ(result->get_header_value("Content-Type"), "application/json") << target;
-    EXPECT_FALSE(result->has_header("Access-Control-Allow-Origin"));
+    // A relay in a web page may read every reply.
+    EXPECT_EQ(result->get_header_value("Access-Control-Allow-Origin"), "*") << target;
     return result->body;
   }
 
@@ -142,7 +144,7 @@ TEST_F(Endpoint, PreflightAndOtherRoutes) {
   EXPECT_EQ(options->body, "");
   EXPECT_EQ(options->get_header_value("Access-Control-Allow-Origin"), "*");
   EXPECT_EQ(options->get_header_value("Access-Control-Allow-Methods"), "POST, OPTIONS");
-  EXPECT_EQ(options->get_header_value("Access-Control-Allow-Headers"), "Content-Type");
+  EXPECT_EQ(options->get_header_value("Access-Control-Allow-Headers"), "Content-Type, X-Webhook-Secret");
   auto get = client_->Get("/webhook?giftName=Rose");
   ASSERT_TRUE(get);
   EXPECT_EQ(get->status, 404);
@@ -157,6 +159,7 @@ TEST_F(Endpoint, OversizedBodyIsRefusedBeforeTheHandler) {
   auto result = post("/webhook", big, "application/json");
   ASSERT_TRUE(result);
   EXPECT_EQ(result->status, 413);
+  EXPECT_EQ(result->get_header_value("Access-Control-Allow-Origin"), "*");
   const std::string fits = "{\"giftName\": \"Silent key\", \"pad\": \"" + std::string(60 * 1024, 'x') + "\"}";
   EXPECT_EQ(reply("/webhook", fits, "application/json"), R"({"message": "Key pressed successfully"})");
   EXPECT_EQ(console_.text(), "Cadeau recu: Silent key\nTouche 'n' pressee\n");
@@ -179,6 +182,39 @@ TEST_F(Endpoint, GiftsAtTheSameTimeEachReleaseTheirKey) {
   for (const auto& e : events) held += (e.flags & 2u) ? -1 : 1;
   EXPECT_EQ(held, 0);
   EXPECT_EQ(console_.lines().size(), 2u * gifts);
+}
+
+TEST(EndpointSecret, ARequestMustCarryTheSecretWhenOneIsSet) {
+  recording::reset();
+  ConsoleCapture console;
+  config::GiftTable gifts;
+  gifts["Rose"] = {"key", "g", "", 100};
+  auto server = std::make_unique<endpoint::GiftServer>();
+  endpoint::registerRoutes(*server, std::make_shared<const config::GiftTable>(std::move(gifts)), "s3cr\xC3\xA9t");
+  testing_support::RunningEndpoint running(std::move(server));
+  httplib::Client client("127.0.0.1", running.port());
+  const auto status = [&](const std::string& target, const std::string& body = {}, const std::string& type = {},
+                          const httplib::Headers& headers = {}) {
+    const auto result = client.Post(target, headers, body, type.empty() ? "text/plain" : type);
+    if (!result) return std::string("no reply");
+    EXPECT_EQ(result->get_header_value("Access-Control-Allow-Origin"), "*");
+    return std::to_string(result->status) + " " + result->body;
+  };
+  const std::string forbidden = R"(403 {"error": "Forbidden"})";
+  const std::string pressed = R"(200 {"message": "Key pressed successfully"})";
+  EXPECT_EQ(status("/webhook?giftName=Rose"), forbidden);
+  EXPECT_EQ(status("/webhook?giftName=Rose&secret=s3cr"), forbidden);
+  EXPECT_EQ(status("/webhook?giftName=Rose", "", "", {{"X-Webhook-Secret", "S3CR\xC3\xA9T"}}), forbidden);
+  EXPECT_EQ(status("/webhook", R"({"giftName": "Rose", "secret": 5})", "application/json"), forbidden);
+  EXPECT_EQ(status("/webhook", "{not json", "application/json"), forbidden);
+  const std::size_t refusals = 5;
+  EXPECT_EQ(status("/webhook?giftName=Rose&secret=s3cr%C3%A9t"), pressed);
+  EXPECT_EQ(status("/webhook", "giftName=Rose&secret=s3cr%C3%A9t", "application/x-www-form-urlencoded"), pressed);
+  EXPECT_EQ(status("/webhook?giftName=Rose", "", "", {{"X-Webhook-Secret", "s3cr\xC3\xA9t"}}), pressed);
+  EXPECT_EQ(status("/webhook", "{\"giftName\": \"Rose\", \"secret\": \"s3cr\xC3\xA9t\"}", "application/json"), pressed);
+  EXPECT_EQ(recording::keyEvents().size(), 8u);
+  EXPECT_EQ(console.count("Requete refusee : secret absent ou incorrect"), refusals);
+  EXPECT_EQ(console.text().find("s3cr"), std::string::npos);
 }
 
 }  // namespace

@@ -140,6 +140,17 @@ TEST_F(GiftServer, StoppingDoesNotWaitForIdleConnections) {
   EXPECT_TRUE(used.closedByPeer());
 }
 
+TEST(GiftServerAddresses, TheIpv6LoopbackIsServedOnTheSamePort) {
+  testing_support::ConsoleCapture console;
+  auto server = std::make_unique<endpoint::GiftServer>();
+  endpoint::registerRoutes(*server, std::make_shared<const config::GiftTable>());
+  testing_support::RunningEndpoint running(std::move(server), true);
+  httplib::Client client("::1", running.port());
+  const auto result = client.Post("/webhook?giftName=Nobody");
+  ASSERT_TRUE(result) << httplib::to_string(result.error());
+  EXPECT_EQ(result->body, R"({"message": "Gift not configured"})");
+}
+
 // The accept loop over an accept that fails as the test says.
 class FailingAccept : public ::testing::Test {
  protected:

@@ -34,8 +34,9 @@ std::string mustRefuse(std::string_view text) {
 TEST(ConfigParse, ReadsEveryMemberOfAGift) {
   const auto loaded = mustLoad(R"({"token": "abc", "gifts": {
       "Rose": {"action": "key", "target": "g", "sound": "sounds/rose.mp3", "volume": 80, "extra": 1}},
-      "other": true})");
+      "other": true, "secret": "s3cret"})");
   EXPECT_EQ(loaded.token, "abc");
+  EXPECT_EQ(loaded.secret, "s3cret");
   ASSERT_EQ(loaded.gifts.size(), 1u);
   const auto& rose = loaded.gifts.at("Rose");
   EXPECT_EQ(rose.action, "key");
@@ -48,6 +49,7 @@ TEST(ConfigParse, SoundAndVolumeHaveDefaults) {
   const auto loaded = mustLoad(R"({"token": "", "gifts": {"A": {"action": "webhook", "target": "x"}}})");
   EXPECT_EQ(loaded.gifts.at("A").sound, "");
   EXPECT_EQ(loaded.gifts.at("A").volume, 100);
+  EXPECT_EQ(loaded.secret, "");
 }
 
 TEST(ConfigParse, NoGiftsInManyForms) {
@@ -95,6 +97,7 @@ TEST(ConfigParse, RefusalsSayWhy) {
       {"\xFE\xFF", "UTF-16"},
       {"{}", "\"token\""},
       {"{\"token\": 5}", "\"token\" doit etre un texte"},
+      {"{\"token\": \"t\", \"secret\": 1234}", "\"secret\" doit etre un texte"},
       {"{\"token\": \"t\", \"gifts\": [1]}", "\"gifts\""},
       {"{\"token\": \"t\", \"gifts\": \"x\"}", "\"gifts\""},
       {"{\"token\": \"t\", \"gifts\": {\"Rose\": null}}", "\"Rose\" doit etre un objet"},
