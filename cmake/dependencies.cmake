@@ -31,6 +31,55 @@ if(NOT _httplib_version OR _httplib_version VERSION_LESS _httplib_min)
     "cpp-httplib in ${_httplib_dir} is '${_httplib_version}'; ${_httplib_min} or newer is needed.\n"
     "Run scripts/fetch-httplib.sh to fetch a newer one.")
 endif()
+# The version alone does not say that the header still has what the server
+# builds on: a subclass that runs one request through the routes on a stream
+# of its own (process_request), the Stream interface, and the post-routing
+# handler. A header that lacks them stops the configuring here, plainly.
+include(CheckCXXSourceCompiles)
+set(CMAKE_REQUIRED_INCLUDES "${_httplib_dir}")
+set(CMAKE_REQUIRED_FLAGS "-std=c++20")
+# Compiled, not linked: the cross build links Winsock only later.
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+check_cxx_source_compiles([=[
+#include <httplib.h>
+struct S final : httplib::Server {
+  bool one(httplib::Stream& s) {
+    bool closed = false;
+    return process_request(s, std::string(), 0, std::string(), 0, true, closed, nullptr);
+  }
+};
+struct T final : httplib::Stream {
+  bool is_readable() const override { return false; }
+  bool wait_readable() const override { return false; }
+  bool wait_writable() const override { return false; }
+  bool is_peer_alive() const override { return false; }
+  ssize_t read(char*, size_t) override { return 0; }
+  ssize_t write(const char*, size_t) override { return 0; }
+  void get_remote_ip_and_port(std::string&, int&) const override {}
+  void get_local_ip_and_port(std::string&, int&) const override {}
+  socket_t socket() const override { return socket_t{}; }
+  time_t duration() const override { return 0; }
+  void set_read_timeout(time_t, time_t) override {}
+};
+int main() {
+  S s;
+  T t;
+  s.set_post_routing_handler([](const httplib::Request&, httplib::Response&) {});
+  s.set_payload_max_length(1);
+  httplib::Client c("https://x");
+  c.set_max_timeout(std::chrono::milliseconds(1));
+  return s.one(t) ? 0 : 1;
+}
+]=] KORAVEL_HTTPLIB_HAS_WHAT_THE_SERVER_NEEDS)
+unset(CMAKE_REQUIRED_INCLUDES)
+unset(CMAKE_REQUIRED_FLAGS)
+unset(CMAKE_TRY_COMPILE_TARGET_TYPE)
+if(NOT KORAVEL_HTTPLIB_HAS_WHAT_THE_SERVER_NEEDS)
+  message(FATAL_ERROR
+    "cpp-httplib ${_httplib_version} in ${_httplib_dir} lacks what the gift server builds on "
+    "(Server::process_request for a subclass, the Stream interface, the post-routing handler, "
+    "Client::set_max_timeout). See CMakeFiles/CMakeConfigureLog.yaml for the compiler's words.")
+endif()
 message(STATUS "cpp-httplib ${_httplib_version} from ${_httplib_dir}")
 
 # nlohmann-json, from Debian's nlohmann-json3-dev. A cross build must not see

@@ -19,6 +19,7 @@ packages=(
   dpkg-dev xz-utils ca-certificates
   python3 python3-pytest iproute2 util-linux sox lame
   clang libclang-rt-14-dev wrk linux-perf valgrind
+  chromium
 )
 # The benchmark's Node.js script: the machine's own Node.js when it has one,
 # else Debian's.

@@ -154,15 +154,15 @@ class Program:
                 pass
 
 
-def wait_for_port(timeout=10.0):
+def wait_for_port(timeout=10.0, port=PORT):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         try:
-            with socket.create_connection(("127.0.0.1", PORT), timeout=1):
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
                 return
         except OSError:
             time.sleep(0.05)
-    raise AssertionError("nothing listens on port 5000")
+    raise AssertionError(f"nothing listens on port {port}")
 
 
 def wait_for_port_free(timeout=15.0):

@@ -1,7 +1,12 @@
 """Gifts sent over real HTTP to the running program."""
 
+import html
+import http.client
 import json
+import shutil
 import socket
+import subprocess
+import sys
 import threading
 import time
 
@@ -139,8 +144,66 @@ def test_preflight_and_unrouted(serving):
     assert (status, body) == (200, "")
     assert headers["Access-Control-Allow-Origin"] == "*"
     assert headers["Access-Control-Allow-Methods"] == "POST, OPTIONS"
-    assert headers["Access-Control-Allow-Headers"] == "Content-Type"
+    assert headers["Access-Control-Allow-Headers"] == "Content-Type, X-Webhook-Secret"
     assert harness.request("GET", "/webhook?giftName=Rose")[0] == 404
+
+
+def test_localhost_on_the_ipv6_loopback_is_served(serving):
+    # Windows resolves localhost to ::1 first.
+    connection = http.client.HTTPConnection("::1", harness.PORT, timeout=30)
+    try:
+        connection.request("POST", "/webhook?giftName=Rose")
+        response = connection.getresponse()
+        assert (response.status, response.read()) == (200, b'{"message": "Key pressed successfully"}')
+    finally:
+        connection.close()
+
+
+PAGE = """<!doctype html><pre id="out"></pre><script>
+const sent = [
+  [{"Content-Type": "application/json"}, JSON.stringify({giftName: "Rose"}), ""],
+  [{"Content-Type": "application/x-www-form-urlencoded"}, "giftName=Rose", ""],
+  [{}, null, "?giftName=Rose"],
+  [{"Content-Type": "application/json"}, JSON.stringify({giftName: "Nobody"}), ""],
+];
+(async () => {
+  const replies = [];
+  for (const [headers, body, query] of sent) {
+    try {
+      const r = await fetch("http://127.0.0.1:5000/webhook" + query, {method: "POST", headers, body});
+      replies.push(r.status + " " + await r.text());
+    } catch (e) {
+      replies.push("refused: " + e.message);
+    }
+  }
+  document.getElementById("out").textContent = JSON.stringify(replies);
+})();
+</script>"""
+
+
+@pytest.mark.skipif(not shutil.which("chromium"), reason="Debian's chromium is not installed")
+def test_a_relay_in_a_web_page_reads_every_reply(serving, tmp_path):
+    """A relay running in a browser page, on another origin than the program."""
+    (tmp_path / "relay.html").write_text(PAGE)
+    page_server = subprocess.Popen(
+        [sys.executable, "-m", "http.server", "8765", "--bind", "127.0.0.1"],
+        cwd=tmp_path, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+    )
+    try:
+        harness.wait_for_port(port=8765)
+        dom = subprocess.run(
+            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--user-data-dir=" + str(tmp_path / "profile"), "--virtual-time-budget=20000", "--dump-dom",
+             "http://127.0.0.1:8765/relay.html"],
+            capture_output=True, text=True, timeout=120,
+        ).stdout
+    finally:
+        page_server.terminate()
+        page_server.wait()
+    replies = json.loads(html.unescape(dom.split('<pre id="out">')[1].split("</pre>")[0]))
+    pressed = '200 {"message": "Key pressed successfully"}'
+    assert replies == [pressed, pressed, pressed, '200 {"message": "Gift not configured"}']
 
 
 def test_oversized_request_is_refused(serving):

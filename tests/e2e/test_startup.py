@@ -1,5 +1,6 @@
 """Start-up, the configuration file and the first run, seen from outside."""
 
+import http.client
 import os
 import socket
 
@@ -155,6 +156,22 @@ def test_second_copy_does_not_share_the_port(run, folder, tmp_path_factory):
     for _ in range(10):
         harness.post_gift("Rose")
     first.wait_for_count("Cadeau recu: Rose", 10)
+
+
+def test_restart_right_after_closing_with_a_relay_connection_open(run, folder):
+    """Closing the window ends the program while the relay's keep-alive
+    connection is open; started again at once, it gets the port back."""
+    harness.write_config(folder, {"token": "t", "gifts": {"Rose": {"action": "key", "target": "g"}}})
+    first = run()
+    first.wait_until_serving()
+    relay = http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=30)
+    relay.request("POST", "/webhook?giftName=Rose")
+    assert relay.getresponse().read() == b'{"message": "Key pressed successfully"}'
+    first.stop()
+    relay.close()
+    again = run()
+    again.wait_until_serving()
+    assert harness.post_gift("Rose") == '{"message": "Key pressed successfully"}'
 
 
 def _refused_and_left_alone(run, folder, content, cause_part):

@@ -69,7 +69,7 @@ class FuzzServer : public httplib::Server {
       handled_.ran = true;
       bool threw = false;
       try {
-        endpoint::serveGift(req, res, gifts_);
+        endpoint::serveGift(req, res, gifts_, "");
       } catch (...) {
         threw = true;
       }
