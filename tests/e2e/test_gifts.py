@@ -3,7 +3,6 @@
 import html
 import http.client
 import json
-import shutil
 import socket
 import subprocess
 import sys
@@ -181,7 +180,6 @@ const sent = [
 </script>"""
 
 
-@pytest.mark.skipif(not shutil.which("chromium"), reason="Debian's chromium is not installed")
 def test_a_relay_in_a_web_page_reads_every_reply(serving, tmp_path):
     """A relay running in a browser page, on another origin than the program."""
     (tmp_path / "relay.html").write_text(PAGE)
