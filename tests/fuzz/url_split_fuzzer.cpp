@@ -1,7 +1,9 @@
-// The outgoing call's address: how it is cut, and the TLS client made from
-// its host part (no request is sent).
+// The outgoing call's address: how it is cut, the TLS client made from its
+// host part (no request is sent), and where the same text leads when a
+// server gives it as a redirect.
 #include <httplib.h>
 
+#include <cctype>
 #include <string>
 #include <string_view>
 
@@ -25,6 +27,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(url.substr(scheme + 3) == parts.hostPart + parts.requestTarget);
   FUZZ_CHECK(parts.hostPart.find('/') == std::string::npos);
   FUZZ_CHECK(!parts.requestTarget.empty() && parts.requestTarget.front() == '/');
+
+  // As a redirect's Location: never out of TLS, always a path for the client.
+  if (const auto next = actions::redirectTarget(parts, url)) {
+    FUZZ_CHECK(!next->requestTarget.empty() && next->requestTarget.front() == '/');
+    FUZZ_CHECK(next->hostPart.find('/') == std::string::npos);
+    std::string lower = url.substr(0, 5);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    FUZZ_CHECK(lower != "http:");
+  }
 
   try {
     const auto client = actions::tlsClientFor(parts.hostPart);
