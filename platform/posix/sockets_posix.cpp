@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/socket_address.hpp"
 #include "platform/sockets.hpp"
 
 namespace platform {
@@ -27,41 +28,6 @@ timeval timevalOf(std::chrono::milliseconds timeout) {
   tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
   tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
   return tv;
-}
-
-bool fillAddress(const std::string& address, int port, sockaddr_storage& storage, socklen_t& length) {
-  std::memset(&storage, 0, sizeof(storage));
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-  if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(static_cast<std::uint16_t>(port));
-    length = sizeof(sockaddr_in);
-    return true;
-  }
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-  if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-    length = sizeof(sockaddr_in6);
-    return true;
-  }
-  return false;
-}
-
-Address addressOf(const sockaddr_storage& storage) {
-  char text[INET6_ADDRSTRLEN] = {};
-  Address out;
-  if (storage.ss_family == AF_INET) {
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&storage);
-    inet_ntop(AF_INET, &v4->sin_addr, text, sizeof(text));
-    out.port = ntohs(v4->sin_port);
-  } else if (storage.ss_family == AF_INET6) {
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&storage);
-    inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof(text));
-    out.port = ntohs(v6->sin6_port);
-  }
-  out.ip = text;
-  return out;
 }
 
 bool waitFor(Socket socket, short events, std::chrono::milliseconds timeout) {
@@ -106,8 +72,6 @@ Listening listenOn(const std::string& address, int port) {
   result.socket = s;
   return result;
 }
-
-int portOf(Socket listening) { return localAddress(listening).port; }
 
 int waitForConnection(std::span<const Socket> listening, std::chrono::milliseconds timeout) {
   std::vector<pollfd> polled;
@@ -201,20 +165,6 @@ bool peerStillThere(Socket connection) {
   if (!waitFor(connection, POLLIN, std::chrono::milliseconds(0))) return true;
   char byte;
   return ::recv(fd(connection), &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
-}
-
-Address peerAddress(Socket connection) {
-  sockaddr_storage storage{};
-  socklen_t length = sizeof(storage);
-  if (::getpeername(fd(connection), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return {};
-  return addressOf(storage);
-}
-
-Address localAddress(Socket connection) {
-  sockaddr_storage storage{};
-  socklen_t length = sizeof(storage);
-  if (::getsockname(fd(connection), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return {};
-  return addressOf(storage);
 }
 
 void shutdownSocket(Socket socket) { ::shutdown(fd(socket), SHUT_RDWR); }

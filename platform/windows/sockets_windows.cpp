@@ -9,28 +9,14 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/socket_address.hpp"
 #include "platform/sockets.hpp"
+#include "platform/windows/system_message.hpp"
 
 namespace platform {
 namespace {
 
-std::string reason(int code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::string text;
-  if (length > 0 && buffer != nullptr) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    text.assign(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), text.data(), size, nullptr, nullptr);
-  }
-  if (buffer != nullptr) LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
-    text.pop_back();
-  }
-  return text.empty() ? "erreur " + std::to_string(code) : text;
-}
+std::string reason(int code) { return systemMessage(static_cast<DWORD>(code)); }
 
 SOCKET sock(Socket socket) { return static_cast<SOCKET>(socket); }
 
@@ -40,41 +26,6 @@ void startWinsock() {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
   });
-}
-
-bool fillAddress(const std::string& address, int port, sockaddr_storage& storage, int& length) {
-  ZeroMemory(&storage, sizeof(storage));
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-  if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(static_cast<u_short>(port));
-    length = sizeof(sockaddr_in);
-    return true;
-  }
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-  if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(static_cast<u_short>(port));
-    length = sizeof(sockaddr_in6);
-    return true;
-  }
-  return false;
-}
-
-Address addressOf(const sockaddr_storage& storage) {
-  char text[INET6_ADDRSTRLEN] = {};
-  Address out;
-  if (storage.ss_family == AF_INET) {
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&storage);
-    inet_ntop(AF_INET, &v4->sin_addr, text, sizeof(text));
-    out.port = ntohs(v4->sin_port);
-  } else if (storage.ss_family == AF_INET6) {
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&storage);
-    inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof(text));
-    out.port = ntohs(v6->sin6_port);
-  }
-  out.ip = text;
-  return out;
 }
 
 bool waitFor(Socket socket, SHORT events, std::chrono::milliseconds timeout) {
@@ -94,7 +45,7 @@ Listening listenOn(const std::string& address, int port) {
   startWinsock();
   Listening result;
   sockaddr_storage storage;
-  int length = 0;
+  socklen_t length = 0;
   if (!fillAddress(address, port, storage, length)) {
     result.failure = "adresse invalide";
     result.noSuchAddress = true;
@@ -129,8 +80,6 @@ Listening listenOn(const std::string& address, int port) {
   result.socket = static_cast<Socket>(s);
   return result;
 }
-
-int portOf(Socket listening) { return localAddress(listening).port; }
 
 int waitForConnection(std::span<const Socket> listening, std::chrono::milliseconds timeout) {
   std::vector<WSAPOLLFD> polled;
@@ -205,20 +154,6 @@ bool peerStillThere(Socket connection) {
   if (!waitFor(connection, POLLRDNORM, std::chrono::milliseconds(0))) return true;
   char byte;
   return recv(sock(connection), &byte, 1, MSG_PEEK) > 0;
-}
-
-Address peerAddress(Socket connection) {
-  sockaddr_storage storage{};
-  int length = sizeof(storage);
-  if (getpeername(sock(connection), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return {};
-  return addressOf(storage);
-}
-
-Address localAddress(Socket connection) {
-  sockaddr_storage storage{};
-  int length = sizeof(storage);
-  if (getsockname(sock(connection), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return {};
-  return addressOf(storage);
 }
 
 void shutdownSocket(Socket socket) { shutdown(sock(socket), SD_BOTH); }
