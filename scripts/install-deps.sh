@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian machine:
 # Debian's packages, cpp-httplib's header from Debian's source archive, and,
-# with --windows, OpenSSL cross-built for the Windows program.
+# with --windows, OpenSSL cross-built for the Windows program; with --tests,
+# what only the tests use (a browser for the relay-in-a-page test).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
 windows=0
+tests=0
 for arg in "$@"; do
   case "$arg" in
     --windows) windows=1 ;;
+    --tests) tests=1 ;;
     *) echo "unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -19,8 +22,8 @@ packages=(
   dpkg-dev xz-utils ca-certificates
   python3 python3-pytest iproute2 util-linux sox lame
   clang libclang-rt-14-dev wrk linux-perf valgrind
-  chromium
 )
+if ((tests)); then packages+=(chromium); fi
 # The benchmark's Node.js script: the machine's own Node.js when it has one,
 # else Debian's.
 if ! command -v node >/dev/null; then packages+=(nodejs); fi

@@ -8,7 +8,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-scripts/install-deps.sh --windows
+scripts/install-deps.sh --windows --tests
 
 step() { printf '\n=== %s ===\n' "$*"; }
 
