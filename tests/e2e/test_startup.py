@@ -174,6 +174,21 @@ def test_restart_right_after_closing_with_a_relay_connection_open(run, folder):
     assert harness.post_gift("Rose") == '{"message": "Key pressed successfully"}'
 
 
+def test_a_system_without_ipv6_is_served_on_ipv4(run, folder):
+    # The suite's network namespace is its own: IPv6 goes away there alone.
+    switch = "/proc/sys/net/ipv6/conf/lo/disable_ipv6"
+    with open(switch, "w") as f:
+        f.write("1")
+    try:
+        harness.write_config(folder, {"token": "t", "gifts": {"Rose": {"action": "key", "target": "g"}}})
+        program = run()
+        program.wait_until_serving()
+        assert harness.post_gift("Rose") == '{"message": "Key pressed successfully"}'
+    finally:
+        with open(switch, "w") as f:
+            f.write("0")
+
+
 def _refused_and_left_alone(run, folder, content, cause_part):
     path = os.path.join(folder, CONFIG_NAME)
     with open(path, "wb") as f:

@@ -112,6 +112,9 @@ TEST_F(OutgoingWebhook, EveryHopKeepsTheLimits) {
   const auto waited = std::chrono::steady_clock::now() - started;
   EXPECT_FALSE(trickled.succeeded);
   EXPECT_LT(waited, std::chrono::milliseconds(3000));
+  // A hop that would start after the limit is not made.
+  EXPECT_EQ(actions::executeWebhook(service_->url("/ok"), std::chrono::milliseconds(0)).failure, "time limit reached");
+  EXPECT_EQ(console_.lines().back(), "Erreur requete HTTP: 0 (delai depasse)");
 }
 
 TEST_F(OutgoingWebhook, OtherStatusesAreFailures) {
