@@ -35,9 +35,12 @@ apt_suites() {
   done
 }
 
-# The archive URIs that serve the suite, one a line, each once.
+# The archive URIs that serve the suite, one a line, each once. The release
+# may be named by its code name or as "stable"; its updates count too.
 archives_of() {
-  apt_suites | awk -v suite="$1" '$2 == suite && !seen[$1]++ { print $1 }'
+  apt_suites | awk -v suite="$1" '
+    { s = $2; sub(/-updates$/, "", s) }
+    (s == suite || (suite !~ /-security$/ && s == "stable")) && !seen[$1]++ { print $1 }'
 }
 
 #   debian_source PACKAGE WORKDIR "URI SUITE" ["URI SUITE"...]
