@@ -112,30 +112,32 @@ std::string GiftServer::serve() {
   std::string failure;
   milliseconds pause{1};
   while (!stopping_) {
-    const int ready = platform::waitForConnection(listening_, stopCheckInterval);
-    if (ready < 0) continue;
-    const platform::Accepted accepted =
-        accept_(listening_[static_cast<std::size_t>(ready)], connectionTimeout, connectionTimeout);
-    switch (accepted.outcome) {
-      case platform::Accepted::Outcome::Connection: {
-        pause = milliseconds(1);
-        const platform::Socket connection = accepted.socket;
-        if (!pool.enqueue([this, connection] { serveConnection(connection); })) {
-          platform::closeSocket(connection);
+    // One connection from each socket that has some, so that a flood on one
+    // address does not keep the other waiting.
+    for (const std::size_t ready : platform::waitForConnections(listening_, stopCheckInterval)) {
+      if (stopping_) break;
+      const platform::Accepted accepted = accept_(listening_[ready], connectionTimeout, connectionTimeout);
+      switch (accepted.outcome) {
+        case platform::Accepted::Outcome::Connection: {
+          pause = milliseconds(1);
+          const platform::Socket connection = accepted.socket;
+          if (!pool.enqueue([this, connection] { serveConnection(connection); })) {
+            platform::closeSocket(connection);
+          }
+          break;
         }
-        break;
+        case platform::Accepted::Outcome::Nothing:
+          break;
+        case platform::Accepted::Outcome::Exhausted:
+          // Connections that end meanwhile give descriptors back.
+          std::this_thread::sleep_for(pause);
+          pause = std::min(pause * 2, longestPause);
+          break;
+        case platform::Accepted::Outcome::Fatal:
+          failure = accepted.failure;
+          stopping_ = true;
+          break;
       }
-      case platform::Accepted::Outcome::Nothing:
-        break;
-      case platform::Accepted::Outcome::Exhausted:
-        // Connections that end meanwhile give descriptors back.
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, longestPause);
-        break;
-      case platform::Accepted::Outcome::Fatal:
-        failure = accepted.failure;
-        stopping_ = true;
-        break;
     }
   }
   pool.shutdown();

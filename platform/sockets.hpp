@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -28,9 +29,9 @@ Listening listenOn(const std::string& address, int port);
 // The port a listening socket holds.
 int portOf(Socket listening);
 
-// Waits up to `timeout` until one of the listening sockets has a connection
-// to accept; answers its index, or -1.
-int waitForConnection(std::span<const Socket> listening, std::chrono::milliseconds timeout);
+// Waits up to `timeout` until listening sockets have connections to accept;
+// answers their indexes, none after the timeout.
+std::vector<std::size_t> waitForConnections(std::span<const Socket> listening, std::chrono::milliseconds timeout);
 
 struct Accepted {
   enum class Outcome {

@@ -1,7 +1,6 @@
 // The server's sockets on Linux.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -52,8 +51,9 @@ Listening listenOn(const std::string& address, int port) {
   }
   const int s = ::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s < 0) {
-    result.failure = reason(errno);
-    result.noSuchAddress = errno == EAFNOSUPPORT;
+    const int error = errno;
+    result.failure = reason(error);
+    result.noSuchAddress = error == EAFNOSUPPORT;
     return result;
   }
   // SO_REUSEADDR alone: a restart may bind while the last run's connections
@@ -73,15 +73,15 @@ Listening listenOn(const std::string& address, int port) {
   return result;
 }
 
-int waitForConnection(std::span<const Socket> listening, std::chrono::milliseconds timeout) {
+std::vector<std::size_t> waitForConnections(std::span<const Socket> listening, std::chrono::milliseconds timeout) {
   std::vector<pollfd> polled;
   for (const Socket s : listening) polled.push_back({fd(s), POLLIN, 0});
-  const int n = ::poll(polled.data(), polled.size(), static_cast<int>(timeout.count()));
-  if (n <= 0) return -1;
+  std::vector<std::size_t> ready;
+  if (::poll(polled.data(), polled.size(), static_cast<int>(timeout.count())) <= 0) return ready;
   for (std::size_t i = 0; i < polled.size(); ++i) {
-    if (polled[i].revents != 0) return static_cast<int>(i);
+    if (polled[i].revents != 0) ready.push_back(i);
   }
-  return -1;
+  return ready;
 }
 
 Accepted acceptConnection(Socket listening, std::chrono::milliseconds receiveTimeout,

@@ -81,15 +81,15 @@ Listening listenOn(const std::string& address, int port) {
   return result;
 }
 
-int waitForConnection(std::span<const Socket> listening, std::chrono::milliseconds timeout) {
+std::vector<std::size_t> waitForConnections(std::span<const Socket> listening, std::chrono::milliseconds timeout) {
   std::vector<WSAPOLLFD> polled;
   for (const Socket s : listening) polled.push_back({sock(s), POLLRDNORM, 0});
-  const int n = WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), static_cast<INT>(timeout.count()));
-  if (n <= 0) return -1;
+  std::vector<std::size_t> ready;
+  if (WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), static_cast<INT>(timeout.count())) <= 0) return ready;
   for (std::size_t i = 0; i < polled.size(); ++i) {
-    if (polled[i].revents != 0) return static_cast<int>(i);
+    if (polled[i].revents != 0) ready.push_back(i);
   }
-  return -1;
+  return ready;
 }
 
 Accepted acceptConnection(Socket listening, std::chrono::milliseconds receiveTimeout,
