@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "actions/sound.hpp"
 #include "console_capture.hpp"
 #include "platform/platform.hpp"
 #include "recording_platform.hpp"
@@ -128,6 +129,9 @@ TEST_F(Storm, TwoHundredMixedGiftsAtOnce) {
 }
 
 TEST_F(Storm, ThreeHundredSoundsInThreeSecondsAreAllClosedAndTheThreadsGo) {
+  // Devices close after 1 s instead of 10: the same rule, less waiting.
+  constexpr auto lifetime = 1000ms;
+  actions::setSoundDeviceLifetime(lifetime);
   config::GiftTable gifts;
   gifts["Song"] = {"sound", "x", sound_, 100};
   auto endpoint = testing_support::startWebhookEndpoint(std::move(gifts));
@@ -154,7 +158,7 @@ TEST_F(Storm, ThreeHundredSoundsInThreeSecondsAreAllClosedAndTheThreadsGo) {
   ASSERT_EQ(aliases.size(), 300u);
   EXPECT_EQ(std::set<std::string>(aliases.begin(), aliases.end()).size(), 300u) << "an alias was used twice";
 
-  // Each device is closed, and not before its ten seconds are up. (How late
+  // Each device is closed, and not before its time is up. (How late
   // depends on how busy the machine is: a sanitizer build of 300 closes on a
   // loaded machine has been seen two seconds late.)
   for (const auto& alias : aliases) {
@@ -164,8 +168,9 @@ TEST_F(Storm, ThreeHundredSoundsInThreeSecondsAreAllClosedAndTheThreadsGo) {
     EXPECT_EQ(calls[2].command, "play " + alias);
     EXPECT_EQ(calls[3].command, "close " + alias);
     const auto open = std::chrono::duration_cast<std::chrono::milliseconds>(calls[3].at - calls[2].at);
-    EXPECT_GE(open.count(), 10000) << alias;
+    EXPECT_GE(open, lifetime) << alias;
   }
+  actions::setSoundDeviceLifetime(actions::soundDeviceLifetime);
   // The workers the storm added end once idle; only the sound thread stays.
   EXPECT_TRUE(threadsFallTo(threadsBefore + 1, 15s)) << threadCount() << " threads, " << threadsBefore << " before";
 }
