@@ -122,7 +122,8 @@ add_library(koravel_httplib INTERFACE)
 target_include_directories(koravel_httplib SYSTEM INTERFACE "${_httplib_dir}")
 target_compile_definitions(koravel_httplib INTERFACE
   CPPHTTPLIB_OPENSSL_SUPPORT
-  # A burst of gifts must not overflow the queue of waiting connections.
+  # The benchmark's bare server waits for connections with the program's
+  # backlog (platform/sockets.hpp).
   CPPHTTPLIB_LISTEN_BACKLOG=128)
 if(WIN32)
   target_compile_definitions(koravel_httplib INTERFACE

@@ -17,6 +17,9 @@ namespace platform {
 using Socket = std::intptr_t;
 inline constexpr Socket noSocket = -1;
 
+// A burst of gifts must not overflow the queue of waiting connections.
+inline constexpr int listenBacklog = 128;
+
 struct Listening {
   Socket socket = noSocket;
   std::string failure;         // the system's reason when there is no socket

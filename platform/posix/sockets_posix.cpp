@@ -62,7 +62,7 @@ Listening listenOn(const std::string& address, int port) {
   const int on = 1;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
   if (storage.ss_family == AF_INET6) setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on));
-  if (::bind(s, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(s, 128) != 0) {
+  if (::bind(s, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(s, listenBacklog) != 0) {
     const int error = errno;
     ::close(s);
     result.failure = reason(error);

@@ -69,7 +69,7 @@ Listening listenOn(const std::string& address, int port) {
     setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof(on));
   }
   u_long nonBlocking = 1;
-  if (bind(s, reinterpret_cast<sockaddr*>(&storage), length) != 0 || listen(s, 128) != 0 ||
+  if (bind(s, reinterpret_cast<sockaddr*>(&storage), length) != 0 || listen(s, listenBacklog) != 0 ||
       ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
     const int error = WSAGetLastError();
     closesocket(s);
