@@ -58,22 +58,25 @@ bool fillAddress(const std::string& address, int port, sockaddr_storage& storage
   return false;
 }
 
-Address peerAddress(Socket connection) {
+namespace {
+
+// The address that getpeername or getsockname gives for the socket.
+template <class Query>
+Address queried(Socket socket, Query query) {
   sockaddr_storage storage{};
   socklen_t length = sizeof(storage);
-  if (getpeername(static_cast<NativeSocket>(connection), reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
-    return {};
-  }
+  if (query(static_cast<NativeSocket>(socket), reinterpret_cast<sockaddr*>(&storage), &length) != 0) return {};
   return addressOf(storage);
 }
 
+}  // namespace
+
+Address peerAddress(Socket connection) {
+  return queried(connection, [](NativeSocket s, sockaddr* a, socklen_t* l) { return getpeername(s, a, l); });
+}
+
 Address localAddress(Socket connection) {
-  sockaddr_storage storage{};
-  socklen_t length = sizeof(storage);
-  if (getsockname(static_cast<NativeSocket>(connection), reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
-    return {};
-  }
-  return addressOf(storage);
+  return queried(connection, [](NativeSocket s, sockaddr* a, socklen_t* l) { return getsockname(s, a, l); });
 }
 
 int portOf(Socket listening) { return localAddress(listening).port; }
