@@ -9,32 +9,30 @@
 namespace actions {
 namespace {
 
+using platform::Key;
+
 struct NamedKey {
   std::string_view name;
-  std::uint8_t virtualKey;
-  bool extended;
+  Key key;
 };
 
 constexpr std::array<NamedKey, 15> namedKeys{{
-    {"space", 0x20, false},
-    {"enter", 0x0D, false},
-    {"tab", 0x09, false},
-    {"escape", 0x1B, false},
-    {"backspace", 0x08, false},
-    {"delete", 0x2E, true},
-    {"insert", 0x2D, true},
-    {"home", 0x24, true},
-    {"end", 0x23, true},
-    {"pageup", 0x21, true},
-    {"pagedown", 0x22, true},
-    {"up", 0x26, true},
-    {"down", 0x28, true},
-    {"left", 0x25, true},
-    {"right", 0x27, true},
+    {"space", Key::Space},
+    {"enter", Key::Enter},
+    {"tab", Key::Tab},
+    {"escape", Key::Escape},
+    {"backspace", Key::Backspace},
+    {"delete", Key::Delete},
+    {"insert", Key::Insert},
+    {"home", Key::Home},
+    {"end", Key::End},
+    {"pageup", Key::PageUp},
+    {"pagedown", Key::PageDown},
+    {"up", Key::Up},
+    {"down", Key::Down},
+    {"left", Key::Left},
+    {"right", Key::Right},
 }};
-
-constexpr std::uint8_t vkF1 = 0x70;
-constexpr std::uint8_t vkNumpad0 = 0x60;
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -60,45 +58,38 @@ std::optional<int> numberAfter(std::string_view name, std::string_view prefix) {
 
 }  // namespace
 
-std::optional<KeyChoice> parseKeyTarget(std::string_view target) {
+std::optional<Key> parseKeyTarget(std::string_view target) {
   if (target.size() == 1) {
-    const char c = target[0];
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return KeyChoice{lower(c), 0, false};
-    if (c >= '0' && c <= '9') return KeyChoice{0, static_cast<std::uint8_t>(c), false};
+    const char c = lower(target[0]);
+    if (c >= 'a' && c <= 'z') return platform::keyAfter(Key::A, c - 'a');
+    if (c >= '0' && c <= '9') return platform::keyAfter(Key::Digit0, c - '0');
     return std::nullopt;
   }
   const std::string name = lowered(target);
-  for (const auto& key : namedKeys) {
-    if (key.name == name) return KeyChoice{0, key.virtualKey, key.extended};
+  for (const auto& named : namedKeys) {
+    if (named.name == name) return named.key;
   }
-  if (const auto n = numberAfter(name, "numpad"); n && *n <= 9) {
-    return KeyChoice{0, static_cast<std::uint8_t>(vkNumpad0 + *n), false};
-  }
-  if (const auto n = numberAfter(name, "f"); n && *n >= 1 && *n <= 24) {
-    return KeyChoice{0, static_cast<std::uint8_t>(vkF1 + *n - 1), false};
-  }
+  if (const auto n = numberAfter(name, "numpad"); n && *n <= 9) return platform::keyAfter(Key::Numpad0, *n);
+  if (const auto n = numberAfter(name, "f"); n && *n >= 1 && *n <= 24) return platform::keyAfter(Key::F1, *n - 1);
   return std::nullopt;
 }
 
-bool pressKey(const std::string& target) {
+KeyOutcome pressKey(const std::string& target) {
   const auto key = parseKeyTarget(target);
-  std::uint8_t virtualKey = key ? key->virtualKey : 0;
-  if (key && key->letter != 0) {
-    // The layout decides which key types the letter; none may.
-    const std::int16_t layout = platform::keyScan(key->letter);
-    virtualKey = layout == -1 ? 0 : static_cast<std::uint8_t>(layout & 0xFF);
+  const platform::KeyResult press = key ? platform::pressKeys(std::span(&*key, 1), keyHold)
+                                        : platform::KeyResult{platform::KeyResult::Outcome::NoSuchKey, {}};
+  switch (press.outcome) {
+    case platform::KeyResult::Outcome::Pressed:
+      console::printLine("Touche '" + target + "' pressee");
+      return KeyOutcome::Pressed;
+    case platform::KeyResult::Outcome::NoSuchKey:
+      console::printLine("Touche non supportee: " + target);
+      return KeyOutcome::Unsupported;
+    case platform::KeyResult::Outcome::Failed:
+      break;
   }
-  if (!key || virtualKey == 0 || virtualKey == 0xFF) {
-    console::printLine("Touche non supportee: " + target);
-    return false;
-  }
-  const std::uint8_t scan = platform::scanCode(virtualKey);
-  const std::uint32_t flags = key->extended ? platform::keyEventExtended : 0;
-  platform::keyEvent(virtualKey, scan, flags);
-  platform::sleepMs(50);
-  platform::keyEvent(virtualKey, scan, flags | platform::keyEventKeyUp);
-  console::printLine("Touche '" + target + "' pressee");
-  return true;
+  console::printLine("Touche non pressee: " + target + " (" + press.reason + ")");
+  return KeyOutcome::Failed;
 }
 
 }  // namespace actions

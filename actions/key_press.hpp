@@ -1,26 +1,24 @@
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace actions {
+#include "platform/platform.hpp"
 
-// What a key target names: a letter, whose key the keyboard layout decides,
-// or a key of fixed virtual-key code (digits and named keys).
-struct KeyChoice {
-  char letter = 0;  // lowercase ASCII letter, or 0 for a fixed key
-  std::uint8_t virtualKey = 0;
-  bool extended = false;  // keys of the extended block: arrows, home, end...
-};
+namespace actions {
 
 // Single ASCII letters (either case), digits, and key names such as "space",
 // "f13" or "left" (case-insensitive). Nothing for anything else.
-std::optional<KeyChoice> parseKeyTarget(std::string_view target);
+std::optional<platform::Key> parseKeyTarget(std::string_view target);
 
-// Presses and releases the key, 50 ms apart. Answers false, after saying so
-// on the console, when the target names no key this keyboard can press.
-bool pressKey(const std::string& target);
+// How long a key stays down.
+inline constexpr std::chrono::milliseconds keyHold{50};
+
+enum class KeyOutcome { Pressed, Unsupported, Failed };
+
+// Presses and releases the key the target names, and says on the console what
+// became of it.
+KeyOutcome pressKey(const std::string& target);
 
 }  // namespace actions

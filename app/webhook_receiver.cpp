@@ -69,6 +69,10 @@ bool WebhookReceiver::start(int port) {
                        ". Le programme est peut-etre deja lance, ou un autre programme utilise ce port.");
     return false;
   }
+  // Said once here; each gift that needs them says so again.
+  if (const auto why = platform::openKeyboard())
+    console::printLine("Les touches ne pourront pas etre pressees : " + *why);
+  if (const auto why = platform::openSoundOutput()) console::printLine("Les sons ne pourront pas etre joues : " + *why);
   console::printLine("\n=== Serveur demarre sur le port " + std::to_string(port) + " ===");
   console::printLine("En attente de webhooks...\n");
   if (const std::string failure = server.serve(); !failure.empty()) {

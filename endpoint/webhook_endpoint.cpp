@@ -45,8 +45,15 @@ std::string runGift(const std::string& giftName, const config::GiftTable& gifts)
   if (!gift.sound.empty()) actions::playSound(gift.sound, gift.volume);
 
   if (gift.action == "key") {
-    if (!actions::pressKey(gift.target)) return errorReply("Key not supported: " + gift.target);
-    return R"({"message": "Key pressed successfully"})";
+    switch (actions::pressKey(gift.target)) {
+      case actions::KeyOutcome::Pressed:
+        return R"({"message": "Key pressed successfully"})";
+      case actions::KeyOutcome::Unsupported:
+        return errorReply("Key not supported: " + gift.target);
+      case actions::KeyOutcome::Failed:
+        break;
+    }
+    return R"({"error": "Keys cannot be pressed on this computer"})";
   }
   if (gift.action == "webhook") {
     const actions::WebhookOutcome outcome = actions::executeWebhook(gift.target);

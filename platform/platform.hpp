@@ -1,13 +1,22 @@
 #pragma once
 
-// Every call the program makes to the operating system goes through these
-// functions. One backend per system is linked in: platform/windows holds the
-// real Windows calls, platform/linux a stand-in that keeps the program
-// runnable on Linux, and the tests link a recording backend of their own.
+// What the program asks of the operating system, in its own terms: press
+// these keys, play this file at this volume. One backend per system is linked
+// in (platform/windows, platform/linux); the tests link a recording backend of
+// their own, which shows the whole interface at a glance.
+//
+//   backend   keys                         sounds
+//   windows   keybd_event, the layout's    MCI (mpegvideo), one thread that
+//             virtual keys                 sends every command
+//   linux     XTest on the X display       SDL2_mixer, through PulseAudio or
+//             named by DISPLAY             PipeWire
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace platform {
@@ -25,31 +34,85 @@ void setThreadStackSize(std::size_t bytes);
 // alone (a double-click) and closes as soon as it ends.
 bool aloneOnConsole();
 
-// Keyboard layout: the 16-bit VkKeyScanA answer for one character (low byte
-// virtual-key code, high byte shift state), or -1 when no key types it.
-std::int16_t keyScan(char character);
-// The hardware scan code of a virtual key (MapVirtualKeyA, VK to VSC).
-std::uint8_t scanCode(std::uint8_t virtualKey);
-
-inline constexpr std::uint32_t keyEventExtended = 0x0001;  // KEYEVENTF_EXTENDEDKEY
-inline constexpr std::uint32_t keyEventKeyUp = 0x0002;     // KEYEVENTF_KEYUP
-// Queues one synthesised key stroke (keybd_event).
-void keyEvent(std::uint8_t virtualKey, std::uint8_t scan, std::uint32_t flags);
-
-void sleepMs(unsigned milliseconds);
-
-// Media Control Interface: sends one command string, answers 0 or an MCI
-// error code.
-std::uint32_t mciSend(const std::string& command);
-// The readable text of an MCI error code; empty when the system has none.
-std::string mciErrorText(std::uint32_t code);
-
-// The absolute form of a path (GetFullPathNameA, MAX_PATH buffer); nothing
-// when the call fails or the result does not fit.
-std::optional<std::string> fullPath(const std::string& path);
-
 // Makes sure a written file's content has reached the disk; answers the
 // system's reason when it has not, the empty text when it has.
 std::string flushFileToDisk(const std::string& path);
+
+// A key as the program knows it. Letters are the keys that type them in the
+// keyboard's current layout; the others are the same keys on every layout.
+enum class Key : std::uint8_t {
+  A,
+  Z = A + 25,
+  Digit0,
+  Digit9 = Digit0 + 9,
+  Numpad0,
+  Numpad9 = Numpad0 + 9,
+  F1,
+  F24 = F1 + 23,
+  Space,
+  Enter,
+  Tab,
+  Escape,
+  Backspace,
+  Delete,
+  Insert,
+  Home,
+  End,
+  PageUp,
+  PageDown,
+  Up,
+  Down,
+  Left,
+  Right,
+  Ctrl,
+  Shift,
+  Alt,
+  Win,
+};
+
+// The key `offset` places after `first`: Key::A + 6 is G.
+constexpr Key keyAfter(Key first, int offset) { return static_cast<Key>(static_cast<int>(first) + offset); }
+constexpr int keyOffset(Key key, Key first) { return static_cast<int>(key) - static_cast<int>(first); }
+
+// Gets ready to press keys: nothing when keys can be pressed, else why not,
+// in plain words. Asked once at start-up; a press made without it opens the
+// keyboard all the same.
+std::optional<std::string> openKeyboard();
+
+struct KeyResult {
+  enum class Outcome {
+    Pressed,
+    NoSuchKey,  // the keyboard has no key for it (a letter the layout lacks)
+    Failed,     // keys cannot be pressed: `reason` says why
+  };
+  Outcome outcome;
+  std::string reason;
+};
+
+// Presses the keys in order, keeps them down for `hold`, and releases them in
+// the reverse order. Keys pressed from two threads at once may interleave.
+KeyResult pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold);
+
+// Gets ready to play sounds: nothing when they can be played, else why not.
+std::optional<std::string> openSoundOutput();
+
+struct SoundStart {
+  enum class Outcome {
+    Playing,
+    NotFound,    // no such file, or none the system can name
+    CannotOpen,  // the file cannot be read as sound: `reason` says why
+    CannotPlay,  // opened, but the system would not play it
+  };
+  Outcome outcome;
+  std::string reason;
+};
+
+// Starts the file (an MP3) at `volume` percent, from 0 to 100; a volume
+// outside that range plays at the device's own volume, as Windows' devices
+// refuse it. The sound overlaps any others and is stopped after `lifetime`,
+// however long it is. `started` is called once, from any thread, when the
+// sound plays or has failed; playSound may return before that.
+using SoundStarted = std::function<void(const SoundStart&)>;
+void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime, SoundStarted started);
 
 }  // namespace platform

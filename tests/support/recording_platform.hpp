@@ -1,55 +1,54 @@
 #pragma once
 
-// The tests' own platform backend: it records every call with its time and
-// thread, and answers as the test tells it. Nothing reaches the system.
+// The tests' own platform backend: it records every key press and sound with
+// its time and thread, and answers as the test tells it. Nothing reaches the
+// system.
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/platform.hpp"
 
 namespace recording {
 
 using Clock = std::chrono::steady_clock;
 
-struct KeyEvent {
-  std::uint8_t virtualKey;
-  std::uint8_t scan;
-  std::uint32_t flags;
-  Clock::time_point at;
-};
-
-struct MciCall {
-  std::string command;
-  Clock::time_point at;
+struct Press {
+  std::vector<platform::Key> chord;
+  std::chrono::milliseconds hold;
+  Clock::time_point down, up;
   std::thread::id thread;
 };
 
-// Back to a clean slate: no records, US-layout key answers, and MCI that
-// accepts every command.
+struct Sound {
+  std::string path;
+  std::int32_t volume;
+  std::chrono::milliseconds lifetime;
+  Clock::time_point at;
+};
+
+// Back to a clean slate: no records, every key pressed, every sound played.
 void reset();
 
-// Sleeps return at once (until the next reset), for runs of many requests.
+// Keys are held for no time at all (until the next reset), for runs of many
+// requests.
 void skipSleeps();
 
-void answerKeyScan(std::function<std::int16_t(char)> answer);
-void answerMci(std::function<std::uint32_t(const std::string&)> answer);
-void answerFullPath(std::function<std::optional<std::string>(const std::string&)> answer);
+// How the keyboard answers a chord; only chords it answers Pressed are
+// recorded.
+void answerKeys(std::function<platform::KeyResult(std::span<const platform::Key>)> answer);
+// How a sound starts: the answer is given the sound and what to tell, and
+// tells it when and from where it likes.
+void answerSounds(std::function<void(const Sound&, const platform::SoundStarted&)> answer);
 // What flushing a file to the disk answers: a reason, or empty for success.
 void answerFlush(std::function<std::string(const std::string&)> answer);
 
-std::vector<KeyEvent> keyEvents();
-std::vector<std::string> mciCommands();
-// The calls that name this alias (its open command included), in order.
-std::vector<MciCall> mciCallsFor(const std::string& alias);
-// The alias of the most recent open command, or empty.
-std::string lastOpenedAlias();
-
-// Waits until `count` MCI commands name the alias; false after `timeout`.
-bool waitForAlias(const std::string& alias, std::size_t count,
-                  std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+std::vector<Press> presses();
+std::vector<Sound> sounds();
 
 }  // namespace recording

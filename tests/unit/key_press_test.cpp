@@ -7,35 +7,29 @@
 
 namespace {
 
-TEST(KeyTarget, LettersAreLeftToTheLayout) {
-  for (const char* target : {"a", "A", "z", "Z", "g"}) {
-    const auto key = actions::parseKeyTarget(target);
-    ASSERT_TRUE(key) << target;
-    EXPECT_EQ(key->letter, static_cast<char>(std::tolower(target[0]))) << target;
-  }
-}
+using platform::Key;
+using platform::keyAfter;
 
-TEST(KeyTarget, DigitsAndNamedKeys) {
-  struct Case {
-    const char* target;
-    std::uint8_t virtualKey;
-    bool extended;
+TEST(KeyTarget, NamesTheKey) {
+  const std::pair<const char*, Key> cases[] = {
+      {"a", Key::A},
+      {"G", keyAfter(Key::A, 6)},
+      {"z", Key::Z},
+      {"0", Key::Digit0},
+      {"7", keyAfter(Key::Digit0, 7)},
+      {"space", Key::Space},
+      {"SPACE", Key::Space},
+      {"Enter", Key::Enter},
+      {"escape", Key::Escape},
+      {"pagedown", Key::PageDown},
+      {"left", Key::Left},
+      {"f1", Key::F1},
+      {"F12", keyAfter(Key::F1, 11)},
+      {"f24", Key::F24},
+      {"numpad0", Key::Numpad0},
+      {"NumPad9", Key::Numpad9},
   };
-  const Case cases[] = {
-      {"0", 0x30, false},     {"9", 0x39, false},       {"space", 0x20, false},   {"SPACE", 0x20, false},
-      {"Enter", 0x0D, false}, {"tab", 0x09, false},     {"escape", 0x1B, false},  {"backspace", 0x08, false},
-      {"delete", 0x2E, true}, {"insert", 0x2D, true},   {"home", 0x24, true},     {"end", 0x23, true},
-      {"pageup", 0x21, true}, {"pagedown", 0x22, true}, {"up", 0x26, true},       {"down", 0x28, true},
-      {"left", 0x25, true},   {"right", 0x27, true},    {"f1", 0x70, false},      {"F12", 0x7B, false},
-      {"f13", 0x7C, false},   {"f24", 0x87, false},     {"numpad0", 0x60, false}, {"NumPad9", 0x69, false},
-  };
-  for (const auto& c : cases) {
-    const auto key = actions::parseKeyTarget(c.target);
-    ASSERT_TRUE(key) << c.target;
-    EXPECT_EQ(key->letter, 0) << c.target;
-    EXPECT_EQ(key->virtualKey, c.virtualKey) << c.target;
-    EXPECT_EQ(key->extended, c.extended) << c.target;
-  }
+  for (const auto& [target, key] : cases) EXPECT_EQ(actions::parseKeyTarget(target), key) << target;
 }
 
 TEST(KeyTarget, EverythingElseIsUnsupported) {
@@ -51,48 +45,34 @@ class KeyPress : public ::testing::Test {
   testing_support::ConsoleCapture console_;
 };
 
-TEST_F(KeyPress, LetterGoesDownHeldFiftyMillisecondsThenUp) {
-  EXPECT_TRUE(actions::pressKey("A"));
-  const auto events = recording::keyEvents();
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].virtualKey, 0x41);
-  EXPECT_EQ(events[0].scan, 0x41 ^ 0x80);  // the scan code of that key
-  EXPECT_EQ(events[0].flags, 0u);
-  EXPECT_EQ(events[1].virtualKey, 0x41);
-  EXPECT_EQ(events[1].scan, events[0].scan);
-  EXPECT_EQ(events[1].flags, 2u);
-  EXPECT_GE(events[1].at - events[0].at, std::chrono::milliseconds(50));
+TEST_F(KeyPress, OneKeyHeldFiftyMilliseconds) {
+  EXPECT_EQ(actions::pressKey("A"), actions::KeyOutcome::Pressed);
+  const auto presses = recording::presses();
+  ASSERT_EQ(presses.size(), 1u);
+  EXPECT_EQ(presses[0].chord, std::vector<Key>{Key::A});
+  EXPECT_EQ(presses[0].hold, std::chrono::milliseconds(50));
+  EXPECT_GE(presses[0].up - presses[0].down, std::chrono::milliseconds(50));
   EXPECT_EQ(console_.text(), "Touche 'A' pressee\n");
 }
 
-TEST_F(KeyPress, ExtendedKeysCarryTheFlagBothWays) {
-  EXPECT_TRUE(actions::pressKey("left"));
-  const auto events = recording::keyEvents();
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].flags, 1u);
-  EXPECT_EQ(events[1].flags, 3u);
+TEST_F(KeyPress, UnsupportedTargetOrKeyTheKeyboardLacksPressesNothing) {
+  recording::answerKeys([](std::span<const Key> chord) {
+    return platform::KeyResult{
+        chord[0] == Key::Z ? platform::KeyResult::Outcome::NoSuchKey : platform::KeyResult::Outcome::Pressed, {}};
+  });
+  EXPECT_EQ(actions::pressKey("ab"), actions::KeyOutcome::Unsupported);
+  EXPECT_EQ(actions::pressKey(""), actions::KeyOutcome::Unsupported);
+  EXPECT_EQ(actions::pressKey("z"), actions::KeyOutcome::Unsupported);
+  EXPECT_TRUE(recording::presses().empty());
+  EXPECT_EQ(console_.text(), "Touche non supportee: ab\nTouche non supportee: \nTouche non supportee: z\n");
 }
 
-TEST_F(KeyPress, UnsupportedTargetSendsNothing) {
-  EXPECT_FALSE(actions::pressKey("ab"));
-  EXPECT_FALSE(actions::pressKey(""));
-  EXPECT_TRUE(recording::keyEvents().empty());
-  EXPECT_EQ(console_.text(), "Touche non supportee: ab\nTouche non supportee: \n");
-}
-
-TEST_F(KeyPress, LetterTheLayoutCannotTypeIsUnsupported) {
-  recording::answerKeyScan([](char) -> std::int16_t { return -1; });
-  EXPECT_FALSE(actions::pressKey("q"));
-  EXPECT_TRUE(recording::keyEvents().empty());
-  EXPECT_EQ(console_.text(), "Touche non supportee: q\n");
-}
-
-TEST_F(KeyPress, LayoutDecidesTheLetterKey) {
-  // On an AZERTY layout the letter a is on the key VK_Q.
-  recording::answerKeyScan([](char c) -> std::int16_t { return c == 'a' ? 0x51 : -1; });
-  EXPECT_TRUE(actions::pressKey("a"));
-  ASSERT_EQ(recording::keyEvents().size(), 2u);
-  EXPECT_EQ(recording::keyEvents()[0].virtualKey, 0x51);
+TEST_F(KeyPress, KeyboardThatCannotPressSaysWhy) {
+  recording::answerKeys([](std::span<const Key>) {
+    return platform::KeyResult{platform::KeyResult::Outcome::Failed, "aucun affichage X"};
+  });
+  EXPECT_EQ(actions::pressKey("g"), actions::KeyOutcome::Failed);
+  EXPECT_EQ(console_.text(), "Touche non pressee: g (aucun affichage X)\n");
 }
 
 }  // namespace
