@@ -212,7 +212,7 @@ def storm(program, pid):
     all_started = time.monotonic() - started
     back = threads_back(pid, base + 1, timeout=120)
     print(f"storm: 300 sound gifts answered in {sent:.1f} s; {playing - started_lines} sounds started and "
-          f"{refused} refused by MCI (told on the console), the last "
+          f"{refused} refused (told on the console), the last "
           f"{all_started:.1f} s after the first gift; threads {base} before, {peak[0]} at the peak, back to "
           f"{harness.thread_count(pid)} {back:.1f} s after that")
     if playing + refused != started_lines + 300:

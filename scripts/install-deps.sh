@@ -22,8 +22,13 @@ packages=(
   dpkg-dev xz-utils ca-certificates
   python3 python3-pytest iproute2 util-linux sox lame
   clang libclang-rt-14-dev wrk linux-perf valgrind
+  # Keys on the X display (XTest through XCB), sounds through SDL2_mixer;
+  # and Xlib with XInput, which the tests read the display's keys with.
+  libxcb1-dev libxcb-xtest0-dev libxcb-keysyms1-dev libsdl2-mixer-dev libx11-dev libxi-dev
 )
-if ((tests)); then packages+=(chromium); fi
+# What the tests see keys and hear sounds with: a virtual X display, a sound
+# server with a null sink; and a browser for the relay-in-a-page test.
+if ((tests)); then packages+=(chromium xvfb pulseaudio pulseaudio-utils); fi
 # The benchmark's Node.js script: the machine's own Node.js when it has one,
 # else Debian's.
 if ! command -v node >/dev/null; then packages+=(nodejs); fi

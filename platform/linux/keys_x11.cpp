@@ -1,12 +1,19 @@
 // Keys on the X display named by DISPLAY, through the XTest extension: X11
 // sessions, and XWayland, where games run through Steam and Proton. Each key
-// goes through its keysym to a keycode of the display's current keymap.
+// goes through its keysym to a keycode of the display's keymap as it is at
+// that moment (the streamer may switch layouts while the program runs).
+//
+// Spoken through XCB rather than Xlib: when the display goes away, Xlib ends
+// the program (or, told not to, goes on with a broken state), where XCB only
+// marks the connection as failed. The program then says why each key gift
+// cannot be pressed, and connects again once the display is back.
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+#include <xcb/xtest.h>
 
-#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -18,11 +25,13 @@
 namespace platform {
 namespace {
 
-KeySym keysymOf(Key key) {
-  if (key >= Key::A && key <= Key::Z) return XK_a + static_cast<KeySym>(keyOffset(key, Key::A));
-  if (key >= Key::Digit0 && key <= Key::Digit9) return XK_0 + static_cast<KeySym>(keyOffset(key, Key::Digit0));
-  if (key >= Key::Numpad0 && key <= Key::Numpad9) return XK_KP_0 + static_cast<KeySym>(keyOffset(key, Key::Numpad0));
-  if (key >= Key::F1 && key <= Key::F24) return XK_F1 + static_cast<KeySym>(keyOffset(key, Key::F1));
+xcb_keysym_t keysymOf(Key key) {
+  if (key >= Key::A && key <= Key::Z) return XK_a + static_cast<xcb_keysym_t>(keyOffset(key, Key::A));
+  if (key >= Key::Digit0 && key <= Key::Digit9) return XK_0 + static_cast<xcb_keysym_t>(keyOffset(key, Key::Digit0));
+  if (key >= Key::Numpad0 && key <= Key::Numpad9) {
+    return XK_KP_0 + static_cast<xcb_keysym_t>(keyOffset(key, Key::Numpad0));
+  }
+  if (key >= Key::F1 && key <= Key::F24) return XK_F1 + static_cast<xcb_keysym_t>(keyOffset(key, Key::F1));
   switch (key) {
     case Key::Space:
       return XK_space;
@@ -63,113 +72,123 @@ KeySym keysymOf(Key key) {
     case Key::Win:
       return XK_Super_L;
     default:
-      return NoSymbol;
+      return XK_VoidSymbol;
   }
 }
-
-// Set when the display's connection is lost; Xlib would otherwise end the
-// program, and the gifts would go unserved.
-std::atomic<bool> connectionLost{false};
-
-int onIoError(Display*) { return 0; }
-void onConnectionLost(Display*, void*) { connectionLost = true; }
 
 class Keyboard {
  public:
   std::optional<std::string> open() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return openLocked();
+    return connect();
   }
 
   KeyResult press(std::span<const Key> chord, std::chrono::milliseconds hold) {
-    std::vector<KeyCode> codes;
+    std::vector<xcb_keycode_t> codes;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (const auto why = openLocked()) return {KeyResult::Outcome::Failed, *why};
+      if (const auto why = connect()) return {KeyResult::Outcome::Failed, *why};
       for (const Key key : chord) {
         codes.push_back(keycodeOf(keysymOf(key)));
+        if (xcb_connection_has_error(connection_)) return lost();
         if (codes.back() == 0) return {KeyResult::Outcome::NoSuchKey, {}};
       }
-      for (const KeyCode code : codes) send(code, true);
+      for (const xcb_keycode_t code : codes) fake(XCB_KEY_PRESS, code);
+      xcb_flush(connection_);
     }
     std::this_thread::sleep_for(hold);
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto code = codes.rbegin(); code != codes.rend(); ++code) send(*code, false);
-    if (connectionLost) return {KeyResult::Outcome::Failed, lostReason()};
+    if (connection_ == nullptr) return lost();
+    for (auto code = codes.rbegin(); code != codes.rend(); ++code) fake(XCB_KEY_RELEASE, *code);
+    // Answered once the display has taken the events.
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    if (xcb_connection_has_error(connection_)) return lost();
     return {KeyResult::Outcome::Pressed, {}};
   }
 
  private:
-  std::optional<std::string> openLocked() {
-    if (connectionLost) return lostReason();
-    if (display_ != nullptr) return std::nullopt;
-    if (tried_) return unavailable_;
-    tried_ = true;
+  // Nothing once connected to a display that takes simulated keys, else why not.
+  std::optional<std::string> connect() {
+    if (connection_ != nullptr) return std::nullopt;
     const char* name = std::getenv("DISPLAY");
     if (name == nullptr || *name == '\0') {
-      unavailable_ = "aucun affichage X (la variable DISPLAY est vide) ; il faut une session X11 ou XWayland";
-      return unavailable_;
+      return "aucun affichage X (la variable DISPLAY est vide) ; il faut une session X11 ou XWayland";
     }
-    XSetIOErrorHandler(onIoError);
-    display_ = XOpenDisplay(name);
-    if (display_ == nullptr) {
-      unavailable_ = std::string("impossible de joindre l'affichage X ") + name;
-      return unavailable_;
+    name_ = name;
+    // XCB writes to its socket without MSG_NOSIGNAL: a display that went
+    // away would end the program with SIGPIPE at the next key.
+    std::signal(SIGPIPE, SIG_IGN);
+    xcb_connection_t* connection = xcb_connect(name, nullptr);
+    if (xcb_connection_has_error(connection)) {
+      xcb_disconnect(connection);
+      return "impossible de joindre l'affichage X " + name_;
     }
-    int event, error, major, minor;
-    if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) {
-      XCloseDisplay(display_);
-      display_ = nullptr;
-      unavailable_ =
-          std::string("l'affichage X ") + name + " n'accepte pas les touches simulees (extension XTest absente)";
-      return unavailable_;
+    const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(connection, &xcb_test_id);
+    if (xtest == nullptr || !xtest->present) {
+      xcb_disconnect(connection);
+      return "l'affichage X " + name_ + " n'accepte pas les touches simulees (extension XTest absente)";
     }
-    XSetIOErrorExitHandler(display_, onConnectionLost, nullptr);
+    connection_ = connection;
+    spare_.clear();
     return std::nullopt;
   }
 
-  std::string lostReason() const { return "la connexion a l'affichage X est perdue"; }
+  // Forgets a connection that failed: the next key connects again.
+  KeyResult lost() {
+    if (connection_ != nullptr) xcb_disconnect(connection_);
+    connection_ = nullptr;
+    return {KeyResult::Outcome::Failed, "la connexion a l'affichage X " + name_ + " est perdue"};
+  }
+
+  void fake(std::uint8_t type, xcb_keycode_t code) {
+    xcb_test_fake_input(connection_, type, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  }
 
   // The key of the current keymap that gives the keysym. A keysym that no key
   // gives (F13 to F24 on most keyboards) is given a keycode the keymap leaves
   // empty, for as long as the program runs.
-  KeyCode keycodeOf(KeySym keysym) {
-    if (keysym == NoSymbol) return 0;
-    if (const KeyCode code = XKeysymToKeycode(display_, keysym); code != 0) return code;
+  xcb_keycode_t keycodeOf(xcb_keysym_t keysym) {
+    if (keysym == XK_VoidSymbol) return 0;
+    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(connection_);
+    xcb_keycode_t* found = xcb_key_symbols_get_keycode(symbols, keysym);
+    const xcb_keycode_t code = found != nullptr ? found[0] : 0;
+    std::free(found);
+    xcb_key_symbols_free(symbols);
+    if (code != 0) return code;
     if (const auto given = spare_.find(keysym); given != spare_.end()) return given->second;
-    int first = 0, last = 0;
-    XDisplayKeycodes(display_, &first, &last);
-    int perKeycode = 0;
-    KeySym* map = XGetKeyboardMapping(display_, static_cast<KeyCode>(first), last - first + 1, &perKeycode);
+    return giveSpareKeycode(keysym);
+  }
+
+  xcb_keycode_t giveSpareKeycode(xcb_keysym_t keysym) {
+    const xcb_setup_t* setup = xcb_get_setup(connection_);
+    const int first = setup->min_keycode, last = setup->max_keycode;
+    xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
+        connection_,
+        xcb_get_keyboard_mapping(connection_, setup->min_keycode, static_cast<std::uint8_t>(last - first + 1)),
+        nullptr);
     if (map == nullptr) return 0;
-    KeyCode spare = 0;
+    const int perKeycode = map->keysyms_per_keycode;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
+    xcb_keycode_t spare = 0;
     for (int code = last; code >= first && spare == 0; --code) {
       bool empty = true;
-      for (int i = 0; i < perKeycode; ++i) empty = empty && map[(code - first) * perKeycode + i] == NoSymbol;
+      for (int i = 0; i < perKeycode; ++i) empty = empty && syms[(code - first) * perKeycode + i] == XCB_NO_SYMBOL;
       bool taken = false;
       for (const auto& [sym, used] : spare_) taken = taken || used == code;
-      if (empty && !taken) spare = static_cast<KeyCode>(code);
+      if (empty && !taken) spare = static_cast<xcb_keycode_t>(code);
     }
-    XFree(map);
+    std::free(map);
     if (spare == 0) return 0;
-    std::vector<KeySym> syms(static_cast<std::size_t>(perKeycode), keysym);
-    XChangeKeyboardMapping(display_, spare, perKeycode, syms.data(), 1);
-    XSync(display_, False);
+    const std::vector<xcb_keysym_t> mapping(static_cast<std::size_t>(perKeycode), keysym);
+    xcb_change_keyboard_mapping(connection_, 1, spare, static_cast<std::uint8_t>(perKeycode), mapping.data());
     spare_[keysym] = spare;
     return spare;
   }
 
-  void send(KeyCode code, bool down) {
-    if (connectionLost) return;
-    XTestFakeKeyEvent(display_, code, down ? True : False, CurrentTime);
-    XSync(display_, False);
-  }
-
   std::mutex mutex_;
-  Display* display_ = nullptr;
-  bool tried_ = false;
-  std::string unavailable_;
-  std::map<KeySym, KeyCode> spare_;
+  xcb_connection_t* connection_ = nullptr;
+  std::string name_;
+  std::map<xcb_keysym_t, xcb_keycode_t> spare_;
 };
 
 // Never destroyed: a gift may be pressing a key while the program ends.

@@ -5,8 +5,9 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_mixer.h>
 
+#include <filesystem>
+#include <map>
 #include <mutex>
-#include <vector>
 
 #include "platform/platform.hpp"
 
@@ -25,25 +26,31 @@ class Mixer {
   SoundStart play(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (const auto why = openLocked()) return {SoundStart::Outcome::CannotOpen, *why};
-    freeFinished();
-    // Decoded whole: a ten-second sound is under 2 MB.
-    Mix_Chunk* chunk = Mix_LoadWAV(path.c_str());
-    if (chunk == nullptr) return {SoundStart::Outcome::CannotOpen, Mix_GetError()};
-    Mix_VolumeChunk(chunk, volume >= 0 && volume <= 100 ? volume * MIX_MAX_VOLUME / 100 : MIX_MAX_VOLUME);
-    const int ticks = static_cast<int>(lifetime.count());
-    int channel = Mix_PlayChannelTimed(-1, chunk, 0, ticks);
+    freeUnused();
+    // One decoded copy of a file, however many gifts play it at once: a storm
+    // of gifts with a long sound would otherwise hold hundreds of copies. A
+    // file written again since is read again.
+    std::error_code ec;
+    const auto written = std::filesystem::last_write_time(path, ec).time_since_epoch().count();
+    const std::string version =
+        path + '\n' + std::to_string(written) + '\n' + std::to_string(std::filesystem::file_size(path, ec));
+    Mix_Chunk*& chunk = decoded_[version];
+    if (chunk == nullptr) chunk = Mix_LoadWAV(path.c_str());
+    if (chunk == nullptr) {
+      decoded_.erase(version);
+      return {SoundStart::Outcome::CannotOpen, Mix_GetError()};
+    }
+    int channel = Mix_GroupAvailable(-1);
     if (channel < 0) {
       // Every channel is busy: twice as many, so that this sound overlaps
       // the others too.
-      Mix_AllocateChannels(Mix_AllocateChannels(-1) * 2);
-      channel = Mix_PlayChannelTimed(-1, chunk, 0, ticks);
+      channel = Mix_AllocateChannels(-1);
+      Mix_AllocateChannels(channel * 2);
     }
-    if (channel < 0) {
-      const std::string reason = Mix_GetError();
-      Mix_FreeChunk(chunk);
-      return {SoundStart::Outcome::CannotPlay, reason};
+    Mix_Volume(channel, volume >= 0 && volume <= 100 ? volume * MIX_MAX_VOLUME / 100 : MIX_MAX_VOLUME);
+    if (Mix_PlayChannelTimed(channel, chunk, 0, static_cast<int>(lifetime.count())) < 0) {
+      return {SoundStart::Outcome::CannotPlay, Mix_GetError()};
     }
-    playing_.push_back({channel, chunk});
     return {SoundStart::Outcome::Playing, {}};
   }
 
@@ -70,23 +77,22 @@ class Mixer {
     return std::nullopt;
   }
 
-  // A sound's memory goes once its channel has finished with it.
-  void freeFinished() {
-    std::erase_if(playing_, [](const Playing& p) {
-      if (Mix_Playing(p.channel) && Mix_GetChunk(p.channel) == p.chunk) return false;
-      Mix_FreeChunk(p.chunk);
+  // A file's sound is freed once no channel plays it.
+  void freeUnused() {
+    const int channels = Mix_AllocateChannels(-1);
+    std::erase_if(decoded_, [channels](const auto& entry) {
+      for (int channel = 0; channel < channels; ++channel) {
+        if (Mix_Playing(channel) && Mix_GetChunk(channel) == entry.second) return false;
+      }
+      Mix_FreeChunk(entry.second);
       return true;
     });
   }
 
-  struct Playing {
-    int channel;
-    Mix_Chunk* chunk;
-  };
   std::mutex mutex_;
   bool tried_ = false;
   std::optional<std::string> unavailable_;
-  std::vector<Playing> playing_;
+  std::map<std::string, Mix_Chunk*> decoded_;  // by path, time written and size
 };
 
 // Never destroyed: SDL's audio thread may be mixing while the program ends.

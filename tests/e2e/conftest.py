@@ -60,7 +60,7 @@ def stranger_service(certificates):
 def trust_env(certificates):
     """How the program is told to trust the test CA. The Linux program takes
     OpenSSL's default verify paths, which honour SSL_CERT_FILE; under wine the
-    CA is in the system store (see wine_session)."""
+    CA is in the system store (see desktop_session)."""
     return {"SSL_CERT_FILE": certificates["ca.pem"]}
 
 
@@ -85,27 +85,52 @@ def _make_wine_prefix():
     raise RuntimeError("wine cannot make its prefix:\n" + "\n".join(failures))
 
 
+def _start_x_display():
+    """A virtual X display of its own (Xvfb picks a free number), named in
+    DISPLAY for the programs started afterwards."""
+    read, write = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0", "640x480x24"],
+                              pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    with os.fdopen(read) as numbers:
+        number = numbers.readline().strip()
+    if not number:
+        server.kill()
+        raise RuntimeError("Xvfb did not start")
+    os.environ["DISPLAY"] = ":" + number
+    return server
+
+
 @pytest.fixture(scope="session", autouse=True)
-def wine_session(certificates):
-    """Under wine: the test CA goes into the host's store, then the prefix is
-    made (which copies the store), and both are undone at the end, whatever
+def desktop_session(certificates):
+    """What a streamer's computer has: a sound server whose sink the tests
+    record, and, for the Linux program, an X display whose keys they read.
+    Under wine, the test CA also goes into the host's store before the prefix
+    is made (which copies the store). All is undone at the end, whatever
     happened. The first start of a prefix is slow; later ones reuse it."""
-    if not harness.under_wine():
-        yield
-        return
-    shutil.copyfile(certificates["ca.pem"], SYSTEM_CA)
     pulse = tempfile.mkdtemp(prefix="koravel-e2e-pulse-")
+    display = None
     try:
-        _update_ca_certificates()
         audio.start_pulseaudio(pulse)
-        _make_wine_prefix()
+        if harness.under_wine():
+            shutil.copyfile(certificates["ca.pem"], SYSTEM_CA)
+            _update_ca_certificates()
+            _make_wine_prefix()
+        else:
+            display = _start_x_display()
         yield
     finally:
-        subprocess.run(["wineserver", "-k"], capture_output=True)
+        if harness.under_wine():
+            subprocess.run(["wineserver", "-k"], capture_output=True)
+        if display is not None:
+            display.kill()
+            display.wait()
+            os.environ.pop("DISPLAY", None)
         audio.stop_pulseaudio(pulse)
         shutil.rmtree(pulse, ignore_errors=True)
-        os.remove(SYSTEM_CA)
-        _update_ca_certificates()
+        if harness.under_wine() and os.path.exists(SYSTEM_CA):
+            os.remove(SYSTEM_CA)
+            _update_ca_certificates()
 
 
 def start_serving(folder, config, env=None, files=None):

@@ -39,6 +39,8 @@ if ((wine)); then
   trap cleanup EXIT
 else
   export KORAVEL_PROGRAM="$program"
+  # The key logger, built beside the program by the Linux presets.
+  export KORAVEL_KEYLOG="$(dirname "$program")/tests/linux/keylog"
 fi
 
 # Without arguments, the whole suite.

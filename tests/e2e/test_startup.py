@@ -243,3 +243,33 @@ def test_first_run_in_a_read_only_folder_leaves_no_file(run, folder):
         program.lines
     assert program.lines[-1] == LOAD_FAILED
     assert os.listdir(folder) == []
+
+
+@pytest.mark.skipif(harness.under_wine(), reason="Windows always has a keyboard input, and opens sound devices "
+                    "one sound at a time")
+@pytest.mark.parametrize("display, why_no_keys", [
+    ("", "aucun affichage X (la variable DISPLAY est vide) ; il faut une session X11 ou XWayland"),
+    (":4242", "impossible de joindre l'affichage X :4242"),
+])
+def test_without_a_display_or_a_sound_server_gifts_are_served_and_told_why(run, folder, mp3s, display, why_no_keys):
+    harness.write_config(folder, {"token": "t", "gifts": {
+        "Rose": {"action": "key", "target": "g", "sound": "sounds/rose.mp3"}}})
+    os.makedirs(os.path.join(folder, "sounds"))
+    with open(os.path.join(folder, "sounds", "rose.mp3"), "wb") as f:
+        f.write(mp3s["low"])
+    program = run(env={"DISPLAY": display, "PULSE_SERVER": "unix:" + os.path.join(folder, "no-server")})
+    program.wait_until_serving()
+    no_keys = "Les touches ne pourront pas etre pressees : " + why_no_keys
+    no_sound = [line for line in program.lines if line.startswith("Les sons ne pourront pas etre joues : ")]
+    assert no_keys in program.lines and len(no_sound) == 1, program.lines
+    why_no_sound = no_sound[0].split(" : ", 1)[1]
+    assert why_no_sound.startswith("aucun serveur de son PulseAudio ou PipeWire joignable ("), why_no_sound
+
+    program.mark()
+    assert harness.post_gift("Rose") == '{"error": "Keys cannot be pressed on this computer"}'
+    program.wait_for_line("Touche non pressee: g (" + why_no_keys + ")")
+    assert program.lines_since_mark() == [
+        "Cadeau recu: Rose",
+        "Erreur ouverture audio: " + why_no_sound,
+        "Touche non pressee: g (" + why_no_keys + ")",
+    ]
