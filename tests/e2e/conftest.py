@@ -85,22 +85,6 @@ def _make_wine_prefix():
     raise RuntimeError("wine cannot make its prefix:\n" + "\n".join(failures))
 
 
-def _start_x_display():
-    """A virtual X display of its own (Xvfb picks a free number), named in
-    DISPLAY for the programs started afterwards."""
-    read, write = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0", "640x480x24"],
-                              pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    with os.fdopen(read) as numbers:
-        number = numbers.readline().strip()
-    if not number:
-        server.kill()
-        raise RuntimeError("Xvfb did not start")
-    os.environ["DISPLAY"] = ":" + number
-    return server
-
-
 @pytest.fixture(scope="session", autouse=True)
 def desktop_session(certificates):
     """What a streamer's computer has: a sound server whose sink the tests
@@ -117,7 +101,7 @@ def desktop_session(certificates):
             _update_ca_certificates()
             _make_wine_prefix()
         else:
-            display = _start_x_display()
+            display, os.environ["DISPLAY"] = harness.start_x_display()
         yield
     finally:
         if harness.under_wine():

@@ -259,3 +259,19 @@ def threads_fall_to(pid, limit, timeout):
         if count <= limit or time.monotonic() > deadline:
             return count
         time.sleep(0.2)
+
+
+def start_x_display(name=None):
+    """A virtual X display: the one named (":7"), or one of a number Xvfb
+    finds free. Answers the server's process and the display's name."""
+    read, write = os.pipe()
+    command = ["Xvfb"] + ([name] if name else []) + ["-displayfd", str(write), "-nolisten", "tcp"]
+    server = subprocess.Popen(command, pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    # Xvfb writes the number once it accepts connections.
+    with os.fdopen(read) as numbers:
+        number = numbers.readline().strip()
+    if not number:
+        server.kill()
+        raise RuntimeError("Xvfb did not start")
+    return server, ":" + number

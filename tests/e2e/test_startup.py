@@ -245,8 +245,11 @@ def test_first_run_in_a_read_only_folder_leaves_no_file(run, folder):
     assert os.listdir(folder) == []
 
 
-@pytest.mark.skipif(harness.under_wine(), reason="Windows always has a keyboard input, and opens sound devices "
-                    "one sound at a time")
+linux_only = pytest.mark.skipif(harness.under_wine(), reason="Windows always has a keyboard input, and opens "
+                                "sound devices one sound at a time")
+
+
+@linux_only
 @pytest.mark.parametrize("display, why_no_keys", [
     ("", "aucun affichage X (la variable DISPLAY est vide) ; il faut une session X11 ou XWayland"),
     (":4242", "impossible de joindre l'affichage X :4242"),
@@ -273,3 +276,22 @@ def test_without_a_display_or_a_sound_server_gifts_are_served_and_told_why(run, 
         "Erreur ouverture audio: " + why_no_sound,
         "Touche non pressee: g (" + why_no_keys + ")",
     ]
+
+
+@linux_only
+def test_a_display_that_goes_away_and_comes_back(run, folder):
+    display, name = harness.start_x_display()
+    harness.write_config(folder, {"token": "t", "gifts": {"G": {"action": "key", "target": "g"}}})
+    program = run(env={"DISPLAY": name})
+    try:
+        program.wait_until_serving()
+        assert harness.post_gift("G") == '{"message": "Key pressed successfully"}'
+        display.terminate()
+        display.wait()
+        assert harness.post_gift("G") == '{"error": "Keys cannot be pressed on this computer"}'
+        program.wait_for_line("Touche non pressee: g (la connexion a l'affichage X " + name + " est perdue)")
+        display, _ = harness.start_x_display(name)
+        assert harness.post_gift("G") == '{"message": "Key pressed successfully"}'
+    finally:
+        display.kill()
+        display.wait()
