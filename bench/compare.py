@@ -197,6 +197,7 @@ def main():
     parser.add_argument("--seconds", type=int, default=5)
     options = parser.parse_args()
 
+    display = harness.virtual_display_for_keys()
     folder = make_folder(options.receiver)
     servers = [
         Server("receiver", [options.receiver], 5000, folder),
@@ -235,6 +236,8 @@ def main():
     finally:
         for server in servers:
             server.stop()
+        if display:
+            display.kill()
     shutil.rmtree(folder, ignore_errors=True)
     print_table(rounds, options, storm_gifts)
 

@@ -241,6 +241,7 @@ def main():
                        ("Loop", "/loop")):
         gifts[name] = {"action": "webhook", "target": service.url(path)}
     harness.write_config(folder, {"token": "t", "gifts": gifts})
+    display = harness.virtual_display_for_keys()
     program = harness.Program(folder, env={"SSL_CERT_FILE": certificates["ca.pem"]})
     print(f"program: {harness.program_command()}")
     try:
@@ -254,6 +255,8 @@ def main():
         service.close()
         for other in others:
             other.close()
+        if display:
+            display.kill()
     if failures:
         print("FAILED: " + "; ".join(failures))
         sys.exit(1)

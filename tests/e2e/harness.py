@@ -275,3 +275,14 @@ def start_x_display(name=None):
         server.kill()
         raise RuntimeError("Xvfb did not start")
     return server, ":" + number
+
+
+def virtual_display_for_keys():
+    """The Linux program presses its keys on the X display in DISPLAY: a
+    virtual one of its own here, never the desktop's (whose window with the
+    focus would get them). Answers the Xvfb process to stop, or None under
+    wine."""
+    if under_wine():
+        return None
+    server, os.environ["DISPLAY"] = start_x_display()
+    return server
