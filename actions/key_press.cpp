@@ -1,6 +1,12 @@
 #include "actions/key_press.hpp"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "common/console.hpp"
@@ -56,16 +62,13 @@ std::optional<int> numberAfter(std::string_view name, std::string_view prefix) {
   return value;
 }
 
-}  // namespace
-
-std::optional<Key> parseKeyTarget(std::string_view target) {
-  if (target.size() == 1) {
-    const char c = lower(target[0]);
+std::optional<Key> keyNamed(const std::string& name) {
+  if (name.size() == 1) {
+    const char c = name[0];
     if (c >= 'a' && c <= 'z') return platform::keyAfter(Key::A, c - 'a');
     if (c >= '0' && c <= '9') return platform::keyAfter(Key::Digit0, c - '0');
     return std::nullopt;
   }
-  const std::string name = lowered(target);
   for (const auto& named : namedKeys) {
     if (named.name == name) return named.key;
   }
@@ -74,21 +77,134 @@ std::optional<Key> parseKeyTarget(std::string_view target) {
   return std::nullopt;
 }
 
-KeyOutcome pressKey(const std::string& target) {
-  const auto key = parseKeyTarget(target);
-  const platform::KeyResult press = key ? platform::pressKeys(std::span(&*key, 1), keyHold)
-                                        : platform::KeyResult{platform::KeyResult::Outcome::NoSuchKey, {}};
+std::optional<Key> modifierNamed(std::string_view name) {
+  if (name == "ctrl") return Key::Ctrl;
+  if (name == "shift") return Key::Shift;
+  if (name == "alt") return Key::Alt;
+  if (name == "win") return Key::Win;
+  return std::nullopt;
+}
+
+std::atomic<std::chrono::milliseconds> gapBetweenPresses{keyGap};
+std::atomic<std::chrono::milliseconds> queueLimit{keyQueueLimit};
+
+// Presses of one key take turns, in the order their gifts asked: a press
+// starts once every press of its keys that asked before it is released and
+// keyGap has passed. Turns are handed out under one lock for all keys at
+// once, so that chords sharing a modifier never wait for each other in a
+// circle.
+class KeyTurns {
+ public:
+  // Waits for the chord's turn and takes it; false, having left the queue,
+  // when the turn would come after `latest`.
+  bool take(const std::vector<Key>& chord, Clock::time_point latest) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::uint64_t ticket = nextTicket_++;
+    for (const Key key : chord) lanes_[key].waiting.push_back(ticket);
+    for (;;) {
+      bool first = true;
+      Clock::time_point startAt{};
+      for (const Key key : chord) {
+        const Lane& lane = lanes_[key];
+        first = first && !lane.busy && lane.waiting.front() == ticket;
+        startAt = std::max(startAt, lane.freeAt);
+      }
+      const auto now = Clock::now();
+      if (first && startAt <= now) {
+        for (const Key key : chord) {
+          lanes_[key].busy = true;
+          lanes_[key].waiting.pop_front();
+        }
+        return true;
+      }
+      if ((first && startAt > latest) || now >= latest) {
+        for (const Key key : chord) std::erase(lanes_[key].waiting, ticket);
+        changed_.notify_all();
+        return false;
+      }
+      changed_.wait_until(lock, first ? startAt : latest);
+    }
+  }
+
+  void give(const std::vector<Key>& chord) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const auto freeAt = Clock::now() + gapBetweenPresses.load();
+      for (const Key key : chord) {
+        lanes_[key].busy = false;
+        lanes_[key].freeAt = freeAt;
+      }
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  struct Lane {
+    std::deque<std::uint64_t> waiting;
+    bool busy = false;
+    Clock::time_point freeAt{};
+  };
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t nextTicket_ = 0;
+  std::map<Key, Lane> lanes_;
+};
+
+KeyTurns& turns() {
+  static KeyTurns* t = new KeyTurns;  // never destroyed: a press may be waiting at exit
+  return *t;
+}
+
+}  // namespace
+
+void setKeyPacing(std::chrono::milliseconds gap, std::chrono::milliseconds limit) {
+  gapBetweenPresses = gap;
+  queueLimit = limit;
+}
+
+std::optional<std::vector<Key>> parseKeyTarget(std::string_view target) {
+  std::vector<Key> chord;
+  const std::string name = lowered(target);
+  std::size_t start = 0;
+  for (std::size_t plus = name.find('+'); plus != std::string::npos; plus = name.find('+', start)) {
+    const auto modifier = modifierNamed(std::string_view(name).substr(start, plus - start));
+    if (!modifier || std::find(chord.begin(), chord.end(), *modifier) != chord.end()) return std::nullopt;
+    chord.push_back(*modifier);
+    start = plus + 1;
+  }
+  const auto key = keyNamed(name.substr(start));
+  if (!key) return std::nullopt;
+  chord.push_back(*key);
+  return chord;
+}
+
+KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift, Clock::time_point arrived) {
+  const auto chord = parseKeyTarget(gift.target);
+  if (!chord) {
+    console::printLine("Touche non supportee: " + gift.target);
+    return KeyOutcome::Unsupported;
+  }
+  const auto latest = arrived + queueLimit.load();
+  platform::KeyResult press{platform::KeyResult::Outcome::Pressed, {}};
+  for (int i = 0; i < gift.repeat && press.outcome == platform::KeyResult::Outcome::Pressed; ++i) {
+    if (!turns().take(*chord, latest)) {
+      console::printLine("File d'attente pleine: " + giftName);
+      return KeyOutcome::QueueFull;
+    }
+    press = platform::pressKeys(*chord, gift.hold);
+    turns().give(*chord);
+  }
   switch (press.outcome) {
     case platform::KeyResult::Outcome::Pressed:
-      console::printLine("Touche '" + target + "' pressee");
+      console::printLine("Touche '" + gift.target + "' pressee");
       return KeyOutcome::Pressed;
     case platform::KeyResult::Outcome::NoSuchKey:
-      console::printLine("Touche non supportee: " + target);
+      console::printLine("Touche non supportee: " + gift.target);
       return KeyOutcome::Unsupported;
     case platform::KeyResult::Outcome::Failed:
       break;
   }
-  console::printLine("Touche non pressee: " + target + " (" + press.reason + ")");
+  console::printLine("Touche non pressee: " + gift.target + " (" + press.reason + ")");
   return KeyOutcome::Failed;
 }
 

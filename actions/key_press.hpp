@@ -1,24 +1,38 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "config/gift_action.hpp"
 #include "platform/platform.hpp"
 
 namespace actions {
 
-// Single ASCII letters (either case), digits, and key names such as "space",
-// "f13" or "left" (case-insensitive). Nothing for anything else.
-std::optional<platform::Key> parseKeyTarget(std::string_view target);
+using Clock = std::chrono::steady_clock;
 
-// How long a key stays down.
-inline constexpr std::chrono::milliseconds keyHold{50};
+// The keys a target names, modifiers first: a single ASCII letter (either
+// case), a digit, or a key name such as "space", "f13" or "left", after any of
+// the modifiers "ctrl", "shift", "alt" and "win" joined by '+' ("ctrl+shift+f1"),
+// all in any case. Nothing for anything else.
+std::optional<std::vector<platform::Key>> parseKeyTarget(std::string_view target);
 
-enum class KeyOutcome { Pressed, Unsupported, Failed };
+// Two presses of one key are at least this far apart: a game reads presses
+// closer than that as one.
+inline constexpr std::chrono::milliseconds keyGap{30};
+// How long after its gift arrived a press may still start.
+inline constexpr std::chrono::milliseconds keyQueueLimit = std::chrono::seconds(10);
+// For the tests: the gap between presses of one key, and how long after its
+// gift a press may start, from now on.
+void setKeyPacing(std::chrono::milliseconds gap, std::chrono::milliseconds queueLimit);
 
-// Presses and releases the key the target names, and says on the console what
-// became of it.
-KeyOutcome pressKey(const std::string& target);
+enum class KeyOutcome { Pressed, Unsupported, Failed, QueueFull };
+
+// Presses the gift's key `repeat` times, each held `hold`, after the presses
+// of the same keys that came before it; says on the console what became of
+// it.
+KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift, Clock::time_point arrived);
 
 }  // namespace actions

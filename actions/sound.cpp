@@ -1,6 +1,7 @@
 #include "actions/sound.hpp"
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <memory>
@@ -28,13 +29,23 @@ std::string startLine(const std::string& path, std::int32_t volume, const platfo
   return "Fichier audio non trouve : " + path;
 }
 
+// The configured path is UTF-8 whatever the system: read as such, a name with
+// accents is found on Windows too (narrow names there are in the code page).
+bool readable(const std::string& path) {
+  try {
+    return std::ifstream(std::filesystem::path(std::u8string(path.begin(), path.end()))).good();
+  } catch (const std::exception&) {
+    return false;  // bytes that are not UTF-8 name no file there
+  }
+}
+
 }  // namespace
 
 void setSoundLifetime(std::chrono::milliseconds lifetime) { lifetimeOfSounds = lifetime; }
 
 void playSound(const std::string& path, std::int32_t volume) {
   if (path.empty()) return;
-  if (!std::ifstream(path).good()) {
+  if (!readable(path)) {
     console::printLine(startLine(path, volume, {platform::SoundStart::Outcome::NotFound, {}}));
     return;
   }

@@ -13,6 +13,7 @@ constexpr std::size_t threadStackBytes = 256 * 1024;
 
 int main() {
   platform::useUtf8Console();
+  platform::releaseKeysAtExit();
   platform::setThreadStackSize(threadStackBytes);
   console::printLine("=== ORBEK CADEAUX / SONS ILLIMITES ===");
   console::printLine("=== KORAVEL ===");

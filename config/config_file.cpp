@@ -6,6 +6,7 @@
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -47,6 +48,25 @@ bool readVolume(const json& value, std::int32_t& volume) {
   return true;
 }
 
+// An optional whole number of a member, within its range; the cause of the
+// refusal otherwise.
+std::optional<ConfigProblem> readWhole(const json& entry, const char* member, const std::string& gift,
+                                       std::int64_t lowest, std::int64_t highest, std::int64_t& value) {
+  const auto it = entry.find(member);
+  if (it == entry.end()) return std::nullopt;
+  // Read as unsigned when it is: a value past the signed range must not wrap
+  // into the range.
+  if (it->is_number_unsigned() && it->get<std::uint64_t>() <= static_cast<std::uint64_t>(highest)) {
+    value = static_cast<std::int64_t>(it->get<std::uint64_t>());
+    if (value >= lowest) return std::nullopt;
+  } else if (it->is_number_integer() && !it->is_number_unsigned()) {
+    value = it->get<std::int64_t>();
+    if (value >= lowest && value <= highest) return std::nullopt;
+  }
+  return ConfigProblem{memberOfGift(member, gift) + " doit etre un nombre entier de " + std::to_string(lowest) + " a " +
+                       std::to_string(highest)};
+}
+
 std::variant<GiftAction, ConfigProblem> readGift(const std::string& name, const json& entry) {
   if (!entry.is_object()) {
     return ConfigProblem{"Le cadeau " + quoted(name) + " doit etre un objet entre accolades { }"};
@@ -78,6 +98,13 @@ std::variant<GiftAction, ConfigProblem> readGift(const std::string& name, const 
       return ConfigProblem{memberOfGift("volume", name) + " est un nombre beaucoup trop grand"};
     }
   }
+  std::int64_t hold = gift.hold.count(), repeat = gift.repeat, cooldown = gift.cooldown.count();
+  if (auto problem = readWhole(entry, "hold", name, 10, 5000, hold)) return std::move(*problem);
+  if (auto problem = readWhole(entry, "repeat", name, 1, 50, repeat)) return std::move(*problem);
+  if (auto problem = readWhole(entry, "cooldown", name, 0, 86'400'000, cooldown)) return std::move(*problem);
+  gift.hold = std::chrono::milliseconds(hold);
+  gift.repeat = static_cast<int>(repeat);
+  gift.cooldown = std::chrono::milliseconds(cooldown);
   return gift;
 }
 

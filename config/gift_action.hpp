@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -12,6 +13,11 @@ struct GiftAction {
   std::string target;       // the key to press, or the address to call
   std::string sound;        // MP3 to play first; empty for none
   std::int32_t volume = 0;  // percent; the file's default is 100
+  // For "key" gifts: how long the key stays down, how many times it is
+  // pressed. For every gift: how long after it ran it does nothing (0: never).
+  std::chrono::milliseconds hold{50};
+  int repeat = 1;
+  std::chrono::milliseconds cooldown{0};
 };
 
 // Gift name (exact bytes, case-sensitive) to its settings.

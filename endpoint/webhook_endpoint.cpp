@@ -26,18 +26,23 @@ std::string serialise(const json& reply) { return reply.dump(-1, ' ', false, jso
 
 std::string errorReply(const std::string& text) { return serialise(json{{"error", text}}); }
 
-std::string runGift(const std::string& giftName, const config::GiftTable& gifts) {
+std::string runGift(const std::string& giftName, const config::GiftTable& gifts, Cooldowns& cooldowns) {
+  const auto arrived = Cooldowns::Clock::now();
   const std::string received = "Cadeau recu: " + giftName;
   if (giftName.empty()) {
     console::printLine(received);
     return R"({"error": "giftName not provided"})";
   }
+  // Each pair of lines in one write: a storm of such gifts costs the console
+  // half as many.
   const auto found = gifts.find(giftName);
   if (found == gifts.end()) {
-    // One write for both lines: a storm of unknown gifts costs the console
-    // half as many.
     console::printLines({received, "Cadeau non configure: " + giftName});
     return R"({"message": "Gift not configured"})";
+  }
+  if (!cooldowns.mayRun(giftName, found->second.cooldown, arrived)) {
+    console::printLines({received, "Cadeau en recharge: " + giftName});
+    return R"({"message": "Gift on cooldown"})";
   }
   console::printLine(received);
 
@@ -45,11 +50,13 @@ std::string runGift(const std::string& giftName, const config::GiftTable& gifts)
   if (!gift.sound.empty()) actions::playSound(gift.sound, gift.volume);
 
   if (gift.action == "key") {
-    switch (actions::pressKey(gift.target)) {
+    switch (actions::pressKey(giftName, gift, arrived)) {
       case actions::KeyOutcome::Pressed:
         return R"({"message": "Key pressed successfully"})";
       case actions::KeyOutcome::Unsupported:
         return errorReply("Key not supported: " + gift.target);
+      case actions::KeyOutcome::QueueFull:
+        return R"({"error": "Key queue full"})";
       case actions::KeyOutcome::Failed:
         break;
     }
@@ -65,7 +72,16 @@ std::string runGift(const std::string& giftName, const config::GiftTable& gifts)
 
 }  // namespace
 
-std::string handleGift(const GiftRequest& request, const config::GiftTable& gifts) {
+bool Cooldowns::mayRun(const std::string& gift, std::chrono::milliseconds cooldown, Clock::time_point now) {
+  if (cooldown.count() == 0) return true;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto last = lastRun_.find(gift);
+  if (last != lastRun_.end() && now - last->second < cooldown) return false;
+  lastRun_[gift] = now;
+  return true;
+}
+
+std::string handleGift(const GiftRequest& request, const config::GiftTable& gifts, Cooldowns& cooldowns) {
   try {
     std::string giftName;
     if (request.contentType.find(jsonType) != std::string::npos) {
@@ -75,7 +91,7 @@ std::string handleGift(const GiftRequest& request, const config::GiftTable& gift
       if (!request.giftNameParameter) return R"({"error": "giftName parameter not found"})";
       giftName = *request.giftNameParameter;
     }
-    return runGift(giftName, gifts);
+    return runGift(giftName, gifts, cooldowns);
   } catch (const std::exception& e) {
     return errorReply(e.what());
   }
@@ -107,7 +123,7 @@ bool carriesSecret(const GiftRequest& request, const std::string& secret) {
 }
 
 void serveGift(const httplib::Request& req, httplib::Response& res, const config::GiftTable& gifts,
-               const std::string& secret) {
+               Cooldowns& cooldowns, const std::string& secret) {
   GiftRequest request{req.get_header_value("Content-Type"), req.body, std::nullopt, std::nullopt, std::nullopt};
   if (req.has_param("giftName")) request.giftNameParameter = req.get_param_value("giftName");
   if (req.has_header("X-Webhook-Secret")) request.secretHeader = req.get_header_value("X-Webhook-Secret");
@@ -118,13 +134,14 @@ void serveGift(const httplib::Request& req, httplib::Response& res, const config
     res.set_content(R"({"error": "Forbidden"})", jsonType);
     return;
   }
-  res.set_content(handleGift(request, gifts), jsonType);
+  res.set_content(handleGift(request, gifts, cooldowns), jsonType);
 }
 
 void registerRoutes(GiftServer& server, std::shared_ptr<const config::GiftTable> gifts, std::string secret) {
   server.set_payload_max_length(maxRequestBodyBytes);
-  server.Post("/webhook", [gifts, secret = std::move(secret)](const httplib::Request& req, httplib::Response& res) {
-    serveGift(req, res, *gifts, secret);
+  server.Post("/webhook", [gifts, cooldowns = std::make_shared<Cooldowns>(), secret = std::move(secret)](
+                              const httplib::Request& req, httplib::Response& res) {
+    serveGift(req, res, *gifts, *cooldowns, secret);
   });
   server.Options("/webhook", [](const httplib::Request&, httplib::Response& res) {
     res.set_header("Access-Control-Allow-Methods", "POST, OPTIONS");

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -33,15 +36,28 @@ struct GiftRequest {
 // JSON body. The comparison takes the same time whatever the texts.
 bool carriesSecret(const GiftRequest& request, const std::string& secret);
 
+// When each gift with a cooldown last ran.
+class Cooldowns {
+ public:
+  using Clock = std::chrono::steady_clock;
+  // True, and the gift counted as run at `now`, unless it ran less than
+  // `cooldown` before.
+  bool mayRun(const std::string& gift, std::chrono::milliseconds cooldown, Clock::time_point now);
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, Clock::time_point> lastRun_;
+};
+
 // Reads the gift's name, prints it, plays its sound and runs its action.
 // Answers the JSON reply body; every reply goes out with status 200.
-std::string handleGift(const GiftRequest& request, const config::GiftTable& gifts);
+std::string handleGift(const GiftRequest& request, const config::GiftTable& gifts, Cooldowns& cooldowns);
 
 // The gift handler as the server runs it: reads the request as the library
 // parsed it (header, body, query and form fields) and sets the reply; a
 // request without the secret, when one is set, is refused (403).
 void serveGift(const httplib::Request& req, httplib::Response& res, const config::GiftTable& gifts,
-               const std::string& secret);
+               Cooldowns& cooldowns, const std::string& secret);
 
 // POST /webhook (the gift handler) and OPTIONS /webhook (CORS preflight),
 // the request size limit, and the CORS header on every /webhook reply. The

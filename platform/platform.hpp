@@ -93,6 +93,11 @@ struct KeyResult {
 // the reverse order. Keys pressed from two threads at once may interleave.
 KeyResult pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold);
 
+// From now on, when the program is ended (Ctrl+C, its console window closed,
+// SIGINT or SIGTERM), every key it holds down is released first. Called
+// before any other thread starts.
+void releaseKeysAtExit();
+
 // Gets ready to play sounds: nothing when they can be played, else why not.
 std::optional<std::string> openSoundOutput();
 

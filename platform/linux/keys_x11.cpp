@@ -9,10 +9,13 @@
 // cannot be pressed, and connects again once the display is back.
 
 #include <X11/keysym.h>
+#include <pthread.h>
+#include <signal.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <map>
@@ -93,17 +96,37 @@ class Keyboard {
         if (xcb_connection_has_error(connection_)) return lost();
         if (codes.back() == 0) return {KeyResult::Outcome::NoSuchKey, {}};
       }
-      for (const xcb_keycode_t code : codes) fake(XCB_KEY_PRESS, code);
+      if (ending_) return {KeyResult::Outcome::Failed, "le programme se ferme"};
+      for (const xcb_keycode_t code : codes) {
+        fake(XCB_KEY_PRESS, code);
+        held_.push_back(code);
+      }
       xcb_flush(connection_);
     }
     std::this_thread::sleep_for(hold);
     std::lock_guard<std::mutex> lock(mutex_);
     if (connection_ == nullptr) return lost();
-    for (auto code = codes.rbegin(); code != codes.rend(); ++code) fake(XCB_KEY_RELEASE, *code);
+    for (auto code = codes.rbegin(); code != codes.rend(); ++code) {
+      const auto at = std::find(held_.begin(), held_.end(), *code);
+      // Gone when the program's end has released it already.
+      if (at == held_.end()) continue;
+      held_.erase(at);
+      fake(XCB_KEY_RELEASE, *code);
+    }
     // Answered once the display has taken the events.
     std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
     if (xcb_connection_has_error(connection_)) return lost();
     return {KeyResult::Outcome::Pressed, {}};
+  }
+
+  // Releases every key held down, and presses none from now on.
+  void releaseAll() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ending_ = true;
+    if (connection_ == nullptr) return;
+    for (auto code = held_.rbegin(); code != held_.rend(); ++code) fake(XCB_KEY_RELEASE, *code);
+    held_.clear();
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
   }
 
  private:
@@ -137,6 +160,7 @@ class Keyboard {
   KeyResult lost() {
     if (connection_ != nullptr) xcb_disconnect(connection_);
     connection_ = nullptr;
+    held_.clear();
     return {KeyResult::Outcome::Failed, "la connexion a l'affichage X " + name_ + " est perdue"};
   }
 
@@ -189,6 +213,8 @@ class Keyboard {
   xcb_connection_t* connection_ = nullptr;
   std::string name_;
   std::map<xcb_keysym_t, xcb_keycode_t> spare_;
+  std::vector<xcb_keycode_t> held_;  // down at the moment, in the order pressed
+  bool ending_ = false;
 };
 
 // Never destroyed: a gift may be pressing a key while the program ends.
@@ -198,6 +224,24 @@ Keyboard& keyboard() {
 }
 
 }  // namespace
+
+void releaseKeysAtExit() {
+  // The signals wait, blocked in every thread, for one thread of their own:
+  // a signal handler could not speak to the display.
+  sigset_t ending;
+  sigemptyset(&ending);
+  for (const int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, number);
+  pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+  std::thread([ending] {
+    int received = 0;
+    sigwait(&ending, &received);
+    keyboard().releaseAll();
+    // Then the end the signal would have brought.
+    std::signal(received, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &ending, nullptr);
+    raise(received);
+  }).detach();
+}
 
 std::optional<std::string> openKeyboard() { return keyboard().open(); }
 

@@ -7,6 +7,8 @@
 #include <mmsystem.h>
 // clang-format on
 
+#include <algorithm>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,18 +19,24 @@
 namespace platform {
 namespace {
 
-// Texts from the system come in the ANSI code page; the console shows UTF-8.
-std::string ansiToUtf8(const std::string& text) {
-  if (text.empty()) return text;
-  const int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (wideLength <= 0) return text;
-  std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideLength);
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return text;
-  std::string utf8(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), length, nullptr, nullptr);
-  return utf8;
+// The program's texts are UTF-8 (the file, the console); Windows' own are
+// wide. A sound path with accents reaches Windows whole only through the
+// wide (W) functions.
+std::wstring wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), length);
+  return out;
+}
+
+std::string utf8(const wchar_t* text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return {};
+  std::string out(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), length, nullptr, nullptr);
+  out.pop_back();  // the terminating NUL
+  return out;
 }
 
 }  // namespace
@@ -126,15 +134,56 @@ void keyEvent(VirtualKey key, bool up) {
 // Windows always has a keyboard input to write to.
 std::optional<std::string> openKeyboard() { return std::nullopt; }
 
+namespace {
+
+// The keys this program holds down at the moment, so that none stays down in
+// the game when the program ends in the middle of a press.
+struct HeldKeys {
+  std::mutex mutex;
+  std::vector<VirtualKey> down;
+  bool ending = false;
+};
+HeldKeys& held() {
+  static HeldKeys* h = new HeldKeys;  // never destroyed: the console's handler may use it at exit
+  return *h;
+}
+
+BOOL WINAPI releaseHeldKeys(DWORD) {
+  std::lock_guard<std::mutex> lock(held().mutex);
+  held().ending = true;
+  for (auto key = held().down.rbegin(); key != held().down.rend(); ++key) keyEvent(*key, true);
+  held().down.clear();
+  return FALSE;  // and on to the system's handler, which ends the process
+}
+
+}  // namespace
+
+void releaseKeysAtExit() { SetConsoleCtrlHandler(releaseHeldKeys, TRUE); }
+
 KeyResult pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
   std::vector<VirtualKey> keys;
   for (const Key key : chord) {
     keys.push_back(virtualKeyOf(key));
     if (keys.back().code == 0) return {KeyResult::Outcome::NoSuchKey, {}};
   }
-  for (const VirtualKey& key : keys) keyEvent(key, false);
+  {
+    std::lock_guard<std::mutex> lock(held().mutex);
+    if (held().ending) return {KeyResult::Outcome::Failed, "le programme se ferme"};
+    for (const VirtualKey& key : keys) {
+      keyEvent(key, false);
+      held().down.push_back(key);
+    }
+  }
   Sleep(static_cast<DWORD>(hold.count()));
-  for (auto key = keys.rbegin(); key != keys.rend(); ++key) keyEvent(*key, true);
+  std::lock_guard<std::mutex> lock(held().mutex);
+  for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+    const auto at =
+        std::find_if(held().down.begin(), held().down.end(), [&](const VirtualKey& k) { return k.code == key->code; });
+    // Gone when the program's end has released it already.
+    if (at == held().down.end()) continue;
+    held().down.erase(at);
+    keyEvent(*key, true);
+  }
   return {KeyResult::Outcome::Pressed, {}};
 }
 
@@ -144,16 +193,18 @@ std::optional<std::string> openSoundOutput() { return std::nullopt; }
 void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime, SoundStarted started) {
   // Never destroyed: its thread may still be closing devices at exit.
   static mci::Player* player = new mci::Player(mci::Calls{
-      [](const std::string& command) { return mciSendStringA(command.c_str(), nullptr, 0, nullptr); },
+      [](const std::string& command) { return mciSendStringW(wide(command).c_str(), nullptr, 0, nullptr); },
       [](std::uint32_t code) {
-        char buffer[256] = {};
-        return mciGetErrorStringA(code, buffer, sizeof(buffer)) ? ansiToUtf8(buffer) : std::string();
+        wchar_t buffer[256] = {};
+        return mciGetErrorStringW(code, buffer, 256) ? utf8(buffer) : std::string();
       },
       [](const std::string& relative) -> std::optional<std::string> {
-        char buffer[MAX_PATH] = {};
-        const DWORD length = GetFullPathNameA(relative.c_str(), MAX_PATH, buffer, nullptr);
-        if (length == 0 || length >= MAX_PATH) return std::nullopt;
-        return std::string(buffer, length);
+        const std::wstring asGiven = wide(relative);
+        const DWORD length = GetFullPathNameW(asGiven.c_str(), 0, nullptr, nullptr);
+        if (length == 0) return std::nullopt;
+        std::wstring full(length, L'\0');
+        if (GetFullPathNameW(asGiven.c_str(), length, full.data(), nullptr) == 0) return std::nullopt;
+        return utf8(full.c_str());
       },
   });
   player->play(path, volume, lifetime, std::move(started));

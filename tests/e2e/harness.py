@@ -60,8 +60,11 @@ class Program:
             start_new_session=True,
         )
         if stdin_text is not None:
-            self.process.stdin.write(stdin_text.encode("utf-8") if isinstance(stdin_text, str) else stdin_text)
-            self.process.stdin.flush()
+            try:
+                self.process.stdin.write(stdin_text.encode("utf-8") if isinstance(stdin_text, str) else stdin_text)
+                self.process.stdin.flush()
+            except BrokenPipeError:
+                pass  # it ended without reading: the test sees how from its output
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
         self._errors = threading.Thread(target=self.process.stderr.read, daemon=True)

@@ -4,6 +4,7 @@ through a low-level hook; on Linux from the X display's raw key events."""
 
 import concurrent.futures
 import os
+import signal
 import subprocess
 import time
 
@@ -25,6 +26,9 @@ KEYS = {
     "space": ((0x20, 0x39, False), "space"),
     "f13": ((0x7C, 0x64, False), "F13"),
     "left": ((0x25, 0x4B, True), "Left"),
+    "ctrl": ((0xA2, 0x1D, False), "Control_L"),
+    "shift": ((0xA0, 0x2A, False), "Shift_L"),
+    "f1": ((0x70, 0x3B, False), "F1"),
 }
 
 
@@ -100,6 +104,12 @@ GIFTS = {
     "Long": {"action": "key", "target": "f24", "sound": "sounds/long.mp3", "volume": 100},
     "Missing": {"action": "key", "target": "f24", "sound": "sounds/missing.mp3"},
     "Broken": {"action": "key", "target": "f24", "sound": "sounds/broken.mp3"},
+    "F\u00e9e": {"action": "key", "target": "f24", "sound": "sounds/f\u00e9e.mp3"},
+    "Combo": {"action": "key", "target": "ctrl+shift+f1"},
+    "Long hold": {"action": "key", "target": "g", "hold": 300},
+    "Thrice": {"action": "key", "target": "g", "repeat": 3},
+    "Cool": {"action": "key", "target": "g", "cooldown": 2000},
+    "Held": {"action": "key", "target": "g", "hold": 3000},
 }
 
 
@@ -109,7 +119,7 @@ def desktop(tmp_path_factory, mp3s):
     keys = KeyLog(folder)
     program = start_serving(folder, {"token": "t", "gifts": GIFTS}, files={
         "sounds/low.mp3": mp3s["low"], "sounds/high.mp3": mp3s["high"], "sounds/long.mp3": mp3s["long"],
-        "sounds/broken.mp3": mp3s["not_audio"]})
+        "sounds/broken.mp3": mp3s["not_audio"], "sounds/f\u00e9e.mp3": mp3s["high"]})
     keys.new_events()
     yield program, keys, folder
     program.stop()
@@ -164,6 +174,58 @@ def test_two_gifts_at_once_each_release_their_key(desktop):
     assert len(events) == 4, events
     for code in {code for _, _, code, _ in events}:
         assert [kind for kind, _, c, _ in events if c == code] == ["down", "up"], events
+
+
+def strokes(events):
+    """(key, down time, up time) of each press, in the order they went down."""
+    down = {}
+    pressed = []
+    for kind, key, code, at in events:
+        if kind == "down":
+            down[code] = (key, at)
+        else:
+            key, went_down = down.pop(code)
+            pressed.append((key, went_down, at))
+    assert not down, f"left down: {down}"
+    return sorted(pressed, key=lambda stroke: stroke[1])
+
+
+def test_gifts_of_one_key_at_once_are_as_many_presses_that_never_overlap(desktop):
+    program, keys, _ = desktop
+    with concurrent.futures.ThreadPoolExecutor(5) as pool:
+        replies = list(pool.map(harness.post_gift, ["g"] * 5))
+    assert replies == [PRESSED] * 5
+    pressed = strokes(keys.new_events())
+    print("presses:", pressed)
+    assert len(pressed) == 5
+    for (_, _, up), (_, down, _) in zip(pressed, pressed[1:]):
+        assert down - up >= 25, pressed  # 30 ms apart, give or take the clock's tick
+
+
+def test_a_combo_goes_down_in_order_and_up_in_reverse(desktop):
+    program, keys, _ = desktop
+    events = press(program, keys, "Combo")
+    assert [(kind, key) for kind, key, _, _ in events] == [
+        ("down", key_named("ctrl")), ("down", key_named("shift")), ("down", key_named("f1")),
+        ("up", key_named("f1")), ("up", key_named("shift")), ("up", key_named("ctrl"))], events
+
+
+def test_hold_and_repeat(desktop):
+    program, keys, _ = desktop
+    [(_, down, up)] = strokes(press(program, keys, "Long hold"))
+    assert 280 <= up - down <= 450, (down, up)
+    assert len(strokes(press(program, keys, "Thrice"))) == 3
+
+
+def test_a_gift_on_cooldown_presses_nothing(desktop):
+    program, keys, _ = desktop
+    assert len(strokes(press(program, keys, "Cool"))) == 1
+    program.mark()
+    assert harness.post_gift("Cool") == '{"message": "Gift on cooldown"}'
+    program.wait_for_line("Cadeau en recharge: Cool")
+    assert keys.new_events() == []
+    time.sleep(2.0)
+    assert len(strokes(press(program, keys, "Cool"))) == 1
 
 
 def record(gifts, seconds, pause=0.0):
@@ -230,3 +292,28 @@ def test_missing_and_broken_files_play_nothing(desktop):
     after = record(["Low100"], 4.0)
     assert after.audible_seconds() > 2.5
 
+
+def test_a_sound_whose_path_has_accents_is_heard(desktop):
+    program, _, _ = desktop
+    sound = record(["F\u00e9e"], 4.0)
+    program.wait_for_line("Lecture audio: sounds/f\u00e9e.mp3 (volume: 100%)")
+    assert sound.audible_seconds() > 2.5
+
+
+def test_ending_the_program_in_the_middle_of_a_hold_releases_the_key(desktop):
+    """Last of the module: it ends the module's program."""
+    program, keys, _ = desktop
+    keys.new_events()  # the sound gifts' keys
+    with concurrent.futures.ThreadPoolExecutor(1) as pool:
+        pool.submit(harness.post_gift, "Held", 10)
+        deadline = time.monotonic() + 10
+        events = []
+        while not events and time.monotonic() < deadline:
+            events = keys.new_events(settle=0.05)
+        assert [kind for kind, *_ in events] == ["down"], events
+        os.killpg(program.process.pid, signal.SIGINT)
+        program.process.wait(timeout=30)
+    events += keys.new_events()
+    print("key events:", events)
+    [(_, down, up)] = strokes(events)
+    assert up - down < 2000, events

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "actions/key_press.hpp"
 #include "endpoint/webhook_endpoint.hpp"
 #include "fuzz_check.hpp"
 #include "recording_platform.hpp"
@@ -69,7 +70,7 @@ class FuzzServer : public httplib::Server {
       handled_.ran = true;
       bool threw = false;
       try {
-        endpoint::serveGift(req, res, gifts_, "");
+        endpoint::serveGift(req, res, gifts_, cooldowns_, "");
       } catch (...) {
         threw = true;
       }
@@ -88,6 +89,7 @@ class FuzzServer : public httplib::Server {
 
  private:
   const config::GiftTable& gifts_;
+  endpoint::Cooldowns cooldowns_;
   Handled handled_;
 };
 
@@ -157,6 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   console.str("");
   recording::reset();
   recording::skipSleeps();
+  actions::setKeyPacing(std::chrono::milliseconds(0), actions::keyQueueLimit);
 
   const Handled handled = server.serve(stream);
   if (!handled.ran) return 0;

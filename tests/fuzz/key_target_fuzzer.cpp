@@ -27,11 +27,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   recording::reset();
   recording::skipSleeps();
-  const actions::KeyOutcome outcome = actions::pressKey(target);
+  actions::setKeyPacing(std::chrono::milliseconds(0), actions::keyQueueLimit);
+  config::GiftAction gift{"key", target, "", 100};
+  const actions::KeyOutcome outcome = actions::pressKey("Gift", gift, actions::Clock::now());
   const auto presses = recording::presses();
-  // A key the target names is pressed, once and alone; nothing else is.
+  // A chord the target names is pressed, once; nothing else is. Its key
+  // comes last, after modifiers that each appear once.
   FUZZ_CHECK((outcome == actions::KeyOutcome::Pressed) == key.has_value());
   FUZZ_CHECK(presses.size() == (key ? 1u : 0u));
-  if (key) FUZZ_CHECK(presses[0].chord == std::vector<platform::Key>{*key});
+  if (key) {
+    FUZZ_CHECK(presses[0].chord == *key);
+    for (std::size_t i = 0; i < key->size(); ++i) {
+      const bool modifier = (*key)[i] >= platform::Key::Ctrl;
+      FUZZ_CHECK(modifier == (i + 1 < key->size()));
+      FUZZ_CHECK(std::count(key->begin(), key->end(), (*key)[i]) == 1);
+    }
+  }
   return 0;
 }

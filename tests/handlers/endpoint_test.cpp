@@ -5,6 +5,7 @@
 #include <future>
 #include <nlohmann/json.hpp>
 
+#include "actions/key_press.hpp"
 #include "console_capture.hpp"
 #include "endpoint/webhook_endpoint.hpp"
 #include "recording_platform.hpp"
@@ -183,6 +184,45 @@ TEST_F(Endpoint, GiftsAtTheSameTimeEachReleaseTheirKey) {
   for (auto& r : replies) EXPECT_EQ(r.get(), R"({"message": "Key pressed successfully"})");
   EXPECT_EQ(recording::presses().size(), static_cast<std::size_t>(gifts));
   EXPECT_EQ(console_.lines().size(), 2u * gifts);
+}
+
+TEST(Cooldowns, AGiftRunsAgainOnceItsCooldownIsOver) {
+  endpoint::Cooldowns cooldowns;
+  const auto t0 = endpoint::Cooldowns::Clock::now();
+  EXPECT_TRUE(cooldowns.mayRun("Rose", std::chrono::milliseconds(2000), t0));
+  EXPECT_FALSE(cooldowns.mayRun("Rose", std::chrono::milliseconds(2000), t0 + std::chrono::milliseconds(1999)));
+  EXPECT_TRUE(cooldowns.mayRun("Lion", std::chrono::milliseconds(2000), t0 + std::chrono::milliseconds(1999)));
+  // Counted from the last run, not from the refused arrival.
+  EXPECT_TRUE(cooldowns.mayRun("Rose", std::chrono::milliseconds(2000), t0 + std::chrono::milliseconds(2000)));
+  EXPECT_FALSE(cooldowns.mayRun("Rose", std::chrono::milliseconds(2000), t0 + std::chrono::milliseconds(3999)));
+  EXPECT_TRUE(cooldowns.mayRun("Rose", std::chrono::milliseconds(0), t0 + std::chrono::milliseconds(3999)));
+}
+
+TEST_F(Endpoint, AGiftOnCooldownDoesNothing) {
+  config::GiftTable gifts;
+  gifts["Lion"] = {"key", "g", soundFile_, 100};
+  gifts["Lion"].cooldown = std::chrono::minutes(1);
+  auto endpoint = testing_support::startWebhookEndpoint(std::move(gifts));
+  httplib::Client client("127.0.0.1", endpoint->port());
+  EXPECT_EQ(client.Post("/webhook?giftName=Lion")->body, R"({"message": "Key pressed successfully"})");
+  EXPECT_EQ(client.Post("/webhook?giftName=Lion")->body, R"({"message": "Gift on cooldown"})");
+  EXPECT_EQ(recording::presses().size(), 1u);
+  EXPECT_EQ(recording::sounds().size(), 1u);
+  const auto lines = console_.lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+            (std::vector<std::string>{"Cadeau recu: Lion", "Cadeau en recharge: Lion"}));
+}
+
+TEST_F(Endpoint, AKeyThatCannotBePressedInTimeIsAnErrorReply) {
+  // No time to wait: a key is pressed only when it is free at once, and the
+  // gap after a press keeps it from being free.
+  actions::setKeyPacing(actions::keyGap, std::chrono::milliseconds(0));
+  EXPECT_EQ(reply("/webhook?giftName=Silent%20key"), R"({"message": "Key pressed successfully"})");
+  EXPECT_EQ(reply("/webhook?giftName=Silent%20key"), R"({"error": "Key queue full"})");
+  actions::setKeyPacing(actions::keyGap, actions::keyQueueLimit);
+  EXPECT_EQ(console_.lines().back(), "File d'attente pleine: Silent key");
+  EXPECT_EQ(recording::presses().size(), 1u);
 }
 
 TEST(EndpointSecret, ARequestMustCarryTheSecretWhenOneIsSet) {

@@ -92,6 +92,8 @@ std::string flushFileToDisk(const std::string& path) {
 
 std::optional<std::string> openKeyboard() { return std::nullopt; }
 
+void releaseKeysAtExit() {}
+
 KeyResult pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
   auto& s = recording::state();
   std::function<KeyResult(std::span<const Key>)> answer;

@@ -120,6 +120,40 @@ TEST(ConfigParse, RefusalsSayWhy) {
   }
 }
 
+TEST(ConfigParse, HoldRepeatAndCooldownWithinTheirRanges) {
+  const auto gift = [](const std::string& members) {
+    return R"({"token": "t", "gifts": {"Rose": {"action": "key", "target": "g")" + members + "}}}";
+  };
+  const config::GiftAction plain = mustLoad(gift("")).gifts.at("Rose");
+  EXPECT_EQ(plain.hold, std::chrono::milliseconds(50));
+  EXPECT_EQ(plain.repeat, 1);
+  EXPECT_EQ(plain.cooldown, std::chrono::milliseconds(0));
+  const config::GiftAction set =
+      mustLoad(gift(R"(, "hold": 5000, "repeat": 50, "cooldown": 86400000)")).gifts.at("Rose");
+  EXPECT_EQ(set.hold, std::chrono::milliseconds(5000));
+  EXPECT_EQ(set.repeat, 50);
+  EXPECT_EQ(set.cooldown, std::chrono::milliseconds(86'400'000));
+  EXPECT_EQ(mustLoad(gift(R"(, "hold": 10, "repeat": 1, "cooldown": 0)")).gifts.at("Rose").hold,
+            std::chrono::milliseconds(10));
+
+  const std::pair<const char*, const char*> refused[] = {
+      {R"("hold": 9)", "\"hold\" du cadeau \"Rose\" doit etre un nombre entier de 10 a 5000"},
+      {R"("hold": 5001)", "\"hold\""},
+      {R"("hold": 50.5)", "\"hold\""},
+      {R"("hold": "50")", "\"hold\""},
+      {R"("hold": true)", "\"hold\""},
+      {R"("repeat": 0)", "\"repeat\" du cadeau \"Rose\" doit etre un nombre entier de 1 a 50"},
+      {R"("repeat": 51)", "\"repeat\""},
+      {R"("repeat": 18446744073709551615)", "\"repeat\""},
+      {R"("cooldown": -1)", "\"cooldown\" du cadeau \"Rose\" doit etre un nombre entier de 0 a 86400000"},
+      {R"("cooldown": null)", "\"cooldown\""},
+  };
+  for (const auto& [member, expectedPart] : refused) {
+    const std::string cause = mustRefuse(gift(std::string(", ") + member));
+    EXPECT_NE(cause.find(expectedPart), std::string::npos) << "cause: " << cause << "\nfor: " << member;
+  }
+}
+
 TEST(ConfigParse, CauseQuotesOnlyTheEndOfALongString) {
   const std::string cause = mustRefuse("{\"token\": \"" + std::string(1'000'000, 'x') + "\xC3\xA9");
   EXPECT_LT(cause.size(), 400u) << cause;
