@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need on a Debian machine:
-# Debian's packages, cpp-httplib's header from Debian's source archive, and,
-# with --windows, OpenSSL cross-built for the Windows program; with --tests,
-# what only the tests use (a browser for the relay-in-a-page test).
+# Installs what is missing of what the program is built with on a Debian
+# machine: Debian's packages and cpp-httplib's header from Debian's source
+# archive; with --tests, what the tests run with; with --windows, the cross
+# build and OpenSSL cross-built for the Windows program.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
@@ -16,22 +16,26 @@ for arg in "$@"; do
   esac
 done
 
+# What the program is built with.
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format
-  nlohmann-json3-dev libssl-dev openssl libgtest-dev
+  build-essential cmake ninja-build pkg-config
+  nlohmann-json3-dev libssl-dev openssl
   dpkg-dev xz-utils ca-certificates
-  python3 python3-pytest iproute2 util-linux sox lame
-  clang libclang-rt-14-dev wrk linux-perf valgrind
-  # Keys on the X display (XTest through XCB), sounds through SDL2_mixer;
-  # and Xlib with XInput, which the tests read the display's keys with.
-  libxcb1-dev libxcb-xtest0-dev libxcb-keysyms1-dev libsdl2-mixer-dev libx11-dev libxi-dev
+  # Keys on the X display (XTest through XCB), sounds through SDL2_mixer.
+  libxcb1-dev libxcb-xtest0-dev libxcb-keysyms1-dev libsdl2-mixer-dev
 )
-# What the tests see keys and hear sounds with: a virtual X display, a sound
-# server with a null sink; and a browser for the relay-in-a-page test.
-if ((tests)); then packages+=(chromium xvfb pulseaudio pulseaudio-utils); fi
-# The benchmark's Node.js script: the machine's own Node.js when it has one,
-# else Debian's.
-if ! command -v node >/dev/null; then packages+=(nodejs); fi
+if ((tests)); then
+  # What the tests, the fuzzers and the benchmarks run with: GoogleTest,
+  # pytest, sox and lame for test sounds, clang for libFuzzer, wrk; Xlib with
+  # XInput and a virtual X display to read the keys, a sound server with a
+  # null sink to hear the sounds; a browser for the relay-in-a-page test.
+  packages+=(clang-format libgtest-dev python3 python3-pytest iproute2 util-linux sox lame
+    clang libclang-rt-14-dev wrk linux-perf valgrind
+    libx11-dev libxi-dev xvfb pulseaudio pulseaudio-utils chromium)
+  # The benchmark's Node.js script: the machine's own Node.js when it has
+  # one, else Debian's.
+  if ! command -v node >/dev/null; then packages+=(nodejs); fi
+fi
 if ((windows)); then
   # The cross build, and what the Windows program needs under wine: MP3
   # playback through GStreamer into a PulseAudio null sink.
@@ -39,10 +43,20 @@ if ((windows)); then
     make perl wine wine64 gstreamer1.0-plugins-base gstreamer1.0-plugins-good pulseaudio pulseaudio-utils)
 fi
 
-sudo=()
-if [[ "$(id -u)" != 0 ]]; then sudo=(sudo); fi
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+# Only what is missing: no package lists fetched when all is there.
+missing=()
+for package in "${packages[@]}"; do
+  if [[ "$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null)" != installed ]]; then
+    missing+=("$package")
+  fi
+done
+if ((${#missing[@]})); then
+  sudo=()
+  if [[ "$(id -u)" != 0 ]]; then sudo=(sudo); fi
+  echo "installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 
 "$here/fetch-httplib.sh"
 if ((windows)); then
