@@ -1,8 +1,8 @@
 #include <cstddef>
-#include <memory>
 
 #include "app/webhook_receiver.hpp"
 #include "common/console.hpp"
+#include "config/config_file.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -17,9 +17,7 @@ int main() {
   platform::setThreadStackSize(threadStackBytes);
   console::printLine("=== ORBEK CADEAUX / SONS ILLIMITES ===");
   console::printLine("=== KORAVEL ===");
-  auto receiver = std::make_shared<app::WebhookReceiver>();
-  const bool served = receiver->start(5000);
-  receiver.reset();
-  if (!served) app::endProcess(1);
-  return 0;
+  const auto receiver = app::WebhookReceiver::load(config::configFileName);
+  const bool served = receiver && receiver->start(5000);
+  return app::exitCode(served);
 }

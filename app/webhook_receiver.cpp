@@ -1,6 +1,5 @@
 #include "app/webhook_receiver.hpp"
 
-#include <cstdlib>
 #include <variant>
 
 #include "common/console.hpp"
@@ -12,54 +11,56 @@
 
 namespace app {
 
-void endProcess(int code) {
-  if (code != 0 && platform::aloneOnConsole()) {
+int exitCode(bool succeeded) {
+  if (!succeeded && platform::aloneOnConsole()) {
     console::prompt("\nAppuyez sur Entree pour fermer cette fenetre...");
     std::string ignored;
     console::readLine(ignored);
   }
-  std::exit(code);
+  return succeeded ? 0 : 1;
 }
 
-WebhookReceiver::WebhookReceiver() : configFile(config::configFileName) {
-  if (!loadConfig()) {
-    console::printLine("Erreur lors du chargement de la configuration");
-    endProcess(1);
-  }
-}
+WebhookReceiver::WebhookReceiver(config::GiftTable gifts, std::string secret)
+    : gifts_(std::make_shared<const config::GiftTable>(std::move(gifts))), secret_(std::move(secret)) {}
 
-bool WebhookReceiver::createDefaultConfig() { return config::createDefaultConfig(configFile); }
+namespace {
 
-bool WebhookReceiver::loadConfig() {
+// The configuration, or nothing after saying why.
+std::optional<config::LoadedConfig> loadConfig(const std::string& configFile) {
   config::FileRead file = config::readConfigFile(configFile);
   if (file.state == config::FileState::Absent) {
     console::printLine("Fichier de configuration non trouve. Creation...");
-    if (!createDefaultConfig()) return false;
+    if (!config::createDefaultConfig(configFile)) return std::nullopt;
     file = config::readConfigFile(configFile);
   }
   if (file.state != config::FileState::Read) {
     const std::string reason = file.state == config::FileState::Absent ? "il n'existe pas" : file.reason;
     console::printLine("Impossible de lire le fichier de configuration " + configFile + " : " + reason);
-    return false;
+    return std::nullopt;
   }
   auto parsed = config::parseConfig(file.text);
   if (const auto* problem = std::get_if<config::ConfigProblem>(&parsed)) {
     console::printLine(problem->cause);
-    return false;
+    return std::nullopt;
   }
-  auto& loaded = std::get<config::LoadedConfig>(parsed);
-  token = std::move(loaded.token);
-  gifts = std::move(loaded.gifts);
-  secret = std::move(loaded.secret);
-  console::printLine("Configuration chargee: " + std::to_string(gifts.size()) + " cadeaux configures");
-  return true;
+  return std::move(std::get<config::LoadedConfig>(parsed));
 }
 
-bool WebhookReceiver::start(int port) {
+}  // namespace
+
+std::optional<WebhookReceiver> WebhookReceiver::load(const std::string& configFile) {
+  auto loaded = loadConfig(configFile);
+  if (!loaded) {
+    console::printLine("Erreur lors du chargement de la configuration");
+    return std::nullopt;
+  }
+  console::printLine("Configuration chargee: " + std::to_string(loaded->gifts.size()) + " cadeaux configures");
+  return WebhookReceiver(std::move(loaded->gifts), std::move(loaded->secret));
+}
+
+bool WebhookReceiver::start(int port) const {
   endpoint::GiftServer server;
-  std::shared_ptr<WebhookReceiver> self = shared_from_this();
-  // The handler shares ownership of the receiver while pointing at its gifts.
-  endpoint::registerRoutes(server, std::shared_ptr<const config::GiftTable>(self, &self->gifts), secret);
+  endpoint::registerRoutes(server, gifts_, secret_);
 
   // Every IPv4 address, and the IPv6 loopback: Windows tries "localhost" on
   // ::1 first, and a relay set to localhost would wait two seconds for each

@@ -1,38 +1,36 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "config/gift_action.hpp"
 
 namespace app {
 
-// The program's one long-lived object: the configuration loaded at start-up
-// and the server that turns gifts into actions. It is created owned by a
-// std::shared_ptr; the gift handler holds a share of it while it can run.
-class WebhookReceiver : public std::enable_shared_from_this<WebhookReceiver> {
+// The gifts the program serves, as loaded at start-up, and the server that
+// turns them into actions.
+class WebhookReceiver {
  public:
-  // Loads the configuration (running the first-run dialogue when the file is
-  // absent), or ends the process with exit code 1 after saying why.
-  WebhookReceiver();
+  // Reads the configuration file, running the first-run dialogue when it is
+  // absent; nothing, after saying why, when it cannot be loaded.
+  static std::optional<WebhookReceiver> load(const std::string& configFile);
 
   // Binds the port and serves until the server stops. Answers false, after
-  // saying why, when the port cannot be had.
-  bool start(int port);
-
-  std::string token;
-  config::GiftTable gifts;
-  std::string secret;
-  std::string configFile;
+  // saying why, when the port cannot be had or the server had to stop.
+  bool start(int port) const;
 
  private:
-  bool loadConfig();
-  bool createDefaultConfig();
+  WebhookReceiver(config::GiftTable gifts, std::string secret);
+
+  // Shared with the gift handler, which the server's threads run.
+  std::shared_ptr<const config::GiftTable> gifts_;
+  std::string secret_;
 };
 
-// Ends the process with the code; on a failure, when the console window was
-// opened for this program alone, first waits for Enter so the window stays
+// The process's exit code; on a failure, when the console window was opened
+// for this program alone, first waits for Enter so that the window stays
 // readable.
-[[noreturn]] void endProcess(int code);
+int exitCode(bool succeeded);
 
 }  // namespace app
