@@ -6,6 +6,7 @@ import concurrent.futures
 import os
 import signal
 import subprocess
+import tempfile
 import time
 
 import pytest
@@ -230,7 +231,11 @@ def test_a_gift_on_cooldown_presses_nothing(desktop):
 
 def record(gifts, seconds, pause=0.0):
     """Sends the gifts, `pause` seconds apart, while the sink is recorded."""
-    recording = audio.Recording(os.path.join(os.environ.get("TMPDIR", "/tmp"), "koravel-e2e-sound.wav"))
+    # A file of this run's own: suites of other builds may be recording too.
+    descriptor, path = tempfile.mkstemp(prefix="koravel-e2e-sound-", suffix=".wav")
+    os.close(descriptor)
+    os.remove(path)
+    recording = audio.Recording(path)
     try:
         for i, gift in enumerate(gifts):
             if i:
