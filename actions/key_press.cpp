@@ -180,13 +180,11 @@ std::optional<std::vector<Key>> parseKeyTarget(std::string_view target) {
 
 KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift, Clock::time_point arrived) {
   const auto chord = parseKeyTarget(gift.target);
-  if (!chord) {
-    console::printLine("Touche non supportee: " + gift.target);
-    return KeyOutcome::Unsupported;
-  }
   const auto latest = arrived + queueLimit.load();
-  platform::KeyResult press{platform::KeyResult::Outcome::Pressed, {}};
-  for (int i = 0; i < gift.repeat && press.outcome == platform::KeyResult::Outcome::Pressed; ++i) {
+  // A target that names no key is told as a key the keyboard lacks.
+  platform::KeyResult press{chord ? platform::KeyResult::Outcome::Pressed : platform::KeyResult::Outcome::NoSuchKey,
+                            {}};
+  for (int i = 0; chord && i < gift.repeat && press.outcome == platform::KeyResult::Outcome::Pressed; ++i) {
     if (!turns().take(*chord, latest)) {
       console::printLine("File d'attente pleine: " + giftName);
       return KeyOutcome::QueueFull;

@@ -113,8 +113,7 @@ class Keyboard {
       held_.erase(at);
       fake(XCB_KEY_RELEASE, *code);
     }
-    // Answered once the display has taken the events.
-    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    sync();
     if (xcb_connection_has_error(connection_)) return lost();
     return {KeyResult::Outcome::Pressed, {}};
   }
@@ -126,7 +125,7 @@ class Keyboard {
     if (connection_ == nullptr) return;
     for (auto code = held_.rbegin(); code != held_.rend(); ++code) fake(XCB_KEY_RELEASE, *code);
     held_.clear();
-    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    sync();
   }
 
  private:
@@ -163,6 +162,9 @@ class Keyboard {
     held_.clear();
     return {KeyResult::Outcome::Failed, "la connexion a l'affichage X " + name_ + " est perdue"};
   }
+
+  // Returns once the display has taken every event sent before.
+  void sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
 
   void fake(std::uint8_t type, xcb_keycode_t code) {
     xcb_test_fake_input(connection_, type, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
