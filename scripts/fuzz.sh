@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets (the fuzz preset, clang) and runs each one for
 # a while, starting from the seeds kept in tests/fuzz/corpus.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
-# Targets: gift_handler config_loader key_target url_split (all by default).
+# Targets: inputs (the only one, and the default).
 # New inputs the fuzzer finds go to build/fuzz/corpus, so that a later run
 # goes on from them; a finding stops the run and leaves its input there.
 set -euo pipefail
@@ -12,7 +12,7 @@ cd "$root"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-if ((${#targets[@]} == 0)); then targets=(gift_handler config_loader key_target url_split); fi
+if ((${#targets[@]} == 0)); then targets=(inputs); fi
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

@@ -25,8 +25,8 @@ done
 step "benchmark, short: one round of 1 s per workload (figures printed, not judged)"
 bench/run.sh --short
 
-step "fuzzing smoke: each target for 15 s"
-scripts/fuzz.sh 15
+step "fuzzing smoke: 30 s"
+scripts/fuzz.sh 30
 
 step "build: windows"
 cmake --preset windows >/dev/null

@@ -3,23 +3,27 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "endpoint/gift_server.hpp"
 #include "endpoint/webhook_endpoint.hpp"
-#include "scratch.hpp"
+#include "support.hpp"
 
 namespace testing_support {
+namespace {
 
-RunningServer::RunningServer(std::unique_ptr<httplib::Server> server) : server_(std::move(server)) {
-  port_ = server_->bind_to_any_port("127.0.0.1");
-  if (port_ <= 0) throw std::runtime_error("test server cannot bind");
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
-  server_->wait_until_ready();
+// Made once per process; the client's default verify paths honour
+// SSL_CERT_FILE.
+const std::filesystem::path& certificates() {
+  static const std::filesystem::path dir = [] {
+    auto made = scratchDir("tls");
+    if (std::system((std::string(KORAVEL_MAKE_CERTIFICATES) + " " + made.string()).c_str()) != 0) {
+      throw std::runtime_error("cannot make the test certificates");
+    }
+    ::setenv("SSL_CERT_FILE", (made / "ca.pem").c_str(), 1);
+    return made;
+  }();
+  return dir;
 }
 
-RunningServer::~RunningServer() {
-  server_->stop();
-  thread_.join();
-}
+}  // namespace
 
 RunningEndpoint::RunningEndpoint(std::unique_ptr<endpoint::GiftServer> server, bool ipv6Loopback)
     : server_(std::move(server)) {
@@ -35,104 +39,55 @@ RunningEndpoint::~RunningEndpoint() {
   if (thread_.joinable()) thread_.join();
 }
 
-int RunningEndpoint::port() const { return server_->port(); }
-
 std::string RunningEndpoint::failure() {
   if (thread_.joinable()) thread_.join();
   return failure_;
 }
 
-std::unique_ptr<RunningEndpoint> startWebhookEndpoint(config::GiftTable gifts) {
+std::unique_ptr<RunningEndpoint> startWebhookEndpoint(config::GiftTable gifts, std::string secret) {
   auto server = std::make_unique<endpoint::GiftServer>();
-  endpoint::registerRoutes(*server, std::make_shared<const config::GiftTable>(std::move(gifts)));
+  endpoint::registerRoutes(*server, std::make_shared<const config::GiftTable>(std::move(gifts)), std::move(secret));
   return std::make_unique<RunningEndpoint>(std::move(server));
 }
 
-namespace {
-void run(const std::string& command) {
-  if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) {
-    throw std::runtime_error("failed: " + command);
-  }
-}
-}  // namespace
-
-const TestCertificates& testCertificates() {
-  static const TestCertificates certificates = [] {
-    TestCertificates c;
-    c.dir = scratchDir("tls");
-    const std::string d = c.dir.string();
-    c.caFile = d + "/ca.pem";
-    c.trustedCert = d + "/server.pem";
-    c.trustedKey = d + "/server.key";
-    c.strangerCert = d + "/stranger.pem";
-    c.strangerKey = d + "/stranger.key";
-    run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Koravel-Test-CA -keyout " + d + "/ca.key -out " +
-        c.caFile);
-    run("openssl req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout " + c.trustedKey + " -out " + d +
-        "/server.csr");
-    {
-      std::FILE* ext = std::fopen((d + "/ext.cnf").c_str(), "w");
-      std::fputs("subjectAltName=DNS:localhost,IP:127.0.0.1\n", ext);
-      std::fclose(ext);
-    }
-    run("openssl x509 -req -in " + d + "/server.csr -CA " + c.caFile + " -CAkey " + d +
-        "/ca.key -CAcreateserial -days 2 -extfile " + d + "/ext.cnf -out " + c.trustedCert);
-    run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -addext "
-        "subjectAltName=DNS:localhost -keyout " +
-        c.strangerKey + " -out " + c.strangerCert);
-    // The client's default verify paths honour this variable.
-    ::setenv("SSL_CERT_FILE", c.caFile.c_str(), 1);
-    return c;
-  }();
-  static const struct Cleanup {
-    ~Cleanup() {
-      std::error_code ignored;
-      std::filesystem::remove_all(certificates.dir, ignored);
-    }
-  } cleanup;
-  return certificates;
-}
-
 RemoteService::RemoteService(bool trusted) {
-  const auto& certs = testCertificates();
-  auto server = trusted ? std::make_unique<httplib::SSLServer>(certs.trustedCert.c_str(), certs.trustedKey.c_str())
-                        : std::make_unique<httplib::SSLServer>(certs.strangerCert.c_str(), certs.strangerKey.c_str());
-  server->set_logger([this](const httplib::Request& req, const httplib::Response&) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lastTarget_ = req.target;
+  const auto file = [](const char* name) { return (certificates() / name).string(); };
+  server_ = std::make_unique<httplib::SSLServer>(file(trusted ? "server.pem" : "stranger.pem").c_str(),
+                                                 file(trusted ? "server.key" : "stranger.key").c_str());
+  const auto text = [](const std::string& body) {
+    return [body](const httplib::Request&, httplib::Response& res) { res.set_content(body, "text/plain"); };
+  };
+  const auto status = [](int code) {
+    return [code](const httplib::Request&, httplib::Response& res) { res.status = code; };
+  };
+  server_->Get("/ok", text("win added"));
+  server_->Get("/quote", text("say \"hi\"\nbye"));
+  server_->Get("/latin1", text("caf\xE9"));
+  server_->Get("/big", text(std::string(2 * 1024 * 1024, 'x')));
+  server_->Get("/echo",
+               [](const httplib::Request& req, httplib::Response& res) { res.set_content(req.target, "a/b"); });
+  server_->Get("/empty", status(200));
+  server_->Get("/created", status(204));
+  server_->Get("/missing", status(404));
+  server_->Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("loop"); });
+  // Redirects to the address after "to=".
+  server_->Get("/redirect", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_redirect(req.get_param_value("to"));
   });
-  server->Get("/ok",
-              [](const httplib::Request&, httplib::Response& res) { res.set_content("win added", "text/plain"); });
-  server->Get("/echo",
-              [](const httplib::Request& req, httplib::Response& res) { res.set_content(req.target, "text/plain"); });
-  server->Get("/quote", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content("say \"hi\"\nbye", "text/plain");
-  });
-  server->Get("/latin1",
-              [](const httplib::Request&, httplib::Response& res) { res.set_content("caf\xE9", "text/plain"); });
-  server->Get("/empty", [](const httplib::Request&, httplib::Response& res) { res.status = 200; });
-  server->Get("/created", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
-  server->Get("/missing", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
-  server->Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/ok"); });
-  server->Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("loop"); });
-  // Redirects elsewhere: the address is in the query, after "to=".
-  server->Get("/redirect",
-              [](const httplib::Request& req, httplib::Response& res) { res.set_redirect(req.get_param_value("to")); });
-  server->Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
+  server_->Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
     res.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       return sink.write("x", 1);
     });
   });
-  server->Get("/big", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(std::string(2 * 1024 * 1024, 'x'), "text/plain");
-  });
-  server->Get("/silent", [this](const httplib::Request&, httplib::Response& res) {
+  server_->Get("/silent", [this](const httplib::Request&, httplib::Response&) {
     std::unique_lock<std::mutex> lock(mutex_);
     released_.wait_for(lock, std::chrono::seconds(30), [this] { return releasing_; });
-    res.set_content("too late", "text/plain");
   });
-  running_ = std::make_unique<RunningServer>(std::move(server));
+  port_ = server_->bind_to_any_port("127.0.0.1");
+  if (port_ <= 0) throw std::runtime_error("test service cannot bind");
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  server_->wait_until_ready();
 }
 
 RemoteService::~RemoteService() {
@@ -141,16 +96,12 @@ RemoteService::~RemoteService() {
     releasing_ = true;
   }
   released_.notify_all();
-  running_.reset();
+  server_->stop();
+  thread_.join();
 }
 
 std::string RemoteService::url(const std::string& pathAndQuery) const {
-  return "https://localhost:" + std::to_string(port()) + pathAndQuery;
-}
-
-std::string RemoteService::lastRequestTarget() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return lastTarget_;
+  return "https://localhost:" + std::to_string(port_) + pathAndQuery;
 }
 
 }  // namespace testing_support

@@ -1,13 +1,11 @@
 #pragma once
 
-// Servers for the in-process tests: the program's own /webhook routes on a
-// loopback port, and a TLS server standing in for the services that webhook
-// gifts call, with certificates made for the run.
+// Servers for the in-process tests: the program's own routes on a loopback
+// port, and a TLS server standing in for the services that gifts call.
 
 #include <httplib.h>
 
 #include <condition_variable>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,33 +16,14 @@
 
 namespace testing_support {
 
-// Runs a server on a port of the system's choosing until destroyed.
-class RunningServer {
- public:
-  explicit RunningServer(std::unique_ptr<httplib::Server> server);
-  ~RunningServer();
-  RunningServer(const RunningServer&) = delete;
-  RunningServer& operator=(const RunningServer&) = delete;
-
-  int port() const { return port_; }
-  httplib::Server& server() { return *server_; }
-
- private:
-  std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
-  int port_ = 0;
-};
-
-// The program's own server, on the loopback at a port of the system's
-// choosing, until destroyed.
+// The program's server on the loopback, at a port of the system's choosing,
+// until destroyed.
 class RunningEndpoint {
  public:
   explicit RunningEndpoint(std::unique_ptr<endpoint::GiftServer> server, bool ipv6Loopback = false);
   ~RunningEndpoint();
-  RunningEndpoint(const RunningEndpoint&) = delete;
-  RunningEndpoint& operator=(const RunningEndpoint&) = delete;
 
-  int port() const;
+  int port() const { return server_->port(); }
   // What serve() answered; waits until it has returned.
   std::string failure();
 
@@ -55,32 +34,25 @@ class RunningEndpoint {
 };
 
 // The program's routes, serving the given gifts.
-std::unique_ptr<RunningEndpoint> startWebhookEndpoint(config::GiftTable gifts);
+std::unique_ptr<RunningEndpoint> startWebhookEndpoint(config::GiftTable gifts, std::string secret = {});
 
-// A test CA, a certificate it signed for localhost and 127.0.0.1, and a
-// self-signed one it did not. OpenSSL is told to trust the CA.
-struct TestCertificates {
-  std::filesystem::path dir;
-  std::string caFile, trustedCert, trustedKey, strangerCert, strangerKey;
-};
-const TestCertificates& testCertificates();
-
-// The remote service: routes of its own, plus /silent, which accepts the
-// request and answers nothing until the server is torn down.
+// A web service over TLS, with a certificate the test CA signed (which the
+// client is told to trust) or one nobody vouches for. Its routes answer as
+// their names say; /silent answers nothing until the service ends.
 class RemoteService {
  public:
   explicit RemoteService(bool trusted = true);
   ~RemoteService();
-  int port() const { return running_->port(); }
+  int port() const { return port_; }
   std::string url(const std::string& pathAndQuery) const;
-  std::string lastRequestTarget();
 
  private:
   std::mutex mutex_;
   std::condition_variable released_;
   bool releasing_ = false;
-  std::string lastTarget_;
-  std::unique_ptr<RunningServer> running_;
+  std::unique_ptr<httplib::SSLServer> server_;
+  std::thread thread_;
+  int port_ = 0;
 };
 
 }  // namespace testing_support

@@ -56,8 +56,8 @@ class MciPlayer : public ::testing::Test {
     return sent_;
   }
   static std::vector<std::string> commands(const std::vector<Sent>& sent) {
-    std::vector<std::string> out;
-    for (const auto& s : sent) out.push_back(s.command);
+    std::vector<std::string> out(sent.size());
+    std::transform(sent.begin(), sent.end(), out.begin(), [](const Sent& s) { return s.command; });
     return out;
   }
 
