@@ -15,13 +15,12 @@ import os
 import socket
 import statistics
 import subprocess
-import sys
 import tempfile
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "e2e"))
-import harness  # noqa: E402
+from bench import measure
+from tests.e2e import harness
 
 
 
@@ -49,12 +48,12 @@ def main():
         program.wait_until_serving()
         pid = program.process.pid
         time.sleep(0.5)
-        before = harness.resident_kib(pid)
+        before = measure.resident_kib(pid)
         statuses = {}
         for _ in range(200):
             line = oversized(4 * 1024 * 1024)
             statuses[line] = statuses.get(line, 0) + 1
-        after = harness.resident_kib(pid)
+        after = measure.resident_kib(pid)
         print(f"memory: {before} KiB before, {after} KiB after 200 requests of 4 MiB each; answers {statuses}")
 
         times = []

@@ -4,4 +4,5 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 export KORAVEL_PROGRAM="$(realpath "${1:-$here/../build/native/koravel-key-webhook}")"
-exec unshare --net -- bash -c 'ip link set lo up && exec /usr/bin/python3 "$0"' "$here/basics.py"
+cd "$here/.."
+exec unshare --net -- bash -c 'ip link set lo up && exec /usr/bin/python3 -m bench.basics'

@@ -25,8 +25,8 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-import harness  # noqa: E402
+from bench import measure
+from tests.e2e import harness
 
 # How long a key gift holds its key, and the gap the receiver keeps between
 # two presses of one key: a storm of one key's gifts takes at least
@@ -78,7 +78,7 @@ class Server:
         self.process = None
 
     def status_kib(self, field):
-        return harness.status_kib(self.process.pid, field)
+        return measure.status_kib(self.process.pid, field)
 
     def cpu_seconds(self):
         with open(f"/proc/{self.process.pid}/stat") as stat:
@@ -198,7 +198,7 @@ def main():
     parser.add_argument("--seconds", type=int, default=5)
     options = parser.parse_args()
 
-    display = harness.virtual_display_for_keys()
+    display = measure.virtual_display_for_keys()
     folder = make_folder(options.receiver)
     servers = [
         Server("receiver", [options.receiver], 5000, folder),

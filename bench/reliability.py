@@ -5,7 +5,7 @@ that a lost, doubled or wrong reply makes the run fail.
 
 Under wine (storm and slow; the remotes need the test CA in wine's store):
   WINEPREFIX=... KORAVEL_WINE=1 KORAVEL_PROGRAM="wine build/windows/koravel-key-webhook.exe" \
-    unshare --net sh -c 'ip link set lo up && python3 bench/reliability.py storm slow'
+    unshare --net sh -c 'ip link set lo up && python3 -m bench.reliability storm slow'
 
 - load: 20,000 key gifts over 256 keep-alive connections; replies, console
   lines, resident memory before the second half and after the run;
@@ -27,10 +27,9 @@ import tempfile
 import threading
 import time
 
-here = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(here, "..", "tests", "e2e"))
-import harness  # noqa: E402
-from tls_service import MuteListener, TlsService, make_certificates  # noqa: E402
+from bench import measure
+from bench.failing_services import MuteListener, TlsService, make_certificates
+from tests.e2e import harness
 
 KEY_REPLY = '{"message": "Key pressed successfully"}'
 failures = []
@@ -81,14 +80,14 @@ def load(program, pid):
                 replies[key] += 1
                 done[0] += 1
                 if done[0] == total // 2:
-                    mid["rss"] = harness.resident_kib(pid)
+                    mid["rss"] = measure.resident_kib(pid)
         connection.close()
 
     def received():
         return sum(1 for line in program.lines if line.startswith("Cadeau recu: Load "))
 
     lines_before = received()
-    before = harness.resident_kib(pid)
+    before = measure.resident_kib(pid)
     shares = [total // connections + (1 if i < total % connections else 0) for i in range(connections)]
     threads = [threading.Thread(target=client, args=(i, n)) for i, n in enumerate(shares)]
     started = time.perf_counter()
@@ -101,7 +100,7 @@ def load(program, pid):
     while received() < lines_before + total and time.monotonic() < deadline:
         time.sleep(0.1)
     time.sleep(1)
-    after = harness.resident_kib(pid)
+    after = measure.resident_kib(pid)
     lines = received() - lines_before
     print(f"load: {total} gifts over {connections} connections in {took:.1f} s ({total / took:.0f}/s): "
           f"{replies['right']} right, {replies['wrong']} wrong, {replies['errors']} transport errors; "
@@ -119,18 +118,18 @@ def gift_waits(count=20):
 
 def threads_back(pid, limit, timeout=60):
     started = time.monotonic()
-    harness.threads_fall_to(pid, limit, timeout)
+    measure.threads_fall_to(pid, limit, timeout)
     return time.monotonic() - started
 
 
 def slow(program, pid):
     time.sleep(4)
-    base = harness.thread_count(pid)
+    base = measure.thread_count(pid)
     print(f"slow: {base} threads at rest; a gift alone: {gift_waits()}")
 
     held = [socket.create_connection(("127.0.0.1", harness.PORT)) for _ in range(100)]
     time.sleep(0.5)
-    print(f"slow: 100 idle connections held: a gift waits {gift_waits()}; {harness.thread_count(pid)} threads")
+    print(f"slow: 100 idle connections held: a gift waits {gift_waits()}; {measure.thread_count(pid)} threads")
     for s in held:
         s.close()
     print(f"slow: workers back to {base + 1} threads {threads_back(pid, base + 1):.1f} s after the idle ones left")
@@ -153,7 +152,7 @@ def slow(program, pid):
     feeder.start()
     time.sleep(3)
     print(f"slow: 100 connections sending one byte a second: a gift waits {gift_waits()}; "
-          f"{harness.thread_count(pid)} threads")
+          f"{measure.thread_count(pid)} threads")
     stop.set()
     feeder.join()
     for s in held:
@@ -179,14 +178,14 @@ def remotes(program, pid, service):
     call.join()
     print(f"remotes: key gifts during a stalled call: median {ms(statistics.median(waits))}, max {ms(max(waits))}")
 
-    sizes = [harness.resident_kib(pid)]
+    sizes = [measure.resident_kib(pid)]
     for _ in range(6):
         threads = [threading.Thread(target=timed_gift, args=(kind,)) for kind in kinds for _ in range(4)]
         for t in threads:
             t.start()
         for t in threads:
             t.join()
-        sizes.append(harness.resident_kib(pid))
+        sizes.append(measure.resident_kib(pid))
     print("remotes: resident memory before and after each of 6 rounds of 32 failing calls at once: "
           + ", ".join(f"{size} KiB" for size in sizes))
 
@@ -198,7 +197,7 @@ def refusals(program):
 def storm(program, pid):
     timed_gift("Song")
     time.sleep(11)
-    base = harness.thread_count(pid)
+    base = measure.thread_count(pid)
     started_lines = program.lines.count("Lecture audio: sounds/tone.mp3 (volume: 100%)")
     refused_lines = refusals(program)
     peak = [base]
@@ -206,7 +205,7 @@ def storm(program, pid):
     def send():
         for _ in range(10):
             harness.post_gift("Song")
-            peak[0] = max(peak[0], harness.thread_count(pid))
+            peak[0] = max(peak[0], measure.thread_count(pid))
             time.sleep(0.1)
 
     started = time.monotonic()
@@ -219,7 +218,7 @@ def storm(program, pid):
     playing = started_lines
     refused = 0
     while playing + refused < started_lines + 300 and time.monotonic() - started < 300:
-        peak[0] = max(peak[0], harness.thread_count(pid))
+        peak[0] = max(peak[0], measure.thread_count(pid))
         time.sleep(0.2)
         playing = program.lines.count("Lecture audio: sounds/tone.mp3 (volume: 100%)")
         refused = refusals(program) - refused_lines
@@ -228,7 +227,7 @@ def storm(program, pid):
     print(f"storm: 300 sound gifts answered in {sent:.1f} s; {playing - started_lines} sounds started and "
           f"{refused} refused (told on the console), the last "
           f"{all_started:.1f} s after the first gift; threads {base} before, {peak[0]} at the peak, back to "
-          f"{harness.thread_count(pid)} {back:.1f} s after that")
+          f"{measure.thread_count(pid)} {back:.1f} s after that")
     if playing + refused != started_lines + 300:
         failures.append("storm: sounds were lost")
 
@@ -256,12 +255,12 @@ def main():
                        ("Loop", "/loop")):
         gifts[name] = {"action": "webhook", "target": service.url(path)}
     harness.write_config(folder, {"token": "t", "gifts": gifts})
-    display = harness.virtual_display_for_keys()
+    display = measure.virtual_display_for_keys()
     program = harness.Program(folder, env={"SSL_CERT_FILE": certificates["ca.pem"]})
     print(f"program: {harness.program_command()}")
     try:
         program.wait_until_serving()
-        pid = harness.program_pid(program)
+        pid = measure.program_pid(program)
         for part in wanted:
             {"load": lambda: load(program, pid), "slow": lambda: slow(program, pid),
              "remotes": lambda: remotes(program, pid, service), "storm": lambda: storm(program, pid)}[part]()

@@ -10,4 +10,5 @@ if [[ $# -gt 0 && -x "$1" ]]; then
   shift
 fi
 export KORAVEL_PROGRAM="$(realpath "$program")"
-exec unshare --net -- bash -c 'ip link set lo up && exec /usr/bin/python3 "$0" "$@"' "$here/reliability.py" "$@"
+cd "$here/.."
+exec unshare --net -- bash -c 'ip link set lo up && exec /usr/bin/python3 -m bench.reliability "$@"' bash "$@"

@@ -20,5 +20,6 @@ done
 cmake --preset native >/dev/null
 cmake --build "$root/build/native" --target koravel-key-webhook bare-httplib-server >/dev/null
 # A network namespace of its own: port 5000 is the benchmark's alone.
-exec unshare --net -- bash -c 'ip link set lo up && exec /usr/bin/python3 "$@"' bash "$root/bench/compare.py" \
+cd "$root"
+exec unshare --net -- bash -c 'ip link set lo up && exec /usr/bin/python3 -m bench.compare "$@"' bash \
   --receiver "$root/build/native/koravel-key-webhook" --bare "$root/build/native/bench/bare-httplib-server" "${args[@]}"

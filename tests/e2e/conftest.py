@@ -1,22 +1,24 @@
+import http.server
 import os
 import shutil
+import ssl
 import subprocess
 import tempfile
+import threading
 
 import pytest
 
-import audio
-import harness
-from tls_service import TlsService, make_certificates
+from . import audio, harness
 
 # Where the Windows program's trusted roots come from: wine fills its store
 # from the host's certificates when a prefix starts.
 SYSTEM_CA = "/usr/local/share/ca-certificates/koravel-e2e-test-ca.crt"
+MAKE_CERTIFICATES = os.path.join(os.path.dirname(__file__), "..", "support", "make-certificates.sh")
 
 
 @pytest.fixture
 def folder(tmp_path):
-    """The program's working directory, empty."""
+    """The program's working directory, empty, and port 5000 free for it."""
     harness.wait_for_port_free()
     return str(tmp_path)
 
@@ -26,10 +28,9 @@ def run(folder):
     """Starts the program in the test's folder; stops it after the test."""
     started = []
 
-    def start(stdin_text=None, args=(), env=None, cwd=None, wrapper=()):
-        program = harness.Program(cwd or folder, stdin_text=stdin_text, args=args, env=env, wrapper=wrapper)
-        started.append(program)
-        return program
+    def start(*args, cwd=None, **kwargs):
+        started.append(harness.Program(cwd or folder, *args, **kwargs))
+        return started[-1]
 
     yield start
     for program in started:
@@ -37,70 +38,67 @@ def run(folder):
 
 
 @pytest.fixture(scope="session")
-def certificates():
-    with tempfile.TemporaryDirectory(prefix="koravel-e2e-tls-") as d:
-        yield make_certificates(d)
+def certificates(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("tls")
+    subprocess.run([MAKE_CERTIFICATES, str(folder)], check=True)
+    return folder
+
+
+class _Service(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        body = b"win added: " + self.path.encode()
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
 
 
 @pytest.fixture(scope="session")
-def tls_service(certificates):
-    service = TlsService(certificates)
-    yield service
-    service.close()
-
-
-@pytest.fixture(scope="session")
-def stranger_service(certificates):
-    service = TlsService(certificates, port=8444, trusted=False)
-    yield service
-    service.close()
-
-
-@pytest.fixture(scope="session")
-def trust_env(certificates):
-    """How the program is told to trust the test CA. The Linux program takes
-    OpenSSL's default verify paths, which honour SSL_CERT_FILE; under wine the
-    CA is in the system store (see desktop_session)."""
-    return {"SSL_CERT_FILE": certificates["ca.pem"]}
-
-
-def _update_ca_certificates():
-    subprocess.run(["update-ca-certificates", "--fresh"], check=True, capture_output=True)
-
-
-def _make_wine_prefix():
-    """Makes the prefix, trying once more from nothing if wine fails; the
-    reasons are shown when both tries fail."""
-    failures = []
-    for _ in range(2):
-        made = subprocess.run(["wineboot", "-i"], capture_output=True, text=True, timeout=300)
-        waited = subprocess.run(["wineserver", "-w"], capture_output=True, timeout=300)
-        if made.returncode == 0 and waited.returncode == 0:
-            return
-        failures.append(f"wineboot exit {made.returncode}: {made.stderr.strip()[-2000:]}")
-        subprocess.run(["wineserver", "-k"], capture_output=True)
-        prefix = os.environ["WINEPREFIX"]
-        shutil.rmtree(prefix, ignore_errors=True)
-        os.makedirs(prefix)
-    raise RuntimeError("wine cannot make its prefix:\n" + "\n".join(failures))
+def tls_services(certificates):
+    """A web service over TLS on port 8443 with a certificate the test CA
+    signed, and one on 8444 with a certificate nobody vouches for."""
+    servers = []
+    for port, name in ((8443, "server"), (8444, "stranger")):
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", port), _Service)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(certificates / f"{name}.pem", certificates / f"{name}.key")
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        servers.append(server)
+    yield
+    for server in servers:
+        server.shutdown()
 
 
 @pytest.fixture(scope="session", autouse=True)
 def desktop_session(certificates):
     """What a streamer's computer has: a sound server whose sink the tests
-    record, and, for the Linux program, an X display whose keys they read.
-    Under wine, the test CA also goes into the host's store before the prefix
-    is made (which copies the store). All is undone at the end, whatever
-    happened. The first start of a prefix is slow; later ones reuse it."""
+    record, and for the Linux program an X display. Under wine the test CA
+    goes into the host's store before the prefix is made (which copies it);
+    the Linux program is told of it through OpenSSL's SSL_CERT_FILE. All is
+    undone at the end, whatever happened."""
     pulse = tempfile.mkdtemp(prefix="koravel-e2e-pulse-")
     display = None
     try:
         audio.start_pulseaudio(pulse)
         if harness.under_wine():
-            shutil.copyfile(certificates["ca.pem"], SYSTEM_CA)
-            _update_ca_certificates()
-            _make_wine_prefix()
+            shutil.copyfile(certificates / "ca.pem", SYSTEM_CA)
+            subprocess.run(["update-ca-certificates", "--fresh"], check=True, capture_output=True)
+            # The first start of a prefix is slow, and now and then fails: once more from nothing.
+            for _ in range(2):
+                made = subprocess.run(["wineboot", "-i"], capture_output=True, timeout=300).returncode == 0
+                if subprocess.run(["wineserver", "-w"], capture_output=True, timeout=300).returncode == 0 and made:
+                    break
+                subprocess.run(["wineserver", "-k"], capture_output=True)
+                shutil.rmtree(os.environ["WINEPREFIX"], ignore_errors=True)
+                os.makedirs(os.environ["WINEPREFIX"])
+            else:
+                raise RuntimeError("wine cannot make its prefix")
         else:
+            os.environ["SSL_CERT_FILE"] = str(certificates / "ca.pem")
             display, os.environ["DISPLAY"] = harness.start_x_display()
         yield
     finally:
@@ -109,26 +107,11 @@ def desktop_session(certificates):
         if display is not None:
             display.kill()
             display.wait()
-            os.environ.pop("DISPLAY", None)
         audio.stop_pulseaudio(pulse)
         shutil.rmtree(pulse, ignore_errors=True)
-        if harness.under_wine() and os.path.exists(SYSTEM_CA):
+        if os.path.exists(SYSTEM_CA):
             os.remove(SYSTEM_CA)
-            _update_ca_certificates()
-
-
-def start_serving(folder, config, env=None, files=None):
-    """One program serving `config` from `folder`, for a whole module."""
-    for name, content in (files or {}).items():
-        path = os.path.join(folder, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(content)
-    harness.write_config(folder, config)
-    harness.wait_for_port_free()
-    program = harness.Program(folder, env=env)
-    program.wait_until_serving()
-    return program
+            subprocess.run(["update-ca-certificates", "--fresh"], capture_output=True)
 
 
 @pytest.fixture(scope="session")
@@ -136,13 +119,11 @@ def mp3s(tmp_path_factory):
     """Test sounds, made with sox and lame: 3-second tones at 440 and 880 Hz,
     a 30-second tone, and a file that is not audio at all."""
     folder = tmp_path_factory.mktemp("mp3s")
-    made = {}
+    made = {"not_audio": b"This is a text file, not a sound.\n" * 50}
     for name, seconds, frequency in (("low", 3, 440), ("high", 3, 880), ("long", 30, 660)):
-        wav = folder / f"{name}.wav"
-        mp3 = folder / f"{name}.mp3"
-        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", str(wav), "synth", str(seconds), "sine",
-                        str(frequency), "vol", "0.5"], check=True, capture_output=True)
-        subprocess.run(["lame", "--quiet", str(wav), str(mp3)], check=True, capture_output=True)
+        wav, mp3 = folder / f"{name}.wav", folder / f"{name}.mp3"
+        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", wav, "synth", str(seconds), "sine", str(frequency),
+                        "vol", "0.5"], check=True, capture_output=True)
+        subprocess.run(["lame", "--quiet", wav, mp3], check=True, capture_output=True)
         made[name] = mp3.read_bytes()
-    made["not_audio"] = b"This is a text file, not a sound.\n" * 50
     return made

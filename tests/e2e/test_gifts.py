@@ -1,237 +1,233 @@
-"""Gifts sent over real HTTP to the running program."""
+"""What only the real program does with a gift: key events that reach the
+system's keyboard input, sounds that are heard, calls that trust the system's
+certificates, lines on its console. Under wine the keys are read through a
+low-level hook; on Linux from the X display's raw key events."""
 
-import html
-import http.client
-import json
-import socket
+import concurrent.futures
+import os
+import signal
 import subprocess
-import sys
-import threading
 import time
 
 import pytest
 
-import harness
-from conftest import start_serving
+from . import harness
+from .audio import Recording
+from .harness import PRESSED
+
+# How each system names the key a target presses: Windows by virtual-key
+# code, scan code and extended flag; X by the keysym of its keycode.
+KEYS = {"g": ((0x47, 0x22, False), "g"), "space": ((0x20, 0x39, False), "space"),
+        "f13": ((0x7C, 0x64, False), "F13"), "left": ((0x25, 0x4B, True), "Left"),
+        "ctrl": ((0xA2, 0x1D, False), "Control_L"), "shift": ((0xA0, 0x2A, False), "Shift_L"),
+        "f1": ((0x70, 0x3B, False), "F1")}
+GIFTS = {
+    "Rose": {"action": "key", "target": "g", "sound": "sounds/low.mp3", "volume": 80},
+    "G": {"action": "key", "target": "G"}, "space": {"action": "key", "target": "space"},
+    "f13": {"action": "key", "target": "f13"}, "left": {"action": "key", "target": "left"},
+    "n": {"action": "key", "target": "n"}, "Bad": {"action": "key", "target": "ctrl"},
+    "Combo": {"action": "key", "target": "ctrl+shift+f1"},
+    "Long hold": {"action": "key", "target": "g", "hold": 300}, "Thrice": {"action": "key", "target": "g", "repeat": 3},
+    "Cool": {"action": "key", "target": "g", "cooldown": 2000}, "Held": {"action": "key", "target": "g", "hold": 3000},
+    "Low": {"action": "key", "target": "f24", "sound": "sounds/low.mp3"},
+    "High": {"action": "key", "target": "f24", "sound": "sounds/high.mp3"},
+    "Long": {"action": "key", "target": "f24", "sound": "sounds/long.mp3"},
+    "Missing": {"action": "key", "target": "f24", "sound": "sounds/missing.mp3"},
+    "Broken": {"action": "key", "target": "f24", "sound": "sounds/broken.mp3"},
+    "F\u00e9e": {"action": "key", "target": "f24", "sound": "sounds/f\u00e9e.mp3"},
+    "Win": {"action": "webhook", "target": "https://localhost:8443/ok?win=1"},
+    "Stranger": {"action": "webhook", "target": "https://localhost:8444/ok"},
+}
+
+
+class KeyLog:
+    """The helper that logs every key event the system receives, started
+    before the program. Events are (kind, key as KEYS names it, the system's
+    number for the key, time in ms)."""
+
+    def __init__(self, folder):
+        self.path = os.path.join(folder, "keys.txt")
+        wine = ["wine"] if harness.under_wine() else []
+        self.process = subprocess.Popen(wine + [os.environ["KORAVEL_KEYLOG"], "keys.txt"], cwd=folder)
+        deadline = time.monotonic() + 60
+        while self._lines()[:1] != ["ready"]:
+            assert time.monotonic() < deadline and self.process.poll() is None, self._lines()
+            time.sleep(0.1)
+        self._seen = 1
+
+    def _lines(self):
+        with open(self.path, "a+") as f:
+            f.seek(0)
+            return f.read().splitlines()
+
+    def events(self, settle=0.4):
+        """The events logged since the last call, once none has come for `settle` seconds."""
+        count = -1
+        while count != len(self._lines()):
+            count = len(self._lines())
+            time.sleep(settle)
+        events = []
+        for line in self._lines()[self._seen:count]:
+            if harness.under_wine():
+                kind, vk, scan, flags, at = line.split()
+                assert int(flags, 16) & 0x10, line  # injected
+                events.append((kind, (int(vk, 16), int(scan, 16), bool(int(flags, 16) & 1)), int(vk, 16), int(at)))
+            else:
+                kind, code, keysym, at = line.split()
+                events.append((kind, keysym, int(code), int(at)))
+        self._seen = count
+        return events
+
+
+def key_named(target):
+    return KEYS[target][0 if harness.under_wine() else 1]
+
+
+def strokes(events):
+    """(key, down time, up time) of each press, in the order they went down."""
+    down, pressed = {}, []
+    for kind, key, code, at in events:
+        if kind == "down":
+            down[code] = (key, at)
+        else:
+            pressed.append(down.pop(code) + (at,))
+    assert not down, f"left down: {down}"
+    return sorted(pressed, key=lambda stroke: stroke[1])
 
 
 @pytest.fixture(scope="module")
-def serving(tmp_path_factory, tls_service, trust_env, mp3s):
-    """One program, for the whole module, serving gifts that cover every action."""
-    program = start_serving(str(tmp_path_factory.mktemp("gifts")), {
-        "token": "abc",
-        "gifts": {
-            "Rose": {"action": "key", "target": "g", "sound": "sounds/rose.mp3", "volume": 80},
-            "TikTok": {"action": "key", "target": "space", "sound": "sounds/tiktok.mp3"},
-            "Loud": {"action": "key", "target": "left", "sound": "sounds/rose.mp3", "volume": 150},
-            "Bad key": {"action": "key", "target": "ctrl"},
-            "Mystery": {"action": "sound", "target": "x"},
-            "Caf\u00e9": {"action": "key", "target": "c"},
-            "Win": {"action": "webhook", "target": tls_service.url("/ok?win=1&token=abc")},
-            "Plain": {"action": "webhook", "target": "http://localhost:%d/ok" % tls_service.port},
-            "Moved": {"action": "webhook", "target": tls_service.url("/moved")},
-            "Gone": {"action": "webhook", "target": tls_service.url("/missing")},
-            "Empty": {"action": "webhook", "target": tls_service.url("/created")},
-            "Silent": {"action": "webhook", "target": tls_service.url("/silent")},
-            "Stranger": {"action": "webhook", "target": "https://localhost:8444/ok"},
-            "No path": {"action": "webhook", "target": "https://localhost"},
-        },
-    }, env=trust_env, files={"sounds/rose.mp3": mp3s["low"]})
-    yield program
+def desktop(tmp_path_factory, mp3s, tls_services):
+    folder = str(tmp_path_factory.mktemp("desktop"))
+    os.makedirs(os.path.join(folder, "sounds"))
+    for name, sound in (("low", "low"), ("high", "high"), ("long", "long"), ("broken", "not_audio"),
+                        ("f\u00e9e", "high")):
+        with open(os.path.join(folder, "sounds", name + ".mp3"), "wb") as f:
+            f.write(mp3s[sound])
+    keys = KeyLog(folder)
+    harness.write_config(folder, {"token": "t", "gifts": GIFTS})
+    harness.wait_for_port_free()
+    program = harness.Program(folder)
+    program.wait_until_serving()
+    keys.events()
+    yield program, keys
     program.stop()
+    keys.process.kill()
 
 
-def test_key_gift_with_its_sound(serving):
-    serving.mark()
-    assert harness.post_gift("Rose") == '{"message": "Key pressed successfully"}'
-    serving.wait_for_line("Touche 'g' pressee")
-    assert serving.lines_since_mark() == [
-        "Cadeau recu: Rose",
-        "Lecture audio: sounds/rose.mp3 (volume: 80%)",
-        "Touche 'g' pressee",
-    ]
+def send(program, *gifts):
+    """Sends the gifts at once; answers the replies."""
+    program.mark()
+    with concurrent.futures.ThreadPoolExecutor(len(gifts)) as pool:
+        return list(pool.map(harness.post_gift, gifts))
 
 
-def test_named_key_missing_sound_and_loud_volume(serving):
-    serving.mark()
-    assert harness.post_gift("TikTok") == '{"message": "Key pressed successfully"}'
-    serving.wait_for_line("Touche 'space' pressee")
-    assert "Fichier audio non trouve : sounds/tiktok.mp3" in serving.lines_since_mark()
-    # A volume MCI refuses does not stop the sound.
-    assert harness.post_gift("Loud") == '{"message": "Key pressed successfully"}'
-    serving.wait_for_line("Lecture audio: sounds/rose.mp3 (volume: 150%)")
+def test_a_key_gift_plays_its_sound_then_presses_its_key_once(desktop):
+    program, keys = desktop
+    assert send(program, "Rose") == [PRESSED]
+    program.wait_for_line("Touche 'g' pressee")
+    assert program.since_mark() == ["Cadeau recu: Rose", "Lecture audio: sounds/low.mp3 (volume: 80%)",
+                                    "Touche 'g' pressee"]
+    [(key, down, up)] = strokes(keys.events())
+    assert key == key_named("g") and 40 <= up - down <= 200
 
 
-def test_failures_are_told_in_the_reply(serving):
-    serving.mark()
-    assert harness.post_gift("Bad key") == '{"error":"Key not supported: ctrl"}'
-    serving.wait_for_line("Touche non supportee: ctrl")
-    assert harness.post_gift("Mystery") == '{"error": "Unknown action type"}'
-    assert harness.post_gift("rose") == '{"message": "Gift not configured"}'
-    serving.wait_for_line("Cadeau non configure: rose")
+def test_each_target_presses_its_own_key_and_a_capital_the_letter_alone(desktop):
+    program, keys = desktop
+    codes = set()
+    for gift, target in (("G", "g"), ("space", "space"), ("f13", "f13"), ("left", "left")):
+        assert send(program, gift) == [PRESSED]
+        events = keys.events()
+        assert [(kind, key) for kind, key, _, _ in events] == [("down", key_named(target)), ("up", key_named(target))]
+        codes.add(events[0][2])
+    assert len(codes) == 4, codes
+    assert send(program, "Bad") == ['{"error":"Key not supported: ctrl"}']
+    assert keys.events() == []
 
 
-def test_utf8_gift_name_is_printed_as_utf8(serving):
-    serving.mark()
-    assert harness.post_gift("Caf\u00e9") == '{"message": "Key pressed successfully"}'
-    serving.wait_for_line("Touche 'c' pressee")
-    assert "Cadeau recu: Caf\u00e9".encode("utf-8") in serving.raw_output
+def test_gifts_at_once_are_as_many_presses_and_presses_of_one_key_never_overlap(desktop):
+    program, keys = desktop
+    assert send(program, "n", "G", "G", "G", "G", "G") == [PRESSED] * 6
+    pressed = strokes(keys.events())
+    assert [key for key, _, _ in pressed].count(key_named("g")) == 5, pressed
+    g = [stroke for stroke in pressed if stroke[0] == key_named("g")]
+    for (_, _, up), (_, down, _) in zip(g, g[1:]):
+        assert down - up >= 25, pressed  # 30 ms apart, give or take the clock's tick
 
 
-def test_name_from_query_and_form(serving):
-    serving.mark()
-    status, _, body = harness.request("POST", "/webhook?giftName=Rose")
-    assert (status, body) == (200, '{"message": "Key pressed successfully"}')
-    status, _, body = harness.request("POST", "/webhook", b"giftName=Rose",
-                                      {"Content-Type": "application/x-www-form-urlencoded"})
-    assert (status, body) == (200, '{"message": "Key pressed successfully"}')
+def test_combo_hold_repeat_and_cooldown(desktop):
+    program, keys = desktop
+    send(program, "Combo")
+    assert [(kind, key) for kind, key, _, _ in keys.events()] == [
+        ("down", key_named("ctrl")), ("down", key_named("shift")), ("down", key_named("f1")),
+        ("up", key_named("f1")), ("up", key_named("shift")), ("up", key_named("ctrl"))]
+    send(program, "Long hold")
+    [(_, down, up)] = strokes(keys.events())
+    assert 280 <= up - down <= 450, (down, up)
+    send(program, "Thrice")
+    assert len(strokes(keys.events())) == 3
+    assert send(program, "Cool", "Cool") in ([PRESSED, '{"message": "Gift on cooldown"}'],
+                                             ['{"message": "Gift on cooldown"}', PRESSED])
+    program.wait_for_line("Cadeau en recharge: Cool")
+    assert len(strokes(keys.events())) == 1
+    time.sleep(2.0)
+    assert send(program, "Cool") == [PRESSED]
 
 
-def test_untrusted_certificate_gets_no_response(serving, stranger_service):
-    serving.mark()
-    assert harness.post_gift("Stranger").startswith('{"error":"Webhook call failed: no response')
-    serving.wait_for_line("Erreur requete HTTP: 0")
+def test_sounds_are_heard_at_their_volume_together_for_ten_seconds_at_most(desktop):
+    program, _ = desktop
+    with Recording(4.5) as full:
+        send(program, "Low")
+    with Recording(4.5) as quieter:
+        send(program, "Rose")
+    assert 2.5 <= full.audible_seconds() <= 3.8 and quieter.audible_seconds() > 2.5, full.audible()
+    print(f"volume 100: level {full.level():.3f}; volume 80: level {quieter.level():.3f}")
+    assert quieter.level() < 0.9 * full.level()
+    with Recording(4.5) as both:
+        send(program, "Low")
+        time.sleep(1.0)
+        send(program, "High")
+    at = both.audible()[0] + 1.6  # one second after the first started, both tones sound
+    assert both.strength(440, at) > 0.05 and both.strength(880, at) > 0.05, (both.strength(440, at),
+                                                                             both.strength(880, at))
+    with Recording(13) as long:
+        send(program, "Long")
+    print(f"30-second sound heard for {long.audible_seconds():.2f} s")
+    assert 8.5 <= long.audible_seconds() <= 11.0, long.audible()
 
 
-def test_webhook_gifts(serving, tls_service):
-    serving.mark()
-    url = tls_service.url("/ok?win=1&token=abc")
-    assert json.loads(harness.post_gift("Win")) == {
-        "message": "Webhook executed successfully", "response": "win added: /ok?win=1&token=abc"}
-    serving.wait_for_line("Requete HTTP reussie: " + url)
-    # http:// is still called over TLS, on the port the address names.
-    assert json.loads(harness.post_gift("Plain"))["response"] == "win added: /ok"
-    assert json.loads(harness.post_gift("Moved"))["response"] == "win added: /ok?after=redirect"
-    assert harness.post_gift("Gone") == '{"error":"Webhook call failed: HTTP status 404"}'
-    serving.wait_for_line("Erreur requete HTTP: 404")
-    assert harness.post_gift("Empty") == '{"error":"Webhook call failed: HTTP status 204"}'
-    serving.wait_for_line("Erreur requete HTTP: 204")
-    assert harness.post_gift("No path") == '{"error":"Webhook call failed: invalid URL (no path)"}'
-    serving.wait_for_line("URL invalide (pas de chemin): https://localhost")
+def test_a_missing_or_broken_file_plays_nothing_and_a_path_with_accents_plays(desktop):
+    program, _ = desktop
+    with Recording(2.0) as nothing:
+        send(program, "Missing", "Broken")
+    assert nothing.audible() is None
+    assert "Fichier audio non trouve : sounds/missing.mp3" in program.since_mark()
+    assert [line for line in program.since_mark() if line.startswith("Erreur ouverture audio: ")] != []
+    with Recording(4.0) as accents:
+        send(program, "F\u00e9e")
+    program.wait_for_line("Lecture audio: sounds/f\u00e9e.mp3 (volume: 100%)")
+    assert accents.audible_seconds() > 2.5
 
 
-def test_silent_service_is_given_up_and_the_program_keeps_serving(serving):
-    serving.mark()
-    replies = []
-    failures_before = serving.lines.count("Erreur requete HTTP: 0")
-    slow = threading.Thread(target=lambda: replies.append(harness.post_gift("Silent")))
-    started = time.monotonic()
-    slow.start()
-    time.sleep(0.5)
-    # Other gifts are served meanwhile.
-    assert harness.post_gift("Rose") == '{"message": "Key pressed successfully"}'
-    slow.join(timeout=30)
-    waited = time.monotonic() - started
-    assert len(replies) == 1 and replies[0].startswith('{"error":"Webhook call failed: no response'), replies
-    serving.wait_for_count("Erreur requete HTTP: 0", failures_before + 1)
-    # One read time-out of 5 s, not two.
-    assert 4.5 < waited < 9, waited
+def test_web_calls_trust_the_system_certificates_and_names_print_as_utf8(desktop):
+    program, _ = desktop
+    assert send(program, "Win") == ['{"message":"Webhook executed successfully","response":"win added: /ok?win=1"}']
+    program.wait_for_line("Requete HTTP reussie: https://localhost:8443/ok?win=1")
+    assert send(program, "Stranger")[0].startswith('{"error":"Webhook call failed: no response')
+    assert send(program, "F\u00e9e \u0153") == ['{"message": "Gift not configured"}']
+    program.wait_for_line("Cadeau non configure: F\u00e9e \u0153")
 
 
-def test_post_without_body_is_answered_at_once(serving):
-    serving.mark()
-    with socket.create_connection(("127.0.0.1", harness.PORT), timeout=3) as s:
-        s.sendall(b"POST /webhook HTTP/1.1\r\nHost: localhost\r\n\r\n")
-        answer = s.recv(4096)
-    assert answer.startswith(b"HTTP/1.1 200")
-    assert answer.endswith(b'{"error": "giftName parameter not found"}')
-
-
-def test_preflight_and_unrouted(serving):
-    serving.mark()
-    status, headers, body = harness.request("OPTIONS", "/webhook")
-    assert (status, body) == (200, "")
-    assert headers["Access-Control-Allow-Origin"] == "*"
-    assert headers["Access-Control-Allow-Methods"] == "POST, OPTIONS"
-    assert headers["Access-Control-Allow-Headers"] == "Content-Type, X-Webhook-Secret"
-    assert harness.request("GET", "/webhook?giftName=Rose")[0] == 404
-
-
-def test_localhost_on_the_ipv6_loopback_is_served(serving):
-    # Windows resolves localhost to ::1 first.
-    connection = http.client.HTTPConnection("::1", harness.PORT, timeout=30)
-    try:
-        connection.request("POST", "/webhook?giftName=Rose")
-        response = connection.getresponse()
-        assert (response.status, response.read()) == (200, b'{"message": "Key pressed successfully"}')
-    finally:
-        connection.close()
-
-
-PAGE = """<!doctype html><pre id="out"></pre><script>
-const sent = [
-  [{"Content-Type": "application/json"}, JSON.stringify({giftName: "Rose"}), ""],
-  [{"Content-Type": "application/x-www-form-urlencoded"}, "giftName=Rose", ""],
-  [{}, null, "?giftName=Rose"],
-  [{"Content-Type": "application/json"}, JSON.stringify({giftName: "Nobody"}), ""],
-];
-(async () => {
-  const replies = [];
-  for (const [headers, body, query] of sent) {
-    try {
-      const r = await fetch("http://127.0.0.1:5000/webhook" + query, {method: "POST", headers, body});
-      replies.push(r.status + " " + await r.text());
-    } catch (e) {
-      replies.push("refused: " + e.message);
-    }
-  }
-  document.getElementById("out").textContent = JSON.stringify(replies);
-})();
-</script>"""
-
-
-def test_a_relay_in_a_web_page_reads_every_reply(serving, tmp_path):
-    """A relay running in a browser page, on another origin than the program."""
-    (tmp_path / "relay.html").write_text(PAGE)
-    page_server = subprocess.Popen(
-        [sys.executable, "-m", "http.server", "8765", "--bind", "127.0.0.1"],
-        cwd=tmp_path, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-    )
-    try:
-        harness.wait_for_port(port=8765)
-        dom = subprocess.run(
-            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-             "--disable-background-networking", "--disable-component-update", "--disable-sync",
-             "--user-data-dir=" + str(tmp_path / "profile"), "--virtual-time-budget=20000", "--dump-dom",
-             "http://127.0.0.1:8765/relay.html"],
-            capture_output=True, text=True, timeout=120,
-        ).stdout
-    finally:
-        page_server.terminate()
-        page_server.wait()
-    replies = json.loads(html.unescape(dom.split('<pre id="out">')[1].split("</pre>")[0]))
-    pressed = '200 {"message": "Key pressed successfully"}'
-    assert replies == [pressed, pressed, pressed, '200 {"message": "Gift not configured"}']
-
-
-def test_oversized_request_is_refused(serving):
-    serving.mark()
-    body = json.dumps({"giftName": "Rose", "pad": "x" * (100 * 1024)}).encode()
-    before = len(serving.lines)
-    status, _, _ = harness.request("POST", "/webhook", body, {"Content-Type": "application/json"})
-    assert status == 413
-    time.sleep(0.3)
-    assert serving.lines[before:] == []
-
-
-def test_burst_of_gifts_loses_none(serving):
-    serving.mark()
-    count = 40
-    pressed_before = serving.lines.count("Touche 'g' pressee")
-    replies = []
-    lock = threading.Lock()
-    barrier = threading.Barrier(count)
-
-    def send():
-        barrier.wait()
-        reply = harness.post_gift("Rose", timeout=60)
-        with lock:
-            replies.append(reply)
-
-    threads = [threading.Thread(target=send) for _ in range(count)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join(timeout=90)
-    assert replies == ['{"message": "Key pressed successfully"}'] * count
-    serving.wait_for_count("Touche 'g' pressee", pressed_before + count)
+def test_ending_the_program_in_the_middle_of_a_hold_releases_the_key(desktop):
+    """Last of the module: it ends the module's program."""
+    program, keys = desktop
+    keys.events()
+    with concurrent.futures.ThreadPoolExecutor(1) as pool:
+        pool.submit(harness.post_gift, "Held", 10)
+        events, deadline = [], time.monotonic() + 10
+        while not events and time.monotonic() < deadline:
+            events = keys.events(settle=0.05)
+        assert [kind for kind, *_ in events] == ["down"], events
+        os.killpg(program.process.pid, signal.SIGINT)
+        program.process.wait(timeout=30)
+    [(_, down, up)] = strokes(events + keys.events())
+    assert up - down < 2000

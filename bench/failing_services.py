@@ -1,5 +1,5 @@
-"""A stand-in for the web services that webhook gifts call: HTTPS on the
-loopback, with a certificate signed by a test CA made for the run."""
+"""Stand-ins for the web services that webhook gifts call, failing in every
+way a remote can: HTTPS on the loopback, with certificates made for the run."""
 
 import http.server
 import os
@@ -12,29 +12,19 @@ import time
 
 
 def make_certificates(folder):
-    """A test CA, and a certificate for localhost and 127.0.0.1 signed by it."""
+    """The tests' certificates (a test CA, one it signed for localhost and
+    127.0.0.1, a self-signed stranger), and two the CA signed that are unfit:
+    one for another host name, one for the right host that expired in 2020."""
     def run(*args):
         subprocess.run(args, cwd=folder, check=True, capture_output=True)
 
-    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Koravel E2E Test CA",
-        "-keyout", "ca.key", "-out", "ca.pem")
-    run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", "server.key",
-        "-out", "server.csr")
-    with open(os.path.join(folder, "ext.cnf"), "w") as f:
-        f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n")
-    run("openssl", "x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
-        "-days", "2", "-extfile", "ext.cnf", "-out", "server.pem")
-    # A certificate that no trusted CA signed.
-    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=localhost",
-        "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", "stranger.key", "-out", "stranger.pem")
-    # Signed by the test CA, but for another host name.
+    run(os.path.join(os.path.dirname(__file__), "..", "tests", "support", "make-certificates.sh"), folder)
     with open(os.path.join(folder, "other.cnf"), "w") as f:
         f.write("subjectAltName=DNS:other.example\n")
     run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=other.example", "-keyout", "other.key",
         "-out", "other.csr")
     run("openssl", "x509", "-req", "-in", "other.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
         "-days", "2", "-extfile", "other.cnf", "-out", "other.pem")
-    # Signed by the test CA for the right host, but expired in 2020.
     with open(os.path.join(folder, "ca.cnf"), "w") as f:
         f.write("[ca]\ndefault_ca = test\n[test]\ndatabase = index.txt\nnew_certs_dir = .\nserial = serial\n"
                 "default_md = sha256\npolicy = any\ncopy_extensions = copy\n[any]\ncommonName = supplied\n")
