@@ -10,10 +10,8 @@ import pytest
 
 from . import audio, harness
 
-# Where the Windows program's trusted roots come from: wine fills its store
-# from the host's certificates when a prefix starts.
+# Wine fills its store of trusted roots from the host's certificates when a prefix is made.
 SYSTEM_CA = "/usr/local/share/ca-certificates/koravel-e2e-test-ca.crt"
-MAKE_CERTIFICATES = os.path.join(os.path.dirname(__file__), "..", "support", "make-certificates.sh")
 
 
 @pytest.fixture
@@ -25,7 +23,7 @@ def folder(tmp_path):
 
 @pytest.fixture
 def run(folder):
-    """Starts the program in the test's folder; stops it after the test."""
+    """Starts the program (in the test's folder unless told); stops it after the test."""
     started = []
 
     def start(*args, cwd=None, **kwargs):
@@ -40,7 +38,8 @@ def run(folder):
 @pytest.fixture(scope="session")
 def certificates(tmp_path_factory):
     folder = tmp_path_factory.mktemp("tls")
-    subprocess.run([MAKE_CERTIFICATES, str(folder)], check=True)
+    subprocess.run([os.path.join(os.path.dirname(__file__), "..", "support", "make-certificates.sh"), folder],
+                   check=True)
     return folder
 
 
@@ -52,34 +51,25 @@ class _Service(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
-    def log_message(self, *args):
-        pass
-
 
 @pytest.fixture(scope="session")
 def tls_services(certificates):
     """A web service over TLS on port 8443 with a certificate the test CA
     signed, and one on 8444 with a certificate nobody vouches for."""
-    servers = []
     for port, name in ((8443, "server"), (8444, "stranger")):
         server = http.server.ThreadingHTTPServer(("127.0.0.1", port), _Service)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(certificates / f"{name}.pem", certificates / f"{name}.key")
         server.socket = context.wrap_socket(server.socket, server_side=True)
         threading.Thread(target=server.serve_forever, daemon=True).start()
-        servers.append(server)
-    yield
-    for server in servers:
-        server.shutdown()
 
 
 @pytest.fixture(scope="session", autouse=True)
 def desktop_session(certificates):
     """What a streamer's computer has: a sound server whose sink the tests
-    record, and for the Linux program an X display. Under wine the test CA
-    goes into the host's store before the prefix is made (which copies it);
-    the Linux program is told of it through OpenSSL's SSL_CERT_FILE. All is
-    undone at the end, whatever happened."""
+    record, for the Linux program an X display, and the test CA among the
+    trusted roots (OpenSSL's SSL_CERT_FILE on Linux; the host's store, copied
+    by wine into a prefix made afterwards). All is undone at the end."""
     pulse = tempfile.mkdtemp(prefix="koravel-e2e-pulse-")
     display = None
     try:
@@ -87,7 +77,7 @@ def desktop_session(certificates):
         if harness.under_wine():
             shutil.copyfile(certificates / "ca.pem", SYSTEM_CA)
             subprocess.run(["update-ca-certificates", "--fresh"], check=True, capture_output=True)
-            # The first start of a prefix is slow, and now and then fails: once more from nothing.
+            # Making a prefix is slow, and now and then fails: once more from nothing then.
             for _ in range(2):
                 made = subprocess.run(["wineboot", "-i"], capture_output=True, timeout=300).returncode == 0
                 if subprocess.run(["wineserver", "-w"], capture_output=True, timeout=300).returncode == 0 and made:
@@ -104,9 +94,8 @@ def desktop_session(certificates):
     finally:
         if harness.under_wine():
             subprocess.run(["wineserver", "-k"], capture_output=True)
-        if display is not None:
+        if display:
             display.kill()
-            display.wait()
         audio.stop_pulseaudio(pulse)
         shutil.rmtree(pulse, ignore_errors=True)
         if os.path.exists(SYSTEM_CA):
@@ -116,14 +105,12 @@ def desktop_session(certificates):
 
 @pytest.fixture(scope="session")
 def mp3s(tmp_path_factory):
-    """Test sounds, made with sox and lame: 3-second tones at 440 and 880 Hz,
-    a 30-second tone, and a file that is not audio at all."""
+    """3-second tones at 440 and 880 Hz, a 30-second one (made with sox and lame), and a file that is no sound."""
     folder = tmp_path_factory.mktemp("mp3s")
     made = {"not_audio": b"This is a text file, not a sound.\n" * 50}
     for name, seconds, frequency in (("low", 3, 440), ("high", 3, 880), ("long", 30, 660)):
-        wav, mp3 = folder / f"{name}.wav", folder / f"{name}.mp3"
-        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", wav, "synth", str(seconds), "sine", str(frequency),
-                        "vol", "0.5"], check=True, capture_output=True)
-        subprocess.run(["lame", "--quiet", wav, mp3], check=True, capture_output=True)
-        made[name] = mp3.read_bytes()
+        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", folder / "t.wav", "synth", str(seconds), "sine",
+                        str(frequency), "vol", "0.5"], check=True)
+        subprocess.run(["lame", "--quiet", folder / "t.wav", folder / f"{name}.mp3"], check=True)
+        made[name] = (folder / f"{name}.mp3").read_bytes()
     return made

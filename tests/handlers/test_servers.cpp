@@ -9,9 +9,8 @@
 namespace testing_support {
 namespace {
 
-// Made once per process; the client's default verify paths honour
-// SSL_CERT_FILE.
-const std::filesystem::path& certificates() {
+// Made once per process; the program's client trusts what SSL_CERT_FILE names.
+std::string certificate(const char* name) {
   static const std::filesystem::path dir = [] {
     auto made = scratchDir("tls");
     if (std::system((std::string(KORAVEL_MAKE_CERTIFICATES) + " " + made.string()).c_str()) != 0) {
@@ -20,7 +19,7 @@ const std::filesystem::path& certificates() {
     ::setenv("SSL_CERT_FILE", (made / "ca.pem").c_str(), 1);
     return made;
   }();
-  return dir;
+  return (dir / name).string();
 }
 
 }  // namespace
@@ -50,53 +49,29 @@ std::unique_ptr<RunningEndpoint> startWebhookEndpoint(config::GiftTable gifts, s
   return std::make_unique<RunningEndpoint>(std::move(server));
 }
 
-RemoteService::RemoteService(bool trusted) {
-  const auto file = [](const char* name) { return (certificates() / name).string(); };
-  server_ = std::make_unique<httplib::SSLServer>(file(trusted ? "server.pem" : "stranger.pem").c_str(),
-                                                 file(trusted ? "server.key" : "stranger.key").c_str());
+RemoteService::RemoteService(bool trusted)
+    : server_(certificate(trusted ? "server.pem" : "stranger.pem").c_str(),
+              certificate(trusted ? "server.key" : "stranger.key").c_str()) {
   const auto text = [](const std::string& body) {
     return [body](const httplib::Request&, httplib::Response& res) { res.set_content(body, "text/plain"); };
   };
-  const auto status = [](int code) {
-    return [code](const httplib::Request&, httplib::Response& res) { res.status = code; };
-  };
-  server_->Get("/ok", text("win added"));
-  server_->Get("/quote", text("say \"hi\"\nbye"));
-  server_->Get("/latin1", text("caf\xE9"));
-  server_->Get("/big", text(std::string(2 * 1024 * 1024, 'x')));
-  server_->Get("/echo",
-               [](const httplib::Request& req, httplib::Response& res) { res.set_content(req.target, "a/b"); });
-  server_->Get("/empty", status(200));
-  server_->Get("/created", status(204));
-  server_->Get("/missing", status(404));
-  server_->Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("loop"); });
+  server_.Get("/ok", text("win added"));
+  server_.Get("/quote", text("say \"hi\"\nbye"));
+  server_.Get("/latin1", text("caf\xE9"));
+  server_.Get("/big", text(std::string(2 * 1024 * 1024, 'x')));
+  server_.Get("/echo", [](const httplib::Request& req, httplib::Response& res) { res.set_content(req.target, "a/b"); });
+  server_.Get("/created", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+  server_.Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("loop"); });
   // Redirects to the address after "to=".
-  server_->Get("/redirect", [](const httplib::Request& req, httplib::Response& res) {
-    res.set_redirect(req.get_param_value("to"));
-  });
-  server_->Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
-    res.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      return sink.write("x", 1);
-    });
-  });
-  server_->Get("/silent", [this](const httplib::Request&, httplib::Response&) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    released_.wait_for(lock, std::chrono::seconds(30), [this] { return releasing_; });
-  });
-  port_ = server_->bind_to_any_port("127.0.0.1");
-  if (port_ <= 0) throw std::runtime_error("test service cannot bind");
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
-  server_->wait_until_ready();
+  server_.Get("/redirect",
+              [](const httplib::Request& req, httplib::Response& res) { res.set_redirect(req.get_param_value("to")); });
+  port_ = server_.bind_to_any_port("127.0.0.1");
+  thread_ = std::thread([this] { server_.listen_after_bind(); });
+  server_.wait_until_ready();
 }
 
 RemoteService::~RemoteService() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    releasing_ = true;
-  }
-  released_.notify_all();
-  server_->stop();
+  server_.stop();
   thread_.join();
 }
 

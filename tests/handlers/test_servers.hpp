@@ -5,9 +5,7 @@
 
 #include <httplib.h>
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -22,7 +20,6 @@ class RunningEndpoint {
  public:
   explicit RunningEndpoint(std::unique_ptr<endpoint::GiftServer> server, bool ipv6Loopback = false);
   ~RunningEndpoint();
-
   int port() const { return server_->port(); }
   // What serve() answered; waits until it has returned.
   std::string failure();
@@ -36,23 +33,19 @@ class RunningEndpoint {
 // The program's routes, serving the given gifts.
 std::unique_ptr<RunningEndpoint> startWebhookEndpoint(config::GiftTable gifts, std::string secret = {});
 
-// A web service over TLS, with a certificate the test CA signed (which the
-// client is told to trust) or one nobody vouches for. Its routes answer as
-// their names say; /silent answers nothing until the service ends.
+// A web service over TLS with a certificate the test CA signed (which the
+// program is told to trust) or one nobody vouches for. Its routes answer as
+// their names say.
 class RemoteService {
  public:
   explicit RemoteService(bool trusted = true);
   ~RemoteService();
-  int port() const { return port_; }
   std::string url(const std::string& pathAndQuery) const;
 
  private:
-  std::mutex mutex_;
-  std::condition_variable released_;
-  bool releasing_ = false;
-  std::unique_ptr<httplib::SSLServer> server_;
+  httplib::SSLServer server_;
   std::thread thread_;
-  int port_ = 0;
+  int port_;
 };
 
 }  // namespace testing_support

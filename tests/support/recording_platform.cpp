@@ -1,6 +1,7 @@
 #include "recording_platform.hpp"
 
 #include <mutex>
+#include <thread>
 
 namespace recording {
 namespace {
@@ -12,19 +13,13 @@ struct State {
   std::function<platform::KeyResult(std::span<const platform::Key>)> keys;
   std::function<void(const Sound&, const platform::SoundStarted&)> soundStart;
   std::function<std::string(const std::string&)> flush;
-  bool holdForReal = true;
 };
 
 void setDefaults(State& s) {
   s.presses.clear();
   s.sounds.clear();
-  s.holdForReal = true;
-  s.keys = [](std::span<const platform::Key>) {
-    return platform::KeyResult{platform::KeyResult::Outcome::Pressed, {}};
-  };
-  s.soundStart = [](const Sound&, const platform::SoundStarted& started) {
-    started({platform::SoundStart::Outcome::Playing, {}});
-  };
+  s.keys = [](std::span<const platform::Key>) { return platform::KeyResult{}; };
+  s.soundStart = [](const Sound&, const platform::SoundStarted& started) { started({}); };
   s.flush = [](const std::string&) { return std::string(); };
 }
 
@@ -38,16 +33,17 @@ State& state() {
   return *s;
 }
 
+template <typename T>
+T copied(const T& value) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  return value;
+}
+
 }  // namespace
 
 void reset() {
   std::lock_guard<std::mutex> lock(state().mutex);
   setDefaults(state());
-}
-
-void skipSleeps() {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  state().holdForReal = false;
 }
 
 void answerKeys(std::function<platform::KeyResult(std::span<const platform::Key>)> answer) {
@@ -65,66 +61,40 @@ void answerFlush(std::function<std::string(const std::string&)> answer) {
   state().flush = std::move(answer);
 }
 
-std::vector<Press> presses() {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  return state().presses;
-}
-
-std::vector<Sound> sounds() {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  return state().sounds;
-}
+std::vector<Press> presses() { return copied(state().presses); }
+std::vector<Sound> sounds() { return copied(state().sounds); }
 
 }  // namespace recording
 
 namespace platform {
 
 void useUtf8Console() {}
-
 void setThreadStackSize(std::size_t) {}
-
 bool aloneOnConsole() { return false; }
-
-std::string flushFileToDisk(const std::string& path) {
-  std::lock_guard<std::mutex> lock(recording::state().mutex);
-  return recording::state().flush(path);
-}
-
 std::optional<std::string> openKeyboard() { return std::nullopt; }
-
+std::optional<std::string> openSoundOutput() { return std::nullopt; }
 void releaseKeysAtExit() {}
 
+std::string flushFileToDisk(const std::string& path) { return recording::copied(recording::state().flush)(path); }
+
 KeyResult pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
-  auto& s = recording::state();
-  std::function<KeyResult(std::span<const Key>)> answer;
-  bool holdForReal = false;
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    answer = s.keys;
-    holdForReal = s.holdForReal;
-  }
-  const KeyResult press = answer(chord);
+  const KeyResult press = recording::copied(recording::state().keys)(chord);
   if (press.outcome != KeyResult::Outcome::Pressed) return press;
   const auto down = recording::Clock::now();
-  if (holdForReal) std::this_thread::sleep_for(hold);
-  std::lock_guard<std::mutex> lock(s.mutex);
-  s.presses.push_back({{chord.begin(), chord.end()}, hold, down, recording::Clock::now(), std::this_thread::get_id()});
+  std::this_thread::sleep_for(hold);
+  std::lock_guard<std::mutex> lock(recording::state().mutex);
+  recording::state().presses.push_back({{chord.begin(), chord.end()}, down, recording::Clock::now()});
   return press;
 }
 
-std::optional<std::string> openSoundOutput() { return std::nullopt; }
-
 void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime, SoundStarted started) {
-  auto& s = recording::state();
-  std::function<void(const recording::Sound&, const SoundStarted&)> answer;
-  recording::Sound sound{path, volume, lifetime, recording::Clock::now()};
+  const recording::Sound sound{path, volume, lifetime, recording::Clock::now()};
   {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.sounds.push_back(sound);
-    answer = s.soundStart;
+    std::lock_guard<std::mutex> lock(recording::state().mutex);
+    recording::state().sounds.push_back(sound);
   }
   // Outside the lock: an answer may take its time, as real devices do.
-  answer(sound, started);
+  recording::copied(recording::state().soundStart)(sound, started);
 }
 
 }  // namespace platform

@@ -1,10 +1,11 @@
 #pragma once
 
-// What every test of the program's code needs: its console captured line by
-// line (from any thread), and a folder of its own.
+// What every test of the program's code needs: its console captured (from
+// any thread), and a folder of its own, since test processes run in parallel.
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
@@ -31,21 +32,21 @@ class ConsoleCapture : private std::streambuf {
   }
   // How many lines begin with the text.
   std::size_t count(const std::string& start) {
-    std::size_t n = 0;
-    for (const auto& line : lines()) n += line.rfind(start, 0) == 0 ? 1 : 0;
-    return n;
+    const auto all = lines();
+    return static_cast<std::size_t>(
+        std::count_if(all.begin(), all.end(), [&](const auto& line) { return line.rfind(start, 0) == 0; }));
   }
 
  private:
-  int_type overflow(int_type c) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (c != traits_type::eof()) text_.push_back(static_cast<char>(c));
-    return c;
-  }
   std::streamsize xsputn(const char* s, std::streamsize n) override {
     std::lock_guard<std::mutex> lock(mutex_);
     text_.append(s, static_cast<std::size_t>(n));
     return n;
+  }
+  int_type overflow(int_type c) override {
+    const char byte = static_cast<char>(c);
+    if (c != traits_type::eof()) xsputn(&byte, 1);
+    return c;
   }
 
   std::mutex mutex_;
@@ -53,8 +54,6 @@ class ConsoleCapture : private std::streambuf {
   std::streambuf* previous_;
 };
 
-// A fresh, empty folder of this test process's own: tests run as parallel
-// processes must never share a file.
 inline std::filesystem::path scratchDir(const std::string& name) {
   const auto dir = std::filesystem::temp_directory_path() / ("koravel-" + name + "-" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);

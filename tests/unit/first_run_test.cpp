@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <iostream>
 
 #include "config/config_file.hpp"
@@ -9,60 +10,17 @@
 
 namespace {
 
-const char* const expectedFile = R"({
-    "gifts": {
-        "Coeur sur toi": {
-            "action": "key",
-            "sound": "sounds/coeur.mp3",
-            "target": "g",
-            "volume": 100
-        },
-        "Drift en voiture": {
-            "action": "webhook",
-            "sound": "sounds/drift.mp3",
-            "target": "https://win-counter.example/addwinv2.php?win=10&token=a b&c",
-            "volume": 100
-        },
-        "Gants de boxe dores": {
-            "action": "key",
-            "sound": "sounds/boxe.mp3",
-            "target": "n",
-            "volume": 90
-        },
-        "Gerry la girafe": {
-            "action": "webhook",
-            "sound": "sounds/girafe.mp3",
-            "target": "https://win-counter.example/addwinv2.php?win=5&token=a b&c",
-            "volume": 100
-        },
-        "Rose": {
-            "action": "key",
-            "sound": "sounds/rose.mp3",
-            "target": "g",
-            "volume": 100
-        },
-        "TikTok": {
-            "action": "key",
-            "sound": "sounds/tiktok.mp3",
-            "target": "space",
-            "volume": 80
-        },
-        "Tu es incroyable": {
-            "action": "webhook",
-            "sound": "sounds/incroyable.mp3",
-            "target": "https://win-counter.example/addwinv2.php?win=1&token=a b&c",
-            "volume": 100
-        }
-    },
-    "token": "a b&c"
-})";
+// The file a first run writes for the token "a b&c".
+std::string expectedFile() {
+  std::ifstream golden(KORAVEL_DEFAULT_CONFIG, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(golden), {});
+}
 
 TEST(FirstRun, DefaultFileIsByteExactAndLoads) {
-  EXPECT_EQ(config::defaultConfigText("a b&c"), expectedFile);
+  EXPECT_EQ(config::defaultConfigText("a b&c"), expectedFile());
   // The token is escaped only as JSON requires.
-  EXPECT_NE(
-      config::defaultConfigText("q\"\\/\x01\t\x7F\xC3\xA9").find("\"token\": \"q\\\"\\\\/\\u0001\\t\x7F\xC3\xA9\"\n}"),
-      std::string::npos);
+  EXPECT_NE(config::defaultConfigText("q\"\\/\x01\t\x7F\xC3\xA9").find("\"q\\\"\\\\/\\u0001\\t\x7F\xC3\xA9\"\n}"),
+            std::string::npos);
   const auto parsed = config::parseConfig(config::defaultConfigText(""));
   ASSERT_TRUE(std::holds_alternative<config::LoadedConfig>(parsed));
   EXPECT_EQ(std::get<config::LoadedConfig>(parsed).gifts.size(), 7u);
@@ -76,9 +34,8 @@ class FirstRunDialogue : public ::testing::Test {
     std::cin.clear();
     std::filesystem::remove_all(dir_);
   }
-  std::string file() const { return (dir_ / config::configFileName).string(); }
-
   std::filesystem::path dir_ = testing_support::scratchDir("first-run");
+  std::string file_ = (dir_ / config::configFileName).string();
   std::stringbuf input_;
   std::streambuf* previousInput_ = nullptr;
   testing_support::ConsoleCapture console_;
@@ -86,12 +43,12 @@ class FirstRunDialogue : public ::testing::Test {
 
 TEST_F(FirstRunDialogue, AsksThenWritesThenSaysWhere) {
   input_.str("a b&c\nignored\n");
-  ASSERT_TRUE(config::createDefaultConfig(file()));
+  ASSERT_TRUE(config::createDefaultConfig(file_));
   EXPECT_EQ(console_.text(),
             "\n=== CONFIGURATION INITIALE ===\nEntrez le token de votre compte Koravel : \n"
             "Fichier de configuration cree: " +
-                file() + "\n\nN'oubliez pas de creer un dossier 'sounds' et d'y placer vos fichiers MP3!\n");
-  EXPECT_EQ(config::readConfigFile(file()).text, expectedFile);
+                file_ + "\n\nN'oubliez pas de creer un dossier 'sounds' et d'y placer vos fichiers MP3!\n");
+  EXPECT_EQ(config::readConfigFile(file_).text, expectedFile());
 }
 
 TEST_F(FirstRunDialogue, TheTokenAsTyped) {
@@ -104,8 +61,8 @@ TEST_F(FirstRunDialogue, TheTokenAsTyped) {
   for (const auto& [typed, token] : cases) {
     input_.str(typed);
     std::cin.clear();
-    ASSERT_TRUE(config::createDefaultConfig(file()));
-    EXPECT_NE(config::readConfigFile(file()).text.find("\"token\": \"" + std::string(token) + "\"\n}"),
+    ASSERT_TRUE(config::createDefaultConfig(file_));
+    EXPECT_NE(config::readConfigFile(file_).text.find("\"token\": \"" + std::string(token) + "\"\n}"),
               std::string::npos)
         << typed;
   }
@@ -115,9 +72,8 @@ TEST_F(FirstRunDialogue, TheTokenAsTyped) {
 
 TEST_F(FirstRunDialogue, UnwritableFolderIsReportedAndNothingIsLeft) {
   input_.str("t\n");
-  const std::string inMissingFolder = (dir_ / "missing" / config::configFileName).string();
-  EXPECT_FALSE(config::createDefaultConfig(inMissingFolder));
-  EXPECT_NE(console_.text().find("Impossible de creer le fichier de configuration " + inMissingFolder + " : "),
+  EXPECT_FALSE(config::createDefaultConfig((dir_ / "missing" / "c.json").string()));
+  EXPECT_NE(console_.text().find("Impossible de creer le fichier de configuration " + (dir_ / "missing").string()),
             std::string::npos);
   EXPECT_EQ(console_.text().find("Fichier de configuration cree"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "missing"));
