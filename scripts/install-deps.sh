@@ -25,13 +25,11 @@ packages=(
   libxcb1-dev libxcb-xtest0-dev libxcb-keysyms1-dev libsdl2-mixer-dev
 )
 if ((tests)); then
-  # What the tests, the fuzzers and the benchmarks run with: GoogleTest,
-  # pytest, sox and lame for test sounds, clang for libFuzzer, wrk; Xlib with
-  # XInput and a virtual X display to read the keys, a sound server with a
-  # null sink to hear the sounds; a browser for the relay-in-a-page test.
+  # What the tests and the benchmarks run with: GoogleTest, pytest, sox and
+  # lame for test sounds, wrk; Xlib with XInput and a virtual X display to
+  # read the keys, a sound server with a null sink to hear the sounds.
   packages+=(clang-format libgtest-dev python3 python3-pytest iproute2 util-linux sox lame
-    clang libclang-rt-14-dev wrk linux-perf valgrind
-    libx11-dev libxi-dev xvfb pulseaudio pulseaudio-utils chromium)
+    wrk linux-perf valgrind libx11-dev libxi-dev xvfb pulseaudio pulseaudio-utils)
   # The benchmark's Node.js script: the machine's own Node.js when it has
   # one, else Debian's.
   if ! command -v node >/dev/null; then packages+=(nodejs); fi

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit, handler and
 # end-to-end suites, again under AddressSanitizer and UndefinedBehaviorSanitizer
-# and under ThreadSanitizer; a short run of the benchmark and of each fuzzing
-# target; then builds the Windows program and runs the end-to-end suite
-# against it under wine.
+# and under ThreadSanitizer; a short run of the benchmark; then builds the
+# Windows program and runs the end-to-end suite against it under wine.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -24,9 +23,6 @@ done
 
 step "benchmark, short: one round of 1 s per workload (figures printed, not judged)"
 bench/run.sh --short
-
-step "fuzzing smoke: 30 s"
-scripts/fuzz.sh 30
 
 step "build: windows"
 cmake --preset windows >/dev/null

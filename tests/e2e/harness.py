@@ -1,6 +1,6 @@
-"""Runs the built program for real, for the end-to-end tests and the
-benchmarks: in a folder of its own, fed through its standard input, watched
-through its standard output, reached over HTTP on port 5000."""
+"""Runs the built program for real, for the end-to-end tests and the benchmarks:
+in a folder of its own, fed through its standard input, watched through its
+standard output, reached over HTTP on port 5000."""
 
 import http.client
 import json
@@ -12,8 +12,7 @@ import subprocess
 import threading
 import time
 
-PORT = 5000
-CONFIG_NAME = "Koravel_KEY_WEBHOOK_config.json"
+PORT, CONFIG_NAME = 5000, "Koravel_KEY_WEBHOOK_config.json"
 PRESSED = '{"message": "Key pressed successfully"}'
 
 
@@ -27,23 +26,19 @@ def under_wine():
 
 
 class Program:
-    def __init__(self, folder, stdin_text=None, args=(), env=None, wrapper=()):
+    def __init__(self, folder, stdin_text=b"", env=None, wrapper=()):
         self.lines, self._from = [], 0
-        self.process = subprocess.Popen(list(wrapper) + program_command() + list(args), cwd=folder,
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                        env=dict(os.environ, **(env or {})), start_new_session=True)
-        if stdin_text is not None:
-            try:
-                self.process.stdin.write(stdin_text.encode() if isinstance(stdin_text, str) else stdin_text)
-                self.process.stdin.flush()
-            except BrokenPipeError:
-                pass  # it ended without reading: the test sees how from its output
-        self._reader = threading.Thread(target=self._read, daemon=True)
+        self.process = subprocess.Popen([*wrapper, *program_command()], cwd=folder, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, env=dict(os.environ, **(env or {})),
+                                        start_new_session=True)
+        try:
+            self.process.stdin.write(stdin_text.encode() if isinstance(stdin_text, str) else stdin_text)
+            self.process.stdin.flush()
+        except BrokenPipeError:
+            pass  # it ended without reading: the test sees how from its output
+        self._reader = threading.Thread(target=lambda: self.lines.extend(
+            line.decode("utf-8", "replace").rstrip("\r\n") for line in self.process.stdout), daemon=True)
         self._reader.start()
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.lines.append(line.decode("utf-8", errors="replace").rstrip("\r\n"))
 
     def mark(self):
         """From now on, since_mark and wait_for_line look only at the lines printed after this."""
@@ -55,8 +50,7 @@ class Program:
     def wait_for_line(self, wanted, timeout=10.0):
         deadline = time.monotonic() + timeout
         while wanted not in self.since_mark():
-            if time.monotonic() > deadline or not self._reader.is_alive():
-                raise AssertionError(f"no line {wanted!r}; output:\n" + "\n".join(self.lines))
+            assert time.monotonic() < deadline and self._reader.is_alive(), f"no {wanted!r} in {self.lines}"
             time.sleep(0.02)
 
     def wait_until_serving(self):
@@ -82,23 +76,13 @@ def wait_for_port_free():
     raise AssertionError("port 5000 stays taken")
 
 
-def request(method, target, body=None, headers=None, timeout=30.0, host="127.0.0.1"):
-    """One HTTP request to the program; answers (status, headers, body)."""
-    connection = http.client.HTTPConnection(host, PORT, timeout=timeout)
-    try:
-        connection.request(method, target, body=body, headers=headers or {})
-        response = connection.getresponse()
-        return response.status, dict(response.getheaders()), response.read().decode("utf-8")
-    finally:
-        connection.close()
-
-
-def post_gift(name, timeout=30.0):
+def post_gift(name, timeout=30.0, host="127.0.0.1"):
     """Sends a gift the way a relay tool does, as a JSON body; answers the reply's body."""
-    status, headers, body = request("POST", "/webhook", json.dumps({"giftName": name}).encode(),
-                                    {"Content-Type": "application/json"}, timeout)
-    assert (status, headers.get("Content-Type")) == (200, "application/json"), (status, body)
-    return body
+    connection = http.client.HTTPConnection(host, PORT, timeout=timeout)
+    connection.request("POST", "/webhook", json.dumps({"giftName": name}), {"Content-Type": "application/json"})
+    reply = connection.getresponse()
+    assert (reply.status, reply.getheader("Content-Type")) == (200, "application/json")
+    return reply.read().decode()
 
 
 def write_config(folder, document):
@@ -107,11 +91,10 @@ def write_config(folder, document):
 
 
 def start_x_display(name=None):
-    """A virtual X display: the one named (":7"), or one whose number Xvfb finds
-    free. Answers the server's process and the display's name."""
+    """A virtual X display, the one named (":7") or one Xvfb finds free; answers its process and name."""
     read, write = os.pipe()
-    server = subprocess.Popen(["Xvfb"] + ([name] if name else []) + ["-displayfd", str(write), "-nolisten", "tcp"],
-                              pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    server = subprocess.Popen(["Xvfb", *([name] if name else []), "-displayfd", str(write), "-nolisten", "tcp"],
+                              pass_fds=(write,), stderr=subprocess.DEVNULL)
     os.close(write)
     with os.fdopen(read) as numbers:  # written once it accepts connections
         number = numbers.readline().strip()

@@ -15,54 +15,40 @@ struct State {
   std::function<std::string(const std::string&)> flush;
 };
 
-void setDefaults(State& s) {
-  s.presses.clear();
-  s.sounds.clear();
-  s.keys = [](std::span<const platform::Key>) { return platform::KeyResult{}; };
-  s.soundStart = [](const Sound&, const platform::SoundStarted& started) { started({}); };
-  s.flush = [](const std::string&) { return std::string(); };
-}
-
 // Never destroyed: a sound may still be told after main.
 State& state() {
-  static State* s = [] {
-    auto* fresh = new State;
-    setDefaults(*fresh);
-    return fresh;
-  }();
+  static State* s = new State;
   return *s;
 }
 
 template <typename T>
-T copied(const T& value) {
+T locked(const T& value) {
   std::lock_guard<std::mutex> lock(state().mutex);
   return value;
 }
 
+template <typename T>
+void set(T& slot, T value) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  slot = std::move(value);
+}
+
+const bool ready = (reset(), true);
+
 }  // namespace
 
 void reset() {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  setDefaults(state());
+  set(state().presses, {});
+  set(state().sounds, {});
+  answerKeys([](std::span<const platform::Key>) { return platform::KeyResult{}; });
+  answerSounds([](const Sound&, const platform::SoundStarted& started) { started({}); });
+  answerFlush([](const std::string&) { return std::string(); });
 }
-
-void answerKeys(std::function<platform::KeyResult(std::span<const platform::Key>)> answer) {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  state().keys = std::move(answer);
-}
-
-void answerSounds(std::function<void(const Sound&, const platform::SoundStarted&)> answer) {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  state().soundStart = std::move(answer);
-}
-
-void answerFlush(std::function<std::string(const std::string&)> answer) {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  state().flush = std::move(answer);
-}
-
-std::vector<Press> presses() { return copied(state().presses); }
-std::vector<Sound> sounds() { return copied(state().sounds); }
+void answerKeys(std::function<platform::KeyResult(std::span<const platform::Key>)> f) { set(state().keys, f); }
+void answerSounds(std::function<void(const Sound&, const platform::SoundStarted&)> f) { set(state().soundStart, f); }
+void answerFlush(std::function<std::string(const std::string&)> f) { set(state().flush, f); }
+std::vector<Press> presses() { return locked(state().presses); }
+std::vector<Sound> sounds() { return locked(state().sounds); }
 
 }  // namespace recording
 
@@ -74,11 +60,10 @@ bool aloneOnConsole() { return false; }
 std::optional<std::string> openKeyboard() { return std::nullopt; }
 std::optional<std::string> openSoundOutput() { return std::nullopt; }
 void releaseKeysAtExit() {}
-
-std::string flushFileToDisk(const std::string& path) { return recording::copied(recording::state().flush)(path); }
+std::string flushFileToDisk(const std::string& path) { return recording::locked(recording::state().flush)(path); }
 
 KeyResult pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
-  const KeyResult press = recording::copied(recording::state().keys)(chord);
+  const KeyResult press = recording::locked(recording::state().keys)(chord);
   if (press.outcome != KeyResult::Outcome::Pressed) return press;
   const auto down = recording::Clock::now();
   std::this_thread::sleep_for(hold);
@@ -94,7 +79,7 @@ void playSound(const std::string& path, std::int32_t volume, std::chrono::millis
     recording::state().sounds.push_back(sound);
   }
   // Outside the lock: an answer may take its time, as real devices do.
-  recording::copied(recording::state().soundStart)(sound, started);
+  recording::locked(recording::state().soundStart)(sound, started);
 }
 
 }  // namespace platform

@@ -42,8 +42,14 @@ TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
 }
 
 TEST(ConfigParse, VolumeIsTruncatedIntegerOrBoolean) {
-  const std::pair<const char*, int> cases[] = {
-      {"75.9", 75}, {"-5", -5}, {"250", 250}, {"true", 1}, {"false", 0}, {"-0.9", 0}, {"2147483647", 2147483647}};
+  const std::pair<const char*, int> cases[] = {{"75.9", 75},
+                                               {"-5", -5},
+                                               {"250", 250},
+                                               {"true", 1},
+                                               {"false", 0},
+                                               {"-0.9", 0},
+                                               {"2147483647", 2147483647},
+                                               {"-2147483648.9", -2147483647 - 1}};
   for (const auto& [literal, expected] : cases) {
     EXPECT_EQ(mustLoad(rose(std::string(", \"volume\": ") + literal)).gifts.at("Rose").volume, expected) << literal;
   }
@@ -99,45 +105,29 @@ TEST(ConfigParse, RefusalsSayWhy) {
   EXPECT_NE(cause.find("last read: '...xxx"), std::string::npos) << cause;
 }
 
-class ConfigFiles : public ::testing::Test {
- protected:
-  void SetUp() override { recording::reset(); }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string path(const char* name) const { return (dir_ / name).string(); }
-  std::filesystem::path dir_ = testing_support::scratchDir("config");
-};
-
-TEST_F(ConfigFiles, TellsAbsentFromUnreadable) {
+TEST(ConfigFiles, AFileIsReadOrSaidAbsentOrUnreadable_AndWrittenWholeOrNotAtAll) {
+  recording::reset();
+  const auto dir = testing_support::scratchDir("config");
+  const auto path = [&dir](const char* name) { return (dir / name).string(); };
   EXPECT_EQ(config::readConfigFile(path("none.json")).state, config::FileState::Absent);
-  std::filesystem::create_directory(path("folder.json"));
-  EXPECT_EQ(config::readConfigFile(path("folder.json")).state, config::FileState::Unreadable);
-  std::ofstream(path("ok.json")) << "{\"token\": \"t\"}";
-  const auto read = config::readConfigFile(path("ok.json"));
-  EXPECT_EQ(std::tie(read.state, read.text), std::make_tuple(config::FileState::Read, "{\"token\": \"t\"}"));
-}
-
-TEST_F(ConfigFiles, AFileIsWrittenWholeOrNotAtAll) {
+  EXPECT_EQ(config::readConfigFile(dir.string()).state, config::FileState::Unreadable);
   std::string flushed;
-  recording::answerFlush([&flushed](const std::string& file) {
-    flushed = file;
-    return std::string();
-  });
+  recording::answerFlush([&flushed](const std::string& file) { return flushed = file, std::string(); });
   EXPECT_EQ(config::writeFileAtomically(path("c.json"), "hello\nworld"), "");
   // The content reached the disk under the temporary name, before the rename.
   EXPECT_EQ(flushed, path("c.json.tmp"));
-  EXPECT_EQ(config::readConfigFile(path("c.json")).text, "hello\nworld");
-
+  const auto read = config::readConfigFile(path("c.json"));
+  EXPECT_EQ(std::tie(read.state, read.text), std::make_tuple(config::FileState::Read, "hello\nworld"));
   recording::answerFlush([](const std::string&) { return std::string("disque plein"); });
   EXPECT_EQ(config::writeFileAtomically(path("d.json"), "x"), "disque plein");
-  EXPECT_FALSE(std::filesystem::exists(path("d.json")));
-
   recording::reset();
   std::filesystem::create_directories(path("e.json/inside"));
-  EXPECT_FALSE(config::writeFileAtomically(path("e.json"), "x").empty());
-  EXPECT_FALSE(config::writeFileAtomically(path("missing/f.json"), "x").empty());
-  for (const char* left : {"c.json.tmp", "d.json.tmp", "e.json.tmp", "missing"}) {
+  EXPECT_NE(config::writeFileAtomically(path("e.json"), "x"), "");
+  EXPECT_NE(config::writeFileAtomically(path("missing/f.json"), "x"), "");
+  for (const char* left : {"c.json.tmp", "d.json", "d.json.tmp", "e.json.tmp", "missing"}) {
     EXPECT_FALSE(std::filesystem::exists(path(left))) << left;
   }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
