@@ -4,6 +4,7 @@ import shutil
 import ssl
 import subprocess
 import threading
+import urllib.parse
 
 import pytest
 
@@ -14,8 +15,7 @@ SYSTEM_CA = "/usr/local/share/ca-certificates/koravel-e2e-test-ca.crt"
 
 
 @pytest.fixture
-def run(tmp_path):
-    """Starts the program, in the test's own folder unless told; stops it after the test."""
+def run(tmp_path):  # starts the program, in the test's own folder unless told; stops it after the test
     started = []
 
     def start(cwd=tmp_path, **kwargs):
@@ -29,24 +29,33 @@ def run(tmp_path):
 
 
 class _Service(http.server.BaseHTTPRequestHandler):
+    """A web service that gifts call; /redirect leads to the address after "to=", anything else says it was called."""
+
     def do_GET(self):
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(b"win added: " + self.path.encode())))
+        path, _, query = self.path.partition("?")
+        status, location, body = {"/quote": (200, None, b'say "hi"\nbye'), "/latin1": (200, None, b"caf\xe9"),
+                                  "/created": (204, None, b""), "/loop": (302, "/loop", b""), "/made": (201, "/ok", b""),
+                                  "/redirect": (302, urllib.parse.unquote(query[3:]), b""),
+                                  "/big": (200, None, b"x" * (2 << 20))}.get(path, (200, None, b"win added: " + self.path.encode()))
+        self.send_response(status)
+        if location:
+            self.send_header("Location", location)
+        self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        self.wfile.write(b"win added: " + self.path.encode())
+        self.wfile.write(body)
 
 
 @pytest.fixture(scope="session", autouse=True)
 def desktop_session(tmp_path_factory):
-    """What a streamer's computer has: a sound server whose sink the tests record, an X display for the Linux
-    program, and web services over TLS: on port 8443 with a certificate of the test CA, which is among the trusted
-    roots (OpenSSL's SSL_CERT_FILE on Linux; the host's store, copied into wine's prefix), on 8444 with one nobody
-    vouches for."""
+    """What a streamer's computer has: a sound server whose sink the tests record, an X display for the Linux program,
+    web services over TLS on port 8443 with a certificate of the test CA, which is among the trusted roots (through
+    SSL_CERT_FILE on Linux; the host's store, copied into wine's prefix), on 8444 with one nobody vouches for."""
     certificates = tmp_path_factory.mktemp("tls")
     subprocess.run([os.path.join(os.path.dirname(__file__), "..", "support", "make-certificates.sh"), certificates],
                    check=True)
     for port, name in ((8443, "server"), (8444, "stranger")):
         server = http.server.ThreadingHTTPServer(("127.0.0.1", port), _Service)
+        server.daemon_threads = True  # a call the program gave up on does not hold the suite's end
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(certificates / f"{name}.pem", certificates / f"{name}.key")
         server.socket = context.wrap_socket(server.socket, server_side=True)
@@ -72,8 +81,8 @@ def desktop_session(tmp_path_factory):
             display.kill()
         if harness.under_wine():
             subprocess.run(["wineserver", "-k"])
-        audio.stop_pulseaudio(pulse)
-        if os.path.exists(SYSTEM_CA):
+        subprocess.run(["pulseaudio", "--kill"], env=dict(os.environ, XDG_RUNTIME_DIR=pulse))
+        if harness.under_wine() and os.path.exists(SYSTEM_CA):  # the Linux suite never touches the host's store
             os.remove(SYSTEM_CA)
             subprocess.run(["update-ca-certificates", "--fresh"], capture_output=True)
 

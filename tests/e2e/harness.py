@@ -1,6 +1,5 @@
-"""Runs the built program for real, for the end-to-end tests and the benchmarks:
-in a folder of its own, fed through its standard input, watched through its
-standard output, reached over HTTP on port 5000."""
+"""The built program run for real, for the end-to-end tests and the benchmarks: in a folder of its own, fed
+through its standard input, watched through its standard output, reached over HTTP on port 5000."""
 
 import http.client
 import json
@@ -16,8 +15,7 @@ PORT, CONFIG_NAME = 5000, "Koravel_KEY_WEBHOOK_config.json"
 PRESSED = '{"message": "Key pressed successfully"}'
 
 
-def program_command():
-    """The program under test, from KORAVEL_PROGRAM ("build/native/koravel-key-webhook", "wine x.exe")."""
+def program_command():  # from KORAVEL_PROGRAM: "build/native/koravel-key-webhook", "wine x.exe"
     return [os.path.abspath(w) if os.path.sep in w else w for w in shlex.split(os.environ["KORAVEL_PROGRAM"])]
 
 
@@ -26,35 +24,32 @@ def under_wine():
 
 
 class Program:
-    def __init__(self, folder, stdin_text=b"", env=None, wrapper=()):
+    def __init__(self, folder, stdin_text="", env=None, wrapper=()):
         self.lines, self._from = [], 0
         self.process = subprocess.Popen([*wrapper, *program_command()], cwd=folder, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, env=dict(os.environ, **(env or {})),
                                         start_new_session=True)
         try:
-            self.process.stdin.write(stdin_text.encode() if isinstance(stdin_text, str) else stdin_text)
-            self.process.stdin.flush()
+            with self.process.stdin:  # then the end of the input
+                self.process.stdin.write(stdin_text.encode() if isinstance(stdin_text, str) else stdin_text)
         except BrokenPipeError:
             pass  # it ended without reading: the test sees how from its output
         self._reader = threading.Thread(target=lambda: self.lines.extend(
             line.decode("utf-8", "replace").rstrip("\r\n") for line in self.process.stdout), daemon=True)
         self._reader.start()
 
-    def mark(self):
-        """From now on, since_mark and wait_for_line look only at the lines printed after this."""
+    def mark(self):  # from now on, since_mark and wait_for_line look only at the lines printed after this
         self._from = len(self.lines)
 
     def since_mark(self):
         return self.lines[self._from:]
 
-    def wait_for_line(self, wanted, timeout=10.0):
-        deadline = time.monotonic() + timeout
-        while wanted not in self.since_mark():
-            assert time.monotonic() < deadline and self._reader.is_alive(), f"no {wanted!r} in {self.lines}"
-            time.sleep(0.02)
-
     def wait_until_serving(self):
-        self.wait_for_line("En attente de webhooks...", timeout=float(os.environ.get("KORAVEL_START_TIMEOUT", "10")))
+        self.wait_for_line("En attente de webhooks...", float(os.environ.get("KORAVEL_START_TIMEOUT", "10")))
+
+    def wait_for_line(self, wanted, timeout=10.0):
+        wait_until(lambda: wanted in self.since_mark() or not self._reader.is_alive(), timeout)
+        assert wanted in self.since_mark(), f"no {wanted!r} in {self.lines}"
 
     def exit_code(self, timeout=15.0):
         code = self.process.wait(timeout=timeout)
@@ -67,17 +62,21 @@ class Program:
         self.exit_code()
 
 
+def wait_until(condition, timeout=15.0):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        assert time.monotonic() < deadline, f"waited {timeout} s in vain"
+        time.sleep(0.02)
+
+
 def wait_for_port_free():
-    for _ in range(150):
+    def free():
         with socket.socket() as probe:
-            if probe.connect_ex(("127.0.0.1", PORT)) != 0:  # nothing listens any more
-                return
-        time.sleep(0.1)
-    raise AssertionError("port 5000 stays taken")
+            return probe.connect_ex(("127.0.0.1", PORT)) != 0  # nothing listens any more
+    wait_until(free)
 
 
-def post_gift(name, timeout=30.0, host="127.0.0.1"):
-    """Sends a gift the way a relay tool does, as a JSON body; answers the reply's body."""
+def post_gift(name, timeout=30.0, host="127.0.0.1"):  # as a relay tool does; answers the reply's body
     connection = http.client.HTTPConnection(host, PORT, timeout=timeout)
     connection.request("POST", "/webhook", json.dumps({"giftName": name}), {"Content-Type": "application/json"})
     reply = connection.getresponse()
@@ -97,6 +96,4 @@ def start_x_display(name=None):
                               pass_fds=(write,), stderr=subprocess.DEVNULL)
     os.close(write)
     with os.fdopen(read) as numbers:  # written once it accepts connections
-        number = numbers.readline().strip()
-    assert number, "Xvfb did not start"
-    return server, ":" + number
+        return server, ":" + numbers.readline().strip()

@@ -3,8 +3,11 @@ through a low-level hook, on Linux from the X display's raw events), sounds that
 system's certificates, lines on its console."""
 
 import concurrent.futures
+import http.client
 import os
+import re
 import signal
+import socket
 import subprocess
 import time
 
@@ -17,16 +20,35 @@ from .harness import PRESSED
 # How each system names a target's key: Windows by virtual-key code, scan code and extended flag; X by keysym.
 KEYS = {"g": ((0x47, 0x22, False), "g"), "space": ((0x20, 0x39, False), "space"), "f1": ((0x70, 0x3B, False), "F1"),
         "f13": ((0x7C, 0x64, False), "F13"), "left": ((0x25, 0x4B, True), "Left"),
-        "ctrl": ((0xA2, 0x1D, False), "Control_L"), "shift": ((0xA0, 0x2A, False), "Shift_L")}
+        "ctrl": ((0xA2, 0x1D, False), "Control_L"), "shift": ((0xA0, 0x2A, False), "Shift_L"),
+        "numpad9": ((0x69, 0x49, False), "KP_Prior")}  # X names the keypad's 9 by its first keysym
 GIFTS = {name: {"action": "key", "target": target} for name, target in (
-    ("G", "G"), ("space", "space"), ("f13", "f13"), ("left", "left"), ("n", "n"), ("Combo", "ctrl+shift+f1"))}
+    ("G", "G"), ("space", "space"), ("f13", "f13"), ("left", "left"), ("numpad9", "numpad9"), ("n", "n"),
+    ("Combo", "ctrl+shift+f1"))}
 GIFTS |= {name: {"action": "key", "target": "f24", "sound": f"sounds/{name}.mp3"} for name in (
     "low", "high", "long", "missing", "broken", "f\u00e9e")}
 GIFTS |= {"Rose": {"action": "key", "target": "g", "sound": "sounds/low.mp3", "volume": 80},
           "Held": {"action": "key", "target": "g", "hold": 300},
-          "Stuck": {"action": "key", "target": "space", "hold": 3000},
-          "Win": {"action": "webhook", "target": "https://localhost:8443/ok?win=1"},
-          "Stranger": {"action": "webhook", "target": "https://localhost:8444/ok"}}
+          "Stuck": {"action": "key", "target": "space", "hold": 3000}}
+# Gifts that call a web service, the start of their reply and their line: what a call becomes, each way it ends.
+OK, FAILED = '{"message":"Webhook executed successfully","response":', '{"error":"Webhook call failed: '
+CALLS = {"http://localhost:8443/ok": (OK + '"win added: /ok"}', "Requete HTTP reussie: http://localhost:8443/ok"),
+         "https://localhost:8443/quote": (OK + r'"say \"hi\"\nbye"}', None),
+         "https://localhost:8443/latin1": (OK + '"caf\ufffd"}', None),
+         "https://localhost:8443/redirect?to=ok": (OK + '"win added: /ok"}', None),
+         "https://localhost:8443/created": (FAILED + 'HTTP status 204"}', "Erreur requete HTTP: 204"),
+         "https://localhost:8443/made": (FAILED + 'HTTP status 201"}', "Erreur requete HTTP: 201"),  # not a redirect
+         "https://localhost:8443/redirect?to=http%3A%2F%2F127.0.0.1%3A8443%2Fok": (
+             FAILED + 'redirect to an address without TLS refused"}',
+             "Erreur requete HTTP: 302 (redirection vers une adresse non chiffree refusee)"),
+         "https://localhost:8443/loop": (FAILED + 'too many redirects"}', "Erreur requete HTTP: 302 (trop de redirections)"),
+         "https://localhost:8443/big": (FAILED + "no response", "Erreur requete HTTP: 0"),
+         "https://localhost:8443/redirect?to=https%3A%2F%2F127.0.0.1%3A8443%2Fbig": (FAILED + "no response", None),
+         "https://localhost:8444/ok": (FAILED + "no response", "Erreur requete HTTP: 0"),
+         "https://127.0.0.1:1/x": (FAILED + "no response", "Erreur requete HTTP: 0"),
+         "localhost/ok": (FAILED + 'invalid URL (no scheme)"}', "URL invalide (pas de protocole): localhost/ok"),
+         "https://localhost?a=1": (FAILED + 'invalid URL (no path)"}', "URL invalide (pas de chemin): https://localhost?a=1")}
+GIFTS |= {url: {"action": "webhook", "target": url} for url in CALLS}
 
 
 def key(target):
@@ -34,17 +56,13 @@ def key(target):
 
 
 class KeyLog:
-    """The helper that logs each key event the system receives, after a first line "ready": its kind, the key (as
-    KEYS names it), the system's number for the key, the time in ms."""
+    """Each key event the system receives: its kind, the key (as KEYS names it), its number, the time in ms."""
 
     def __init__(self, folder):
         self.path, self.seen = folder / "keys.txt", 1
         wine = ["wine"] if harness.under_wine() else []
         self.process = subprocess.Popen(wine + [os.environ["KORAVEL_KEYLOG"], "keys.txt"], cwd=folder)
-        for _ in range(600):
-            if self.path.exists() and self.path.read_text().startswith("ready"):
-                break
-            time.sleep(0.1)
+        harness.wait_until(lambda: self.path.exists() and self.path.read_text().startswith("ready"), 60)
 
     def events(self, settle=0.4):
         """The events since the last call, once none has come for `settle` seconds."""
@@ -98,7 +116,7 @@ def send(program, *gifts):
         return list(pool.map(harness.post_gift, gifts))
 
 
-def test_a_key_gift_plays_its_sound_then_presses_its_key_once(desktop):
+def test_each_target_presses_its_own_key_once_after_the_gifts_sound_and_a_combo_in_order(desktop):
     program, keys = desktop
     assert send(program, "Rose") == [PRESSED]
     program.wait_for_line("Touche 'g' pressee")
@@ -106,18 +124,14 @@ def test_a_key_gift_plays_its_sound_then_presses_its_key_once(desktop):
                                     "Touche 'g' pressee"]
     [(name, down, up)] = strokes(keys.events())
     assert name == key("g") and 40 <= up - down <= 200
-
-
-def test_each_target_presses_its_own_key_and_a_combo_goes_down_in_order_and_up_in_reverse(desktop):
-    program, keys = desktop
     codes = set()
-    for gift, target in (("G", "g"), ("space", "space"), ("f13", "f13"), ("left", "left")):
+    for gift, target in (("G", "g"), ("space", "space"), ("f13", "f13"), ("left", "left"), ("numpad9", "numpad9")):
         send(program, gift)
         events = keys.events()
         assert [(kind, name) for kind, name, _, _ in events] == [("down", key(target)), ("up", key(target))]
         codes.add(events[0][2])
-    assert len(codes) == 4, codes
-    send(program, "Combo")
+    assert len(codes) == 5, codes
+    send(program, "Combo")  # modifiers down in the order written, all up in reverse
     assert [(kind, name) for kind, name, _, _ in keys.events()] == [("down", key("ctrl")), ("down", key("shift")), (
         "down", key("f1")), ("up", key("f1")), ("up", key("shift")), ("up", key("ctrl"))]
 
@@ -159,13 +173,41 @@ def test_a_missing_or_broken_file_plays_nothing_and_a_path_with_accents_plays(de
     assert accents.audible() > 2.5 and "Lecture audio: sounds/f\u00e9e.mp3 (volume: 100%)" in program.since_mark()
 
 
-def test_calls_trust_the_system_certificates_and_names_print_as_utf8(desktop):
+def test_each_way_a_call_ends_has_its_reply_and_line_and_names_print_as_utf8(desktop):
     program, _ = desktop
-    assert send(program, "Win") == ['{"message":"Webhook executed successfully","response":"win added: /ok?win=1"}']
-    assert send(program, "Stranger")[0].startswith('{"error":"Webhook call failed: no response')
+    for url, (reply, line) in CALLS.items():
+        assert send(program, url)[0].startswith(reply), url
+        program.wait_for_line(line or program.since_mark()[-1])
     assert send(program, "F\u00e9e \u0153") == ['{"message": "Gift not configured"}']
     program.wait_for_line("Cadeau non configure: F\u00e9e \u0153")
-    assert harness.post_gift("n", host="::1") == PRESSED  # Windows resolves localhost to ::1 first
+
+
+def test_the_server_answers_requests_sent_together_while_a_hundred_connections_are_idle(desktop):
+    idle = [socket.create_connection(("127.0.0.1", harness.PORT)) for _ in range(100)]
+    gift = "POST /webhook HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: {}\r\n{}\r\n{}"
+    started = time.monotonic()
+    with socket.create_connection(("::1", harness.PORT)) as connection:  # Windows resolves localhost to ::1 first
+        connection.sendall("".join(gift.format(len(body), close, body) for body, close in (
+            ("giftName=Nobody", ""), ("giftName=n", ""), ("giftName=G", "Connection: close\r\n"))).encode())
+        replies = b"".join(iter(lambda: connection.recv(65536), b"")).decode()
+    assert time.monotonic() - started < 2
+    assert re.findall(r'\{"[^}]*\}', replies) == ['{"message": "Gift not configured"}', PRESSED, PRESSED], replies
+    for connection in idle:
+        connection.close()
+
+
+def test_routes_other_than_gifts_and_oversized_requests(desktop):
+    connection = http.client.HTTPConnection("127.0.0.1", harness.PORT)
+    for method, target, body, status in (("OPTIONS", "/webhook", None, 200), ("GET", "/webhook", None, 404),
+                                         ("POST", "/other", None, 404), ("POST", "/webhook", "x" * 70000, 413)):
+        connection.request(method, target, body)
+        reply = connection.getresponse()
+        assert (reply.status, reply.read() if status != 404 else b"") == (status, b"")
+        # A relay in a web page may read every reply to a gift, refusals included.
+        assert reply.getheader("Access-Control-Allow-Origin") == ("*" if target == "/webhook" else None)
+        if method == "OPTIONS":
+            assert reply.getheader("Access-Control-Allow-Methods") == "POST, OPTIONS"
+            assert reply.getheader("Access-Control-Allow-Headers") == "Content-Type, X-Webhook-Secret"
 
 
 def test_ending_the_program_in_the_middle_of_a_hold_releases_the_key(desktop):
@@ -174,9 +216,8 @@ def test_ending_the_program_in_the_middle_of_a_hold_releases_the_key(desktop):
     keys.events()
     with concurrent.futures.ThreadPoolExecutor(1) as pool:
         pool.submit(harness.post_gift, "Stuck", 10)
-        events, deadline = [], time.monotonic() + 10
-        while not events and time.monotonic() < deadline:
-            events = keys.events(settle=0.05)
+        harness.wait_until(lambda: len(keys.path.read_text().splitlines()) > keys.seen, 10)
+        events = keys.events(settle=0.05)
         os.killpg(program.process.pid, signal.SIGINT)
         program.process.wait(timeout=30)
     [(_, down, up)] = strokes(events + keys.events())

@@ -16,11 +16,13 @@ linux_only = pytest.mark.skipif(harness.under_wine(), reason="Windows always has
 
 
 def test_first_run_asks_for_the_token_writes_the_file_and_serves(run, tmp_path):
-    program = run(stdin_text="a b&c\n")
+    program = run(stdin_text=b"caf\xe9\r\na b&c\r\n")  # Latin-1 cannot be stored: asked again
     program.wait_until_serving()
+    prompt = "Entrez le token de votre compte Koravel : "
     assert program.lines == BANNERS + [
-        "Fichier de configuration non trouve. Creation...", "", "=== CONFIGURATION INITIALE ===",
-        "Entrez le token de votre compte Koravel : ", "Fichier de configuration cree: " + CONFIG_NAME, "",
+        "Fichier de configuration non trouve. Creation...", "", "=== CONFIGURATION INITIALE ===", prompt + "Ce token "
+        "contient des caracteres que le fichier de configuration ne peut pas enregistrer (texte non UTF-8). Tapez-le a "
+        "nouveau.", prompt, "Fichier de configuration cree: " + CONFIG_NAME, "",
         "N'oubliez pas de creer un dossier 'sounds' et d'y placer vos fichiers MP3!",
         "Configuration chargee: 7 cadeaux configures"] + SERVING
     with open(os.path.join(os.path.dirname(__file__), "..", "support", "default-config.json"), "rb") as f:

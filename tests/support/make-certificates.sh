@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Certificates for the stand-ins of the web services that gifts call, made in
-# the folder given: ca.pem (a test CA), server.pem and server.key (signed by
-# it for localhost and 127.0.0.1), stranger.pem and stranger.key (self-signed:
-# no trusted CA vouches for them).
+# Makes in the folder given ca.pem (a test CA), server.pem and .key (signed by it for localhost and 127.0.0.1),
+# stranger.pem and .key (self-signed: no trusted CA vouches for them), for the stand-ins of the services gifts call.
 set -euo pipefail
 cd "$1"
 ossl() { openssl "$@" 2>/dev/null; }

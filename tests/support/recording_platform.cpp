@@ -11,14 +11,12 @@ struct State {
   std::vector<Press> presses;
   std::vector<Sound> sounds;
   std::function<platform::KeyResult(std::span<const platform::Key>)> keys;
-  std::function<void(const Sound&, const platform::SoundStarted&)> soundStart;
   std::function<std::string(const std::string&)> flush;
 };
 
-// Never destroyed: a sound may still be told after main.
 State& state() {
-  static State* s = new State;
-  return *s;
+  static State s;
+  return s;
 }
 
 template <typename T>
@@ -41,11 +39,9 @@ void reset() {
   set(state().presses, {});
   set(state().sounds, {});
   answerKeys([](std::span<const platform::Key>) { return platform::KeyResult{}; });
-  answerSounds([](const Sound&, const platform::SoundStarted& started) { started({}); });
   answerFlush([](const std::string&) { return std::string(); });
 }
 void answerKeys(std::function<platform::KeyResult(std::span<const platform::Key>)> f) { set(state().keys, f); }
-void answerSounds(std::function<void(const Sound&, const platform::SoundStarted&)> f) { set(state().soundStart, f); }
 void answerFlush(std::function<std::string(const std::string&)> f) { set(state().flush, f); }
 std::vector<Press> presses() { return locked(state().presses); }
 std::vector<Sound> sounds() { return locked(state().sounds); }
@@ -72,14 +68,12 @@ KeyResult pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) 
   return press;
 }
 
-void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime, SoundStarted started) {
-  const recording::Sound sound{path, volume, lifetime, recording::Clock::now()};
+void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds, SoundStarted started) {
   {
     std::lock_guard<std::mutex> lock(recording::state().mutex);
-    recording::state().sounds.push_back(sound);
+    recording::state().sounds.push_back({path, volume});
   }
-  // Outside the lock: an answer may take its time, as real devices do.
-  recording::locked(recording::state().soundStart)(sound, started);
+  started({});
 }
 
 }  // namespace platform

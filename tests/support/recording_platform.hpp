@@ -20,8 +20,6 @@ struct Press {
 struct Sound {
   std::string path;
   std::int32_t volume;
-  std::chrono::milliseconds lifetime;
-  Clock::time_point at;
 };
 
 // Back to a clean slate: no records; every key is pressed (and held its
@@ -29,8 +27,6 @@ struct Sound {
 void reset();
 // How the keyboard answers a chord; only chords it answers Pressed are recorded.
 void answerKeys(std::function<platform::KeyResult(std::span<const platform::Key>)> answer);
-// How a sound starts: the answer tells it when and from where it likes.
-void answerSounds(std::function<void(const Sound&, const platform::SoundStarted&)> answer);
 // What flushing a file to the disk answers: a reason, or empty for success.
 void answerFlush(std::function<std::string(const std::string&)> answer);
 

