@@ -13,7 +13,7 @@ using namespace std::chrono_literals;
 config::LoadedConfig mustLoad(const std::string& text) {
   const auto result = config::parseConfig(text);
   const auto* loaded = std::get_if<config::LoadedConfig>(&result);
-  EXPECT_TRUE(loaded) << text;
+  EXPECT_TRUE(loaded) << testing::PrintToString(text);
   return loaded ? *loaded : config::LoadedConfig{};
 }
 
@@ -86,17 +86,19 @@ TEST(ConfigParse, RefusalsSayWhy) {
   };
   for (const auto& [text, expectedPart] : cases) {
     const auto result = config::parseConfig(text);
-    ASSERT_TRUE(std::holds_alternative<config::ConfigProblem>(result)) << text;
+    // Printed escaped: a text or a cause may hold bytes that are not UTF-8.
+    ASSERT_TRUE(std::holds_alternative<config::ConfigProblem>(result)) << testing::PrintToString(text);
     EXPECT_NE(std::get<config::ConfigProblem>(result).cause.find(expectedPart), std::string::npos)
-        << std::get<config::ConfigProblem>(result).cause << "\nfor: " << text;
+        << testing::PrintToString(std::get<config::ConfigProblem>(result).cause) << " for "
+        << testing::PrintToString(text);
   }
   // Of a long string, only the end is quoted.
   const auto cause =
       std::get<config::ConfigProblem>(config::parseConfig("{\"token\": \"" + std::string(1'000'000, 'x') + "\xC3\xA9"))
           .cause;
-  EXPECT_LT(cause.size(), 400u) << cause;
-  EXPECT_NE(cause.find("line 1, column"), std::string::npos) << cause;
-  EXPECT_NE(cause.find("last read: '...xxx"), std::string::npos) << cause;
+  EXPECT_LT(cause.size(), 400u);
+  EXPECT_NE(cause.find("line 1, column"), std::string::npos) << testing::PrintToString(cause);
+  EXPECT_NE(cause.find("last read: '...xxx"), std::string::npos) << testing::PrintToString(cause);
 }
 
 TEST(ConfigFiles, AFileIsReadOrSaidAbsentOrUnreadable_AndWrittenWholeOrNotAtAll) {
