@@ -18,17 +18,18 @@ from .audio import Recording
 from .harness import PRESSED
 
 # How each system names a target's key: Windows by virtual-key code, scan code and extended flag; X by keysym.
-KEYS = {"g": ((0x47, 0x22, False), "g"), "space": ((0x20, 0x39, False), "space"), "f1": ((0x70, 0x3B, False), "F1"),
-        "f13": ((0x7C, 0x64, False), "F13"), "left": ((0x25, 0x4B, True), "Left"),
-        "ctrl": ((0xA2, 0x1D, False), "Control_L"), "shift": ((0xA0, 0x2A, False), "Shift_L"),
-        "numpad9": ((0x69, 0x49, False), "KP_Prior")}  # X names the keypad's 9 by its first keysym
+KEYS = {name: names[0 if harness.under_wine() else 1] for name, names in {
+    "g": ((0x47, 0x22, False), "g"), "space": ((0x20, 0x39, False), "space"), "f1": ((0x70, 0x3B, False), "F1"),
+    "f13": ((0x7C, 0x64, False), "F13"), "left": ((0x25, 0x4B, True), "Left"),
+    "ctrl": ((0xA2, 0x1D, False), "Control_L"), "shift": ((0xA0, 0x2A, False), "Shift_L"),
+    "numpad9": ((0x69, 0x49, False), "KP_Prior")}.items()}  # X names the keypad's 9 by its first keysym
 GIFTS = {name: {"action": "key", "target": target} for name, target in (
-    ("G", "G"), ("space", "space"), ("f13", "f13"), ("left", "left"), ("numpad9", "numpad9"), ("n", "n"),
-    ("Combo", "ctrl+shift+f1"))}
+    ("G", "G"), ("space", "space"), ("f13", "f13"), ("left", "left"), ("numpad9", "numpad9"), ("Combo", "ctrl+shift+f1"))}
 GIFTS |= {name: {"action": "key", "target": "f24", "sound": f"sounds/{name}.mp3"} for name in (
     "low", "high", "long", "missing", "broken", "f\u00e9e")}
 GIFTS |= {"Rose": {"action": "key", "target": "g", "sound": "sounds/low.mp3", "volume": 80},
-          "Held": {"action": "key", "target": "g", "hold": 300},
+          "Held": {"action": "key", "target": "g", "hold": 300}, "n": {"action": "key", "target": "n", "repeat": 3},
+          "Cool": {"action": "key", "target": "space", "cooldown": 2000},
           "Stuck": {"action": "key", "target": "space", "hold": 3000}}
 # Gifts that call a web service, the start of their reply and their line: what a call becomes, each way it ends.
 OK, FAILED = '{"message":"Webhook executed successfully","response":', '{"error":"Webhook call failed: '
@@ -49,10 +50,6 @@ CALLS = {"http://localhost:8443/ok": (OK + '"win added: /ok"}', "Requete HTTP re
          "localhost/ok": (FAILED + 'invalid URL (no scheme)"}', "URL invalide (pas de protocole): localhost/ok"),
          "https://localhost?a=1": (FAILED + 'invalid URL (no path)"}', "URL invalide (pas de chemin): https://localhost?a=1")}
 GIFTS |= {url: {"action": "webhook", "target": url} for url in CALLS}
-
-
-def key(target):
-    return KEYS[target][0 if harness.under_wine() else 1]
 
 
 class KeyLog:
@@ -123,25 +120,35 @@ def test_each_target_presses_its_own_key_once_after_the_gifts_sound_and_a_combo_
     assert program.since_mark() == ["Cadeau recu: Rose", "Lecture audio: sounds/low.mp3 (volume: 80%)",
                                     "Touche 'g' pressee"]
     [(name, down, up)] = strokes(keys.events())
-    assert name == key("g") and 40 <= up - down <= 200
+    assert name == KEYS["g"] and 40 <= up - down <= 200
     codes = set()
     for gift, target in (("G", "g"), ("space", "space"), ("f13", "f13"), ("left", "left"), ("numpad9", "numpad9")):
         send(program, gift)
         events = keys.events()
-        assert [(kind, name) for kind, name, _, _ in events] == [("down", key(target)), ("up", key(target))]
+        assert [(kind, name) for kind, name, _, _ in events] == [("down", KEYS[target]), ("up", KEYS[target])]
         codes.add(events[0][2])
     assert len(codes) == 5, codes
     send(program, "Combo")  # modifiers down in the order written, all up in reverse
-    assert [(kind, name) for kind, name, _, _ in keys.events()] == [("down", key("ctrl")), ("down", key("shift")), (
-        "down", key("f1")), ("up", key("f1")), ("up", key("shift")), ("up", key("ctrl"))]
+    assert [(kind, name) for kind, name, _, _ in keys.events()] == [("down", KEYS["ctrl"]), ("down", KEYS["shift"]), (
+        "down", KEYS["f1"]), ("up", KEYS["f1"]), ("up", KEYS["shift"]), ("up", KEYS["ctrl"])]
 
 
 def test_gifts_at_once_are_as_many_presses_that_never_overlap_on_one_key(desktop):
     program, keys = desktop
     assert send(program, "n", "G", "G", "G", "G", "Held") == [PRESSED] * 6
-    g = [stroke for stroke in strokes(keys.events()) if stroke[0] == key("g")]
-    assert len(g) == 5 and max(up - down for _, down, up in g) >= 280, g  # one held 300 ms
+    pressed = strokes(keys.events())
+    g = [stroke for stroke in pressed if stroke[0] == KEYS["g"]]
+    assert len(g) == 5 and 280 <= max(up - down for _, down, up in g) <= 450, g  # one held 300 ms
+    assert len(pressed) == 8, pressed  # and n three times
     assert all(later[1] - earlier[2] >= 25 for earlier, later in zip(g, g[1:])), g  # 30 ms, give or take a tick
+
+
+def test_a_gift_within_its_cooldown_presses_nothing_and_the_next_after_it_does(desktop):
+    program, keys = desktop
+    assert send(program, "Cool") + send(program, "Cool") == [PRESSED, '{"message": "Gift on cooldown"}']
+    assert len(strokes(keys.events())) == 1
+    time.sleep(2)
+    assert send(program, "Cool") == [PRESSED] and len(strokes(keys.events())) == 1
 
 
 def test_sounds_are_heard_at_their_volume_together_for_ten_seconds_at_most(desktop):

@@ -109,6 +109,7 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
     EXPECT_EQ(post(gifts, fields, body, type).substr(0, reply.size()), reply) << body;
     EXPECT_EQ(newLines(), lines) << body;
   }
+  EXPECT_EQ(recording::presses().size(), 5u);  // none for the targets that are not keys
 }
 
 TEST_F(Endpoint, CooldownsAndAFullKeyQueue) {
