@@ -66,8 +66,8 @@ def desktop_session(tmp_path_factory):
         if harness.under_wine():
             shutil.copyfile(certificates / "ca.pem", SYSTEM_CA)
             subprocess.run(["update-ca-certificates", "--fresh"], check=True, capture_output=True)
-            for _ in range(2):  # making a prefix now and then fails: once more from nothing then
-                if subprocess.run("wineboot -i && wineserver -w", shell=True, timeout=600).returncode == 0:
+            for attempt in range(2):  # making a prefix now and then fails: once more from nothing, then it says why
+                if subprocess.run("wineboot -i && wineserver -w", shell=True, timeout=600, check=attempt).returncode == 0:
                     break
                 subprocess.run(["wineserver", "-k"])
                 shutil.rmtree(os.environ["WINEPREFIX"])
