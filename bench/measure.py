@@ -2,6 +2,7 @@
 harness does: its process, memory and threads, and an X display for its keys."""
 
 import os
+import time
 
 from tests.e2e import harness
 
@@ -41,8 +42,6 @@ def thread_count(pid):
 
 def threads_fall_to(pid, limit, timeout):
     """Waits until the process has no more than `limit` threads; answers the last count seen."""
-    import time
-
     deadline = time.monotonic() + timeout
     while True:
         count = thread_count(pid)
