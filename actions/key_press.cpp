@@ -182,9 +182,8 @@ KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift,
   const auto chord = parseKeyTarget(gift.target);
   const auto latest = arrived + queueLimit.load();
   // A target that names no key is told as a key the keyboard lacks.
-  platform::KeyResult press{chord ? platform::KeyResult::Outcome::Pressed : platform::KeyResult::Outcome::NoSuchKey,
-                            {}};
-  for (int i = 0; chord && i < gift.repeat && press.outcome == platform::KeyResult::Outcome::Pressed; ++i) {
+  Result<platform::KeyPress> press = chord ? platform::KeyPress::Pressed : platform::KeyPress::NoSuchKey;
+  for (int i = 0; chord && i < gift.repeat && press && *press == platform::KeyPress::Pressed; ++i) {
     if (!turns().take(*chord, latest)) {
       console::printLine("File d'attente pleine: " + giftName);
       return KeyOutcome::QueueFull;
@@ -192,18 +191,16 @@ KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift,
     press = platform::pressKeys(*chord, gift.hold);
     turns().give(*chord);
   }
-  switch (press.outcome) {
-    case platform::KeyResult::Outcome::Pressed:
-      console::printLine("Touche '" + gift.target + "' pressee");
-      return KeyOutcome::Pressed;
-    case platform::KeyResult::Outcome::NoSuchKey:
-      console::printLine("Touche non supportee: " + gift.target);
-      return KeyOutcome::Unsupported;
-    case platform::KeyResult::Outcome::Failed:
-      break;
+  if (!press) {
+    console::printLine("Touche non pressee: " + gift.target + " (" + press.reason() + ")");
+    return KeyOutcome::Failed;
   }
-  console::printLine("Touche non pressee: " + gift.target + " (" + press.reason + ")");
-  return KeyOutcome::Failed;
+  if (*press == platform::KeyPress::NoSuchKey) {
+    console::printLine("Touche non supportee: " + gift.target);
+    return KeyOutcome::Unsupported;
+  }
+  console::printLine("Touche '" + gift.target + "' pressee");
+  return KeyOutcome::Pressed;
 }
 
 }  // namespace actions

@@ -10,7 +10,7 @@
 
 namespace actions {
 
-std::variant<SplitUrl, UrlProblem> splitUrl(std::string_view url) {
+Result<SplitUrl, UrlProblem> splitUrl(std::string_view url) {
   const auto scheme = url.find("://");
   if (scheme == std::string_view::npos) return UrlProblem::NoScheme;
   const std::string_view rest = url.substr(scheme + 3);
@@ -70,13 +70,11 @@ std::optional<SplitUrl> redirectTarget(const SplitUrl& from, std::string_view lo
 
 namespace {
 
-WebhookOutcome failed(std::string failure) { return WebhookOutcome{false, {}, std::move(failure)}; }
-
 // The status of a call that failed, or 0 when there was no response; `why`,
 // when given, tells the streamer what the status alone does not.
-WebhookOutcome callFailed(int status, std::string failure, const std::string& why = {}) {
+Failure callFailed(int status, std::string failure, const std::string& why = {}) {
   console::printLine("Erreur requete HTTP: " + std::to_string(status) + (why.empty() ? "" : " (" + why + ")"));
-  return failed(std::move(failure));
+  return Failure{std::move(failure)};
 }
 
 bool isRedirect(int status) {
@@ -86,7 +84,7 @@ bool isRedirect(int status) {
 // Redirects are followed here rather than by the library, whose client for
 // the next address keeps neither the body limit nor the quiet TLS shutdown,
 // and which follows a redirect to plain HTTP.
-WebhookOutcome call(const std::string& url, SplitUrl hop, std::chrono::milliseconds timeLimit) {
+Result<std::string> call(const std::string& url, SplitUrl hop, std::chrono::milliseconds timeLimit) {
   const Clock::time_point deadline = Clock::now() + timeLimit;
   for (int redirects = 0;; ++redirects) {
     const auto client = tlsClientFor(hop.hostPart);
@@ -114,7 +112,7 @@ WebhookOutcome call(const std::string& url, SplitUrl hop, std::chrono::milliseco
     }
     if (status == 200) {
       console::printLine("Requete HTTP reussie: " + url);
-      return WebhookOutcome{true, result->body, {}};
+      return result->body;
     }
     return callFailed(status, "HTTP status " + std::to_string(status));
   }
@@ -135,21 +133,21 @@ std::unique_ptr<httplib::Client> tlsClientFor(const std::string& hostPart) {
   return client;
 }
 
-WebhookOutcome executeWebhook(const std::string& url, std::chrono::milliseconds timeLimit) {
+Result<std::string> executeWebhook(const std::string& url, std::chrono::milliseconds timeLimit) {
   const auto split = splitUrl(url);
-  if (const auto* problem = std::get_if<UrlProblem>(&split)) {
-    if (*problem == UrlProblem::NoScheme) {
-      console::printLine("URL invalide (pas de protocole): " + url);
-      return failed("invalid URL (no scheme)");
-    }
+  if (!split && split.failure() == UrlProblem::NoScheme) {
+    console::printLine("URL invalide (pas de protocole): " + url);
+    return Failure{"invalid URL (no scheme)"};
+  }
+  if (!split) {
     console::printLine("URL invalide (pas de chemin): " + url);
-    return failed("invalid URL (no path)");
+    return Failure{"invalid URL (no path)"};
   }
   try {
-    return call(url, std::get<SplitUrl>(split), timeLimit);
+    return call(url, *split, timeLimit);
   } catch (const std::exception& e) {
     console::printLine(std::string("Exception lors de la requete HTTP: ") + e.what());
-    return failed(std::string("exception: ") + e.what());
+    return Failure{std::string("exception: ") + e.what()};
   }
 }
 

@@ -6,7 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
+
+#include "common/result.hpp"
 
 namespace httplib {
 class Client;
@@ -22,7 +23,7 @@ struct SplitUrl {
   std::string requestTarget;
 };
 enum class UrlProblem { NoScheme, NoPath };
-std::variant<SplitUrl, UrlProblem> splitUrl(std::string_view url);
+Result<SplitUrl, UrlProblem> splitUrl(std::string_view url);
 
 // Where a redirect from `from` leads: an absolute https address, one that
 // starts with "//" (same scheme), an absolute path on the same host, or a
@@ -43,16 +44,11 @@ inline constexpr int maxRedirects = 5;
 // trickles its answer cannot hold a gift for longer.
 inline constexpr std::chrono::seconds callTimeLimit{15};
 
-struct WebhookOutcome {
-  bool succeeded = false;
-  std::string body;     // the remote body on success
-  std::string failure;  // what went wrong, in a few words, on failure
-};
-
 // One HTTPS GET of the address: 5 s to connect, 5 s for each read wait, at
 // most `timeLimit` in all; redirects to https addresses followed, each hop
-// with the same limits. Success is status 200 alone. Never throws a standard
-// exception; failures are told on the console and in the outcome.
-WebhookOutcome executeWebhook(const std::string& url, std::chrono::milliseconds timeLimit = callTimeLimit);
+// with the same limits. Success is status 200 alone, and gives the remote
+// body. Never throws a standard exception; a failure is told on the console,
+// and its reason says what went wrong in a few words for the reply.
+Result<std::string> executeWebhook(const std::string& url, std::chrono::milliseconds timeLimit = callTimeLimit);
 
 }  // namespace actions

@@ -1,6 +1,5 @@
 #include "actions/sound.hpp"
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -11,8 +10,6 @@
 
 namespace actions {
 namespace {
-
-std::atomic<std::chrono::milliseconds> lifetimeOfSounds{soundLifetime};
 
 std::string startLine(const std::string& path, std::int32_t volume, const platform::SoundStart& start) {
   using Outcome = platform::SoundStart::Outcome;
@@ -41,8 +38,6 @@ bool readable(const std::string& path) {
 
 }  // namespace
 
-void setSoundLifetime(std::chrono::milliseconds lifetime) { lifetimeOfSounds = lifetime; }
-
 void playSound(const std::string& path, std::int32_t volume) {
   if (path.empty()) return;
   if (!readable(path)) {
@@ -53,7 +48,7 @@ void playSound(const std::string& path, std::int32_t volume) {
   // stopped waiting for it.
   auto told = std::make_shared<std::promise<void>>();
   std::future<void> started = told->get_future();
-  platform::playSound(path, volume, lifetimeOfSounds.load(), [path, volume, told](const platform::SoundStart& start) {
+  platform::playSound(path, volume, soundLifetime, [path, volume, told](const platform::SoundStart& start) {
     console::printLine(startLine(path, volume, start));
     told->set_value();
   });

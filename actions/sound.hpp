@@ -8,8 +8,6 @@ namespace actions {
 
 // How long a sound plays at most, whatever its length.
 inline constexpr std::chrono::milliseconds soundLifetime = std::chrono::seconds(10);
-// For the tests: sounds started from now on stop after `lifetime`.
-void setSoundLifetime(std::chrono::milliseconds lifetime);
 
 // How long a gift waits for its sound to start. Starting a sound is slow on
 // some systems (a quarter second under wine), and in a storm of sound gifts

@@ -18,6 +18,7 @@ int main() {
   console::printLine("=== ORBEK CADEAUX / SONS ILLIMITES ===");
   console::printLine("=== KORAVEL ===");
   const auto receiver = app::WebhookReceiver::load(config::configFileName);
-  const bool served = receiver && receiver->start(5000);
-  return app::exitCode(served);
+  const Result<> served = receiver ? receiver->start(5000) : receiver.failure();
+  if (!served) console::printLine(served.reason());
+  return app::exitCode(served.ok());
 }

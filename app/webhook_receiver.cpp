@@ -1,12 +1,10 @@
 #include "app/webhook_receiver.hpp"
 
-#include <variant>
-
 #include "common/console.hpp"
 #include "config/config_file.hpp"
 #include "config/first_run.hpp"
-#include "endpoint/gift_server.hpp"
-#include "endpoint/webhook_endpoint.hpp"
+#include "endpoint/gift_handler.hpp"
+#include "endpoint/http_server.hpp"
 #include "platform/platform.hpp"
 
 namespace app {
@@ -25,62 +23,52 @@ WebhookReceiver::WebhookReceiver(config::GiftTable gifts, std::string secret)
 
 namespace {
 
-// The configuration, or nothing after saying why.
-std::optional<config::LoadedConfig> loadConfig(const std::string& configFile) {
-  config::FileRead file = config::readConfigFile(configFile);
-  if (file.state == config::FileState::Absent) {
+// The configuration, or the console line that says why it cannot be had.
+Result<config::LoadedConfig> loadConfig(const std::string& configFile) {
+  if (config::isAbsent(configFile)) {
     console::printLine("Fichier de configuration non trouve. Creation...");
-    if (!config::createDefaultConfig(configFile)) return std::nullopt;
-    file = config::readConfigFile(configFile);
+    if (const auto created = config::createDefaultConfig(configFile); !created) {
+      return Failure{"Impossible de creer le fichier de configuration " + configFile + " : " + created.reason()};
+    }
   }
-  if (file.state != config::FileState::Read) {
-    const std::string reason = file.state == config::FileState::Absent ? "il n'existe pas" : file.reason;
-    console::printLine("Impossible de lire le fichier de configuration " + configFile + " : " + reason);
-    return std::nullopt;
-  }
-  auto parsed = config::parseConfig(file.text);
-  if (const auto* problem = std::get_if<config::ConfigProblem>(&parsed)) {
-    console::printLine(problem->cause);
-    return std::nullopt;
-  }
-  return std::move(std::get<config::LoadedConfig>(parsed));
+  const auto text = config::readConfigFile(configFile);
+  if (!text) return Failure{"Impossible de lire le fichier de configuration " + configFile + " : " + text.reason()};
+  return config::parseConfig(*text);
 }
 
 }  // namespace
 
-std::optional<WebhookReceiver> WebhookReceiver::load(const std::string& configFile) {
+Result<WebhookReceiver> WebhookReceiver::load(const std::string& configFile) {
   auto loaded = loadConfig(configFile);
-  if (!loaded) {
-    console::printLine("Erreur lors du chargement de la configuration");
-    return std::nullopt;
-  }
+  if (!loaded) return Failure{loaded.reason() + "\nErreur lors du chargement de la configuration"};
   console::printLine("Configuration chargee: " + std::to_string(loaded->gifts.size()) + " cadeaux configures");
   return WebhookReceiver(std::move(loaded->gifts), std::move(loaded->secret));
 }
 
-bool WebhookReceiver::start(int port) const {
-  endpoint::GiftServer server;
+Result<> WebhookReceiver::start(int port) const {
+  endpoint::HttpServer server;
   endpoint::registerRoutes(server, gifts_, secret_);
 
   // Every IPv4 address, and the IPv6 loopback: Windows tries "localhost" on
   // ::1 first, and a relay set to localhost would wait two seconds for each
   // new connection there before falling back to IPv4.
-  if (const std::string failure = server.open("0.0.0.0", port, true); !failure.empty()) {
-    console::printLine("\nImpossible d'ouvrir le port " + std::to_string(port) + " : " + failure +
-                       ". Le programme est peut-etre deja lance, ou un autre programme utilise ce port.");
-    return false;
+  if (const auto opened = server.open("0.0.0.0", port, true); !opened) {
+    return Failure{"\nImpossible d'ouvrir le port " + std::to_string(port) + " : " + opened.reason() +
+                   ". Le programme est peut-etre deja lance, ou un autre programme utilise ce port."};
   }
   // Said once here; each gift that needs them says so again.
-  if (const auto why = platform::openKeyboard())
-    console::printLine("Les touches ne pourront pas etre pressees : " + *why);
-  if (const auto why = platform::openSoundOutput()) console::printLine("Les sons ne pourront pas etre joues : " + *why);
+  if (const auto keys = platform::openKeyboard(); !keys) {
+    console::printLine("Les touches ne pourront pas etre pressees : " + keys.reason());
+  }
+  if (const auto sounds = platform::openSoundOutput(); !sounds) {
+    console::printLine("Les sons ne pourront pas etre joues : " + sounds.reason());
+  }
   console::printLine("\n=== Serveur demarre sur le port " + std::to_string(port) + " ===");
   console::printLine("En attente de webhooks...\n");
-  if (const std::string failure = server.serve(); !failure.empty()) {
-    console::printLine("\nLe serveur ne peut plus recevoir de cadeaux : " + failure + ". Relancez le programme.");
-    return false;
+  if (const auto served = server.serve(); !served) {
+    return Failure{"\nLe serveur ne peut plus recevoir de cadeaux : " + served.reason() + ". Relancez le programme."};
   }
-  return true;
+  return {};
 }
 
 }  // namespace app

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
 
+#include "common/result.hpp"
 #include "config/gift_action.hpp"
 
 namespace app {
@@ -13,12 +13,13 @@ namespace app {
 class WebhookReceiver {
  public:
   // Reads the configuration file, running the first-run dialogue when it is
-  // absent; nothing, after saying why, when it cannot be loaded.
-  static std::optional<WebhookReceiver> load(const std::string& configFile);
+  // absent. A failure's reason is the console lines that say why.
+  static Result<WebhookReceiver> load(const std::string& configFile);
 
-  // Binds the port and serves until the server stops. Answers false, after
-  // saying why, when the port cannot be had or the server had to stop.
-  bool start(int port) const;
+  // Binds the port and serves until the server stops; fails, with the
+  // console lines that say why, when the port cannot be had or the server had
+  // to stop.
+  Result<> start(int port) const;
 
  private:
   WebhookReceiver(config::GiftTable gifts, std::string secret);

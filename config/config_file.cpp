@@ -6,7 +6,6 @@
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -25,86 +24,82 @@ std::string memberOfGift(const char* member, const std::string& gift) {
 
 // A volume is a number held as a 32-bit integer (fractions cut toward zero)
 // or a boolean (1 or 0). Anything outside the integer's range is refused.
-bool readVolume(const json& value, std::int32_t& volume) {
-  if (value.is_boolean()) {
-    volume = value.get<bool>() ? 1 : 0;
-    return true;
-  }
+Result<std::int32_t> readVolume(const json& value, const std::string& gift) {
+  if (!value.is_number() && !value.is_boolean()) return Failure{memberOfGift("volume", gift) + " doit etre un nombre"};
+  const Failure tooLarge{memberOfGift("volume", gift) + " est un nombre beaucoup trop grand"};
+  if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
   if (value.is_number_integer()) {
     // Unsigned values past the signed 64-bit range are too large anyway.
     if (value.is_number_unsigned() && value.get<std::uint64_t>() > std::numeric_limits<std::uint32_t>::max()) {
-      return false;
+      return tooLarge;
     }
     const auto v = value.get<std::int64_t>();
     if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) {
-      return false;
+      return tooLarge;
     }
-    volume = static_cast<std::int32_t>(v);
-    return true;
+    return static_cast<std::int32_t>(v);
   }
   const double t = std::trunc(value.get<double>());
-  if (!(t >= -2147483648.0 && t <= 2147483647.0)) return false;
-  volume = static_cast<std::int32_t>(t);
-  return true;
+  if (!(t >= -2147483648.0 && t <= 2147483647.0)) return tooLarge;
+  return static_cast<std::int32_t>(t);
 }
 
-// An optional whole number of a member, within its range; the cause of the
-// refusal otherwise.
-std::optional<ConfigProblem> readWhole(const json& entry, const char* member, const std::string& gift,
-                                       std::int64_t lowest, std::int64_t highest, std::int64_t& value) {
+// The whole number a member holds, within its range, or `absent` when there
+// is no such member.
+Result<std::int64_t> readWhole(const json& entry, const char* member, const std::string& gift, std::int64_t lowest,
+                               std::int64_t highest, std::int64_t absent) {
   const auto it = entry.find(member);
-  if (it == entry.end()) return std::nullopt;
+  if (it == entry.end()) return absent;
   // Read as unsigned when it is: a value past the signed range must not wrap
   // into the range.
   if (it->is_number_unsigned() && it->get<std::uint64_t>() <= static_cast<std::uint64_t>(highest)) {
-    value = static_cast<std::int64_t>(it->get<std::uint64_t>());
-    if (value >= lowest) return std::nullopt;
+    const auto value = static_cast<std::int64_t>(it->get<std::uint64_t>());
+    if (value >= lowest) return value;
   } else if (it->is_number_integer() && !it->is_number_unsigned()) {
-    value = it->get<std::int64_t>();
-    if (value >= lowest && value <= highest) return std::nullopt;
+    const auto value = it->get<std::int64_t>();  // negative, or -0
+    if (value >= lowest && value <= highest) return value;
   }
-  return ConfigProblem{memberOfGift(member, gift) + " doit etre un nombre entier de " + std::to_string(lowest) + " a " +
-                       std::to_string(highest)};
+  return Failure{memberOfGift(member, gift) + " doit etre un nombre entier de " + std::to_string(lowest) + " a " +
+                 std::to_string(highest)};
 }
 
-std::variant<GiftAction, ConfigProblem> readGift(const std::string& name, const json& entry) {
+Result<GiftAction> readGift(const std::string& name, const json& entry) {
   if (!entry.is_object()) {
-    return ConfigProblem{"Le cadeau " + quoted(name) + " doit etre un objet entre accolades { }"};
+    return Failure{"Le cadeau " + quoted(name) + " doit etre un objet entre accolades { }"};
   }
   GiftAction gift;
   const std::pair<const char*, std::string*> required[] = {{"action", &gift.action}, {"target", &gift.target}};
   for (const auto& [member, field] : required) {
     const auto it = entry.find(member);
     if (it == entry.end()) {
-      return ConfigProblem{"Le cadeau " + quoted(name) + " n'a pas de champ \"" + member + "\""};
+      return Failure{"Le cadeau " + quoted(name) + " n'a pas de champ \"" + member + "\""};
     }
     if (!it->is_string()) {
-      return ConfigProblem{memberOfGift(member, name) + " doit etre un texte entre guillemets"};
+      return Failure{memberOfGift(member, name) + " doit etre un texte entre guillemets"};
     }
     *field = it->get<std::string>();
   }
   if (const auto it = entry.find("sound"); it != entry.end()) {
     if (!it->is_string()) {
-      return ConfigProblem{memberOfGift("sound", name) + " doit etre un texte entre guillemets"};
+      return Failure{memberOfGift("sound", name) + " doit etre un texte entre guillemets"};
     }
     gift.sound = it->get<std::string>();
   }
   gift.volume = 100;
   if (const auto it = entry.find("volume"); it != entry.end()) {
-    if (!it->is_number() && !it->is_boolean()) {
-      return ConfigProblem{memberOfGift("volume", name) + " doit etre un nombre"};
-    }
-    if (!readVolume(*it, gift.volume)) {
-      return ConfigProblem{memberOfGift("volume", name) + " est un nombre beaucoup trop grand"};
-    }
+    const auto volume = readVolume(*it, name);
+    if (!volume) return volume.failure();
+    gift.volume = *volume;
   }
-  std::int64_t hold = gift.hold.count(), repeat = gift.repeat, cooldown = gift.cooldown.count();
-  if (auto problem = readWhole(entry, "hold", name, 10, 5000, hold)) return std::move(*problem);
-  if (auto problem = readWhole(entry, "repeat", name, 1, 50, repeat)) return std::move(*problem);
-  if (auto problem = readWhole(entry, "cooldown", name, 0, 86'400'000, cooldown)) return std::move(*problem);
-  gift.hold = std::chrono::milliseconds(hold);
-  gift.repeat = static_cast<int>(repeat);
-  gift.cooldown = std::chrono::milliseconds(cooldown);
+  const auto hold = readWhole(entry, "hold", name, 10, 5000, gift.hold.count());
+  if (!hold) return hold.failure();
+  const auto repeat = readWhole(entry, "repeat", name, 1, 50, gift.repeat);
+  if (!repeat) return repeat.failure();
+  const auto cooldown = readWhole(entry, "cooldown", name, 0, 86'400'000, gift.cooldown.count());
+  if (!cooldown) return cooldown.failure();
+  gift.hold = std::chrono::milliseconds(*hold);
+  gift.repeat = static_cast<int>(*repeat);
+  gift.cooldown = std::chrono::milliseconds(*cooldown);
   return gift;
 }
 
@@ -127,11 +122,11 @@ std::string shortened(std::string message) {
 
 }  // namespace
 
-std::variant<LoadedConfig, ConfigProblem> parseConfig(std::string_view text) {
+Result<LoadedConfig> parseConfig(std::string_view text) {
   // Notepad's "Unicode" is UTF-16, whose byte-order mark the JSON reader
   // takes for a stray character: say what to do about it instead.
   if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
-    return ConfigProblem{"Le fichier de configuration est enregistre en UTF-16 : enregistrez-le en UTF-8"};
+    return Failure{"Le fichier de configuration est enregistre en UTF-16 : enregistrez-le en UTF-8"};
   }
   json document;
   try {
@@ -139,23 +134,23 @@ std::variant<LoadedConfig, ConfigProblem> parseConfig(std::string_view text) {
     std::istringstream stream{std::string(text)};
     stream >> document;
   } catch (const json::exception& e) {
-    return ConfigProblem{std::string("Le fichier de configuration n'est pas du JSON valide : ") + shortened(e.what())};
+    return Failure{std::string("Le fichier de configuration n'est pas du JSON valide : ") + shortened(e.what())};
   }
 
   if (!document.is_object()) {
-    return ConfigProblem{"Le fichier de configuration doit contenir un objet JSON entre accolades { }"};
+    return Failure{"Le fichier de configuration doit contenir un objet JSON entre accolades { }"};
   }
   LoadedConfig loaded;
   const auto token = document.find("token");
   if (token == document.end()) {
-    return ConfigProblem{"Le fichier de configuration n'a pas de champ \"token\""};
+    return Failure{"Le fichier de configuration n'a pas de champ \"token\""};
   }
   if (!token->is_string()) {
-    return ConfigProblem{"Le champ \"token\" doit etre un texte entre guillemets"};
+    return Failure{"Le champ \"token\" doit etre un texte entre guillemets"};
   }
   loaded.token = token->get<std::string>();
   if (const auto secret = document.find("secret"); secret != document.end()) {
-    if (!secret->is_string()) return ConfigProblem{"Le champ \"secret\" doit etre un texte entre guillemets"};
+    if (!secret->is_string()) return Failure{"Le champ \"secret\" doit etre un texte entre guillemets"};
     loaded.secret = secret->get<std::string>();
   }
 
@@ -164,51 +159,42 @@ std::variant<LoadedConfig, ConfigProblem> parseConfig(std::string_view text) {
     return loaded;
   }
   if (!gifts->is_object()) {
-    return ConfigProblem{"Le champ \"gifts\" doit etre un objet entre accolades { }"};
+    return Failure{"Le champ \"gifts\" doit etre un objet entre accolades { }"};
   }
   for (const auto& [name, entry] : gifts->items()) {
     auto gift = readGift(name, entry);
-    if (auto* problem = std::get_if<ConfigProblem>(&gift)) return std::move(*problem);
-    loaded.gifts.emplace(name, std::move(std::get<GiftAction>(gift)));
+    if (!gift) return gift.failure();
+    loaded.gifts.emplace(name, std::move(*gift));
   }
   return loaded;
 }
 
-FileRead readConfigFile(const std::string& path) {
-  FileRead result;
+bool isAbsent(const std::string& path) {
   std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (status.type() == std::filesystem::file_type::not_found) {
-    result.state = FileState::Absent;
-    return result;
-  }
-  if (status.type() == std::filesystem::file_type::directory) {
-    result.state = FileState::Unreadable;
-    result.reason = "c'est un dossier, pas un fichier";
-    return result;
-  }
+  return std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found;
+}
+
+Result<std::string> readConfigFile(const std::string& path) {
+  std::error_code ec;
+  const auto type = std::filesystem::status(path, ec).type();
+  if (type == std::filesystem::file_type::not_found) return Failure{"il n'existe pas"};
+  if (type == std::filesystem::file_type::directory) return Failure{"c'est un dossier, pas un fichier"};
   errno = 0;
   std::ifstream in(path);
   if (!in) {
     const int error = errno;
-    result.state = FileState::Unreadable;
-    result.reason = error != 0 ? std::generic_category().message(error) : "ouverture refusee";
-    return result;
+    return Failure{error != 0 ? std::generic_category().message(error) : "ouverture refusee"};
   }
   std::ostringstream content;
   content << in.rdbuf();
   if (in.bad()) {
     const int error = errno;
-    result.state = FileState::Unreadable;
-    result.reason = error != 0 ? std::generic_category().message(error) : "lecture impossible";
-    return result;
+    return Failure{error != 0 ? std::generic_category().message(error) : "lecture impossible"};
   }
-  result.state = FileState::Read;
-  result.text = std::move(content).str();
-  return result;
+  return std::move(content).str();
 }
 
-std::string writeFileAtomically(const std::string& path, std::string_view text) {
+Result<> writeFileAtomically(const std::string& path, std::string_view text) {
   const std::string temporary = path + ".tmp";
   errno = 0;
   std::ofstream out(temporary, std::ios::out | std::ios::trunc);
@@ -220,21 +206,21 @@ std::string writeFileAtomically(const std::string& path, std::string_view text) 
     const int error = errno;
     std::error_code ignored;
     std::filesystem::remove(temporary, ignored);
-    return error != 0 ? std::generic_category().message(error) : "ecriture impossible";
+    return Failure{error != 0 ? std::generic_category().message(error) : "ecriture impossible"};
   }
   // The content must be on the disk before the name points at it, or a
   // power cut could leave an empty file under the real name.
-  if (std::string reason = platform::flushFileToDisk(temporary); !reason.empty()) {
+  if (auto flushed = platform::flushFileToDisk(temporary); !flushed) {
     std::error_code ignored;
     std::filesystem::remove(temporary, ignored);
-    return reason;
+    return flushed;
   }
   std::error_code ec;
   std::filesystem::rename(temporary, path, ec);
   if (ec) {
     std::error_code ignored;
     std::filesystem::remove(temporary, ignored);
-    return ec.message();
+    return Failure{ec.message()};
   }
   return {};
 }

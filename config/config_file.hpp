@@ -2,8 +2,8 @@
 
 #include <string>
 #include <string_view>
-#include <variant>
 
+#include "common/result.hpp"
 #include "config/gift_action.hpp"
 
 namespace config {
@@ -16,27 +16,18 @@ struct LoadedConfig {
   std::string secret;  // what each request must carry; empty for none
 };
 
-// Why a configuration cannot be used, as one French sentence for the console.
-struct ConfigProblem {
-  std::string cause;
-};
-
 // Reads a configuration document: the first JSON value of the text (a UTF-8
-// byte-order mark is skipped, whatever follows the value is ignored).
-std::variant<LoadedConfig, ConfigProblem> parseConfig(std::string_view text);
+// byte-order mark is skipped, whatever follows the value is ignored). A
+// failure's reason is one French sentence for the console.
+Result<LoadedConfig> parseConfig(std::string_view text);
 
-enum class FileState { Read, Absent, Unreadable };
-struct FileRead {
-  FileState state = FileState::Absent;
-  std::string text;    // the content when Read
-  std::string reason;  // the system's reason when Unreadable
-};
-// Reads the whole file as a text stream.
-FileRead readConfigFile(const std::string& path);
+// True when nothing at all has the name: a file that cannot be read is there.
+bool isAbsent(const std::string& path);
+// The whole file, read as a text stream.
+Result<std::string> readConfigFile(const std::string& path);
 
 // Writes a new file whole or not at all: the text goes to a temporary file in
-// the same folder, which is then renamed into place. Answers the system's
-// reason on failure, the empty text on success.
-std::string writeFileAtomically(const std::string& path, std::string_view text);
+// the same folder, which is then renamed into place.
+Result<> writeFileAtomically(const std::string& path, std::string_view text);
 
 }  // namespace config

@@ -51,17 +51,13 @@ std::string askToken() {
 }
 }  // namespace
 
-bool createDefaultConfig(const std::string& path) {
+Result<> createDefaultConfig(const std::string& path) {
   console::printLine("\n=== CONFIGURATION INITIALE ===");
   const std::string token = askToken();
-  const std::string text = defaultConfigText(token);
-  if (const std::string reason = writeFileAtomically(path, text); !reason.empty()) {
-    console::printLine("Impossible de creer le fichier de configuration " + path + " : " + reason);
-    return false;
-  }
+  if (auto written = writeFileAtomically(path, defaultConfigText(token)); !written) return written;
   console::printLine("\nFichier de configuration cree: " + path);
   console::printLine("\nN'oubliez pas de creer un dossier 'sounds' et d'y placer vos fichiers MP3!");
-  return true;
+  return {};
 }
 
 }  // namespace config

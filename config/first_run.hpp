@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.hpp"
+
 namespace config {
 
 // The win-counter service that the default webhook gifts call. A reserved
@@ -18,8 +20,7 @@ bool isUtf8(std::string_view text);
 std::string defaultConfigText(const std::string& token);
 
 // The first-run dialogue: asks for the account token and writes the file
-// whole. Answers false, after saying why on the console, when the file could
-// not be written.
-bool createDefaultConfig(const std::string& path);
+// whole; fails with the system's reason when the file could not be written.
+Result<> createDefaultConfig(const std::string& path);
 
 }  // namespace config

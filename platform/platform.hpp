@@ -15,9 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
+
+#include "common/result.hpp"
 
 namespace platform {
 
@@ -34,9 +35,8 @@ void setThreadStackSize(std::size_t bytes);
 // alone (a double-click) and closes as soon as it ends.
 bool aloneOnConsole();
 
-// Makes sure a written file's content has reached the disk; answers the
-// system's reason when it has not, the empty text when it has.
-std::string flushFileToDisk(const std::string& path);
+// Makes sure a written file's content has reached the disk.
+Result<> flushFileToDisk(const std::string& path);
 
 // A key as the program knows it. Letters are the keys that type them in the
 // keyboard's current layout; the others are the same keys on every layout.
@@ -74,32 +74,28 @@ enum class Key : std::uint8_t {
 constexpr Key keyAfter(Key first, int offset) { return static_cast<Key>(static_cast<int>(first) + offset); }
 constexpr int keyOffset(Key key, Key first) { return static_cast<int>(key) - static_cast<int>(first); }
 
-// Gets ready to press keys: nothing when keys can be pressed, else why not,
-// in plain words. Asked once at start-up; a press made without it opens the
-// keyboard all the same.
-std::optional<std::string> openKeyboard();
+// Gets ready to press keys; fails, saying why in plain words, when keys
+// cannot be pressed. Asked once at start-up; a press made without it opens
+// the keyboard all the same.
+Result<> openKeyboard();
 
-struct KeyResult {
-  enum class Outcome {
-    Pressed,
-    NoSuchKey,  // the keyboard has no key for it (a letter the layout lacks)
-    Failed,     // keys cannot be pressed: `reason` says why
-  };
-  Outcome outcome;
-  std::string reason;
+enum class KeyPress {
+  Pressed,
+  NoSuchKey,  // the keyboard has no key for it (a letter the layout lacks)
 };
 
 // Presses the keys in order, keeps them down for `hold`, and releases them in
-// the reverse order. Keys pressed from two threads at once may interleave.
-KeyResult pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold);
+// the reverse order; fails when keys cannot be pressed. Keys pressed from two
+// threads at once may interleave.
+Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold);
 
 // From now on, when the program is ended (Ctrl+C, its console window closed,
 // SIGINT or SIGTERM), every key it holds down is released first. Called
 // before any other thread starts.
 void releaseKeysAtExit();
 
-// Gets ready to play sounds: nothing when they can be played, else why not.
-std::optional<std::string> openSoundOutput();
+// Gets ready to play sounds; fails, saying why, when they cannot be played.
+Result<> openSoundOutput();
 
 struct SoundStart {
   enum class Outcome {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "common/result.hpp"
+
 namespace platform {
 
 using Socket = std::intptr_t;
@@ -20,15 +22,12 @@ inline constexpr Socket noSocket = -1;
 // A burst of gifts must not overflow the queue of waiting connections.
 inline constexpr int listenBacklog = 128;
 
-struct Listening {
-  Socket socket = noSocket;
-  std::string failure;         // the system's reason when there is no socket
-  bool noSuchAddress = false;  // the system has no such address (no IPv6, say)
-};
 // A socket listening on the numeric address ("0.0.0.0", "::1") and port (0:
 // one of the system's choosing), and the port's alone: a second listener on
-// the same port is refused, while a restart may bind again at once.
-Listening listenOn(const std::string& address, int port);
+// the same port is refused, while a restart may bind again at once. When the
+// address is `optional`, a system that has no such address (no IPv6, say)
+// answers noSocket rather than failing.
+Result<Socket> listenOn(const std::string& address, int port, bool optional = false);
 // The port a listening socket holds.
 int portOf(Socket listening);
 
@@ -41,16 +40,15 @@ struct Accepted {
     Connection,  // `socket` is the new connection
     Nothing,     // nothing to accept after all, or a connection that went away
     Exhausted,   // out of descriptors or memory for now: try again shortly
-    Fatal,       // the listening socket is unusable
   };
   Outcome outcome = Outcome::Nothing;
   Socket socket = noSocket;
-  std::string failure;  // the system's reason, for Exhausted and Fatal
 };
 // Takes one waiting connection. A connection is blocking, with the timeouts
-// given for each receive and send.
-Accepted acceptConnection(Socket listening, std::chrono::milliseconds receiveTimeout,
-                          std::chrono::milliseconds sendTimeout);
+// given for each receive and send. Fails when the listening socket is
+// unusable.
+Result<Accepted> acceptConnection(Socket listening, std::chrono::milliseconds receiveTimeout,
+                                  std::chrono::milliseconds sendTimeout);
 
 // Bytes received (blocking up to the receive timeout), 0 when the peer has
 // closed, negative on an error or the timeout.

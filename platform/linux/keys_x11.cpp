@@ -81,22 +81,22 @@ xcb_keysym_t keysymOf(Key key) {
 
 class Keyboard {
  public:
-  std::optional<std::string> open() {
+  Result<> open() {
     std::lock_guard<std::mutex> lock(mutex_);
     return connect();
   }
 
-  KeyResult press(std::span<const Key> chord, std::chrono::milliseconds hold) {
+  Result<KeyPress> press(std::span<const Key> chord, std::chrono::milliseconds hold) {
     std::vector<xcb_keycode_t> codes;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (const auto why = connect()) return {KeyResult::Outcome::Failed, *why};
+      if (auto connected = connect(); !connected) return connected.failure();
       for (const Key key : chord) {
         codes.push_back(keycodeOf(keysymOf(key)));
         if (xcb_connection_has_error(connection_)) return lost();
-        if (codes.back() == 0) return {KeyResult::Outcome::NoSuchKey, {}};
+        if (codes.back() == 0) return KeyPress::NoSuchKey;
       }
-      if (ending_) return {KeyResult::Outcome::Failed, "le programme se ferme"};
+      if (ending_) return Failure{"le programme se ferme"};
       for (const xcb_keycode_t code : codes) {
         fake(XCB_KEY_PRESS, code);
         held_.push_back(code);
@@ -115,7 +115,7 @@ class Keyboard {
     }
     sync();
     if (xcb_connection_has_error(connection_)) return lost();
-    return {KeyResult::Outcome::Pressed, {}};
+    return KeyPress::Pressed;
   }
 
   // Releases every key held down, and presses none from now on.
@@ -129,12 +129,12 @@ class Keyboard {
   }
 
  private:
-  // Nothing once connected to a display that takes simulated keys, else why not.
-  std::optional<std::string> connect() {
-    if (connection_ != nullptr) return std::nullopt;
+  // Connects to a display that takes simulated keys, once.
+  Result<> connect() {
+    if (connection_ != nullptr) return {};
     const char* name = std::getenv("DISPLAY");
     if (name == nullptr || *name == '\0') {
-      return "aucun affichage X (la variable DISPLAY est vide) ; il faut une session X11 ou XWayland";
+      return Failure{"aucun affichage X (la variable DISPLAY est vide) ; il faut une session X11 ou XWayland"};
     }
     name_ = name;
     // XCB writes to its socket without MSG_NOSIGNAL: a display that went
@@ -143,24 +143,24 @@ class Keyboard {
     xcb_connection_t* connection = xcb_connect(name, nullptr);
     if (xcb_connection_has_error(connection)) {
       xcb_disconnect(connection);
-      return "impossible de joindre l'affichage X " + name_;
+      return Failure{"impossible de joindre l'affichage X " + name_};
     }
     const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(connection, &xcb_test_id);
     if (xtest == nullptr || !xtest->present) {
       xcb_disconnect(connection);
-      return "l'affichage X " + name_ + " n'accepte pas les touches simulees (extension XTest absente)";
+      return Failure{"l'affichage X " + name_ + " n'accepte pas les touches simulees (extension XTest absente)"};
     }
     connection_ = connection;
     spare_.clear();
-    return std::nullopt;
+    return {};
   }
 
   // Forgets a connection that failed: the next key connects again.
-  KeyResult lost() {
+  Failure lost() {
     if (connection_ != nullptr) xcb_disconnect(connection_);
     connection_ = nullptr;
     held_.clear();
-    return {KeyResult::Outcome::Failed, "la connexion a l'affichage X " + name_ + " est perdue"};
+    return Failure{"la connexion a l'affichage X " + name_ + " est perdue"};
   }
 
   // Returns once the display has taken every event sent before.
@@ -245,9 +245,9 @@ void releaseKeysAtExit() {
   }).detach();
 }
 
-std::optional<std::string> openKeyboard() { return keyboard().open(); }
+Result<> openKeyboard() { return keyboard().open(); }
 
-KeyResult pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
+Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
   return keyboard().press(chord, hold);
 }
 

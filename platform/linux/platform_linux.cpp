@@ -37,13 +37,14 @@ void setThreadStackSize(std::size_t bytes) {
 
 bool aloneOnConsole() { return false; }
 
-std::string flushFileToDisk(const std::string& path) {
+Result<> flushFileToDisk(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::generic_category().message(errno);
+  if (fd < 0) return Failure{std::generic_category().message(errno)};
   const int result = ::fsync(fd);
   const int error = errno;
   ::close(fd);
-  return result == 0 ? std::string() : std::generic_category().message(error);
+  if (result != 0) return Failure{std::generic_category().message(error)};
+  return {};
 }
 
 }  // namespace platform

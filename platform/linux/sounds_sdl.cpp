@@ -18,14 +18,14 @@ constexpr int firstChannels = 16;
 
 class Mixer {
  public:
-  std::optional<std::string> open() {
+  Result<> open() {
     std::lock_guard<std::mutex> lock(mutex_);
     return openLocked();
   }
 
   SoundStart play(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (const auto why = openLocked()) return {SoundStart::Outcome::CannotOpen, *why};
+    if (const auto opened = openLocked(); !opened) return {SoundStart::Outcome::CannotOpen, opened.reason()};
     freeUnused();
     // One decoded copy of a file, however many gifts play it at once: a storm
     // of gifts with a long sound would otherwise hold hundreds of copies. A
@@ -55,8 +55,8 @@ class Mixer {
   }
 
  private:
-  std::optional<std::string> openLocked() {
-    if (tried_) return unavailable_;
+  Result<> openLocked() {
+    if (tried_) return opened_;
     tried_ = true;
     SDL_SetHint(SDL_HINT_APP_NAME, "Koravel Key Webhook");
     // The sound server of desktop sessions, PulseAudio or PipeWire's Pulse
@@ -64,17 +64,17 @@ class Mixer {
     // ALSA writes its complaints to the error stream.)
     SDL_SetHint(SDL_HINT_AUDIODRIVER, "pulseaudio");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      unavailable_ = std::string("aucun serveur de son PulseAudio ou PipeWire joignable (") + SDL_GetError() + ")";
-      return unavailable_;
+      opened_ = Failure{std::string("aucun serveur de son PulseAudio ou PipeWire joignable (") + SDL_GetError() + ")"};
+      return opened_;
     }
     Mix_Init(MIX_INIT_MP3);
     if (Mix_OpenAudio(44100, MIX_DEFAULT_FORMAT, 2, 1024) != 0) {
-      unavailable_ = std::string("la sortie audio ne s'ouvre pas (") + Mix_GetError() + ")";
+      opened_ = Failure{std::string("la sortie audio ne s'ouvre pas (") + Mix_GetError() + ")"};
       SDL_QuitSubSystem(SDL_INIT_AUDIO);
-      return unavailable_;
+      return opened_;
     }
     Mix_AllocateChannels(firstChannels);
-    return std::nullopt;
+    return opened_;
   }
 
   // A file's sound is freed once no channel plays it.
@@ -91,7 +91,7 @@ class Mixer {
 
   std::mutex mutex_;
   bool tried_ = false;
-  std::optional<std::string> unavailable_;
+  Result<> opened_;                            // as the one attempt to open the output ended
   std::map<std::string, Mix_Chunk*> decoded_;  // by path, time written and size
 };
 
@@ -103,7 +103,7 @@ Mixer& mixer() {
 
 }  // namespace
 
-std::optional<std::string> openSoundOutput() { return mixer().open(); }
+Result<> openSoundOutput() { return mixer().open(); }
 
 void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime, SoundStarted started) {
   started(mixer().play(path, volume, lifetime));

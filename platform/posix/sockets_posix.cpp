@@ -40,21 +40,15 @@ bool waitFor(Socket socket, short events, std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-Listening listenOn(const std::string& address, int port) {
-  Listening result;
+Result<Socket> listenOn(const std::string& address, int port, bool optional) {
   sockaddr_storage storage;
   socklen_t length = 0;
-  if (!fillAddress(address, port, storage, length)) {
-    result.failure = "adresse invalide";
-    result.noSuchAddress = true;
-    return result;
-  }
+  if (!fillAddress(address, port, storage, length)) return Failure{"adresse invalide"};
   const int s = ::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s < 0) {
     const int error = errno;
-    result.failure = reason(error);
-    result.noSuchAddress = error == EAFNOSUPPORT;
-    return result;
+    if (optional && error == EAFNOSUPPORT) return noSocket;
+    return Failure{reason(error)};
   }
   // SO_REUSEADDR alone: a restart may bind while the last run's connections
   // linger in TIME_WAIT, but a second listener on the port is still refused
@@ -65,12 +59,10 @@ Listening listenOn(const std::string& address, int port) {
   if (::bind(s, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(s, listenBacklog) != 0) {
     const int error = errno;
     ::close(s);
-    result.failure = reason(error);
-    result.noSuchAddress = error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
-    return result;
+    if (optional && (error == EADDRNOTAVAIL || error == EAFNOSUPPORT)) return noSocket;
+    return Failure{reason(error)};
   }
-  result.socket = s;
-  return result;
+  return Socket{s};
 }
 
 std::vector<std::size_t> waitForConnections(std::span<const Socket> listening, std::chrono::milliseconds timeout) {
@@ -84,9 +76,8 @@ std::vector<std::size_t> waitForConnections(std::span<const Socket> listening, s
   return ready;
 }
 
-Accepted acceptConnection(Socket listening, std::chrono::milliseconds receiveTimeout,
-                          std::chrono::milliseconds sendTimeout) {
-  Accepted result;
+Result<Accepted> acceptConnection(Socket listening, std::chrono::milliseconds receiveTimeout,
+                                  std::chrono::milliseconds sendTimeout) {
   // Not inherited from the listening socket: the connection blocks.
   const int s = ::accept4(fd(listening), nullptr, nullptr, SOCK_CLOEXEC);
   if (s < 0) {
@@ -109,19 +100,15 @@ Accepted acceptConnection(Socket listening, std::chrono::milliseconds receiveTim
       case EOPNOTSUPP:
       case ENETUNREACH:
       case ETIMEDOUT:
-        result.outcome = Accepted::Outcome::Nothing;
-        return result;
+        return Accepted{Accepted::Outcome::Nothing, noSocket};
       case EMFILE:
       case ENFILE:
       case ENOBUFS:
       case ENOMEM:
-        result.outcome = Accepted::Outcome::Exhausted;
-        break;
+        return Accepted{Accepted::Outcome::Exhausted, noSocket};
       default:
-        result.outcome = Accepted::Outcome::Fatal;
+        return Failure{reason(error)};
     }
-    result.failure = reason(error);
-    return result;
   }
   const timeval receive = timevalOf(receiveTimeout);
   const timeval send = timevalOf(sendTimeout);
@@ -129,9 +116,7 @@ Accepted acceptConnection(Socket listening, std::chrono::milliseconds receiveTim
   setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &send, sizeof(send));
   const int on = 1;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-  result.outcome = Accepted::Outcome::Connection;
-  result.socket = s;
-  return result;
+  return Accepted{Accepted::Outcome::Connection, s};
 }
 
 std::ptrdiff_t receive(Socket connection, char* buffer, std::size_t size) {

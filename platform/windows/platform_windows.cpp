@@ -132,7 +132,7 @@ void keyEvent(VirtualKey key, bool up) {
 }  // namespace
 
 // Windows always has a keyboard input to write to.
-std::optional<std::string> openKeyboard() { return std::nullopt; }
+Result<> openKeyboard() { return {}; }
 
 namespace {
 
@@ -160,15 +160,15 @@ BOOL WINAPI releaseHeldKeys(DWORD) {
 
 void releaseKeysAtExit() { SetConsoleCtrlHandler(releaseHeldKeys, TRUE); }
 
-KeyResult pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
+Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
   std::vector<VirtualKey> keys;
   for (const Key key : chord) {
     keys.push_back(virtualKeyOf(key));
-    if (keys.back().code == 0) return {KeyResult::Outcome::NoSuchKey, {}};
+    if (keys.back().code == 0) return KeyPress::NoSuchKey;
   }
   {
     std::lock_guard<std::mutex> lock(held().mutex);
-    if (held().ending) return {KeyResult::Outcome::Failed, "le programme se ferme"};
+    if (held().ending) return Failure{"le programme se ferme"};
     for (const VirtualKey& key : keys) {
       keyEvent(key, false);
       held().down.push_back(key);
@@ -184,11 +184,11 @@ KeyResult pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) 
     held().down.erase(at);
     keyEvent(*key, true);
   }
-  return {KeyResult::Outcome::Pressed, {}};
+  return KeyPress::Pressed;
 }
 
 // MCI opens its devices itself, sound by sound.
-std::optional<std::string> openSoundOutput() { return std::nullopt; }
+Result<> openSoundOutput() { return {}; }
 
 void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime, SoundStarted started) {
   // Never destroyed: its thread may still be closing devices at exit.
@@ -210,14 +210,15 @@ void playSound(const std::string& path, std::int32_t volume, std::chrono::millis
   player->play(path, volume, lifetime, std::move(started));
 }
 
-std::string flushFileToDisk(const std::string& path) {
+Result<> flushFileToDisk(const std::string& path) {
   const HANDLE file =
       CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return systemMessage(GetLastError());
+  if (file == INVALID_HANDLE_VALUE) return Failure{systemMessage(GetLastError())};
   const bool flushed = FlushFileBuffers(file) != 0;
   const DWORD error = GetLastError();
   CloseHandle(file);
-  return flushed ? std::string() : systemMessage(error);
+  if (!flushed) return Failure{systemMessage(error)};
+  return {};
 }
 
 }  // namespace platform

@@ -41,22 +41,16 @@ void setTimeout(Socket socket, int option, std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-Listening listenOn(const std::string& address, int port) {
+Result<Socket> listenOn(const std::string& address, int port, bool optional) {
   startWinsock();
-  Listening result;
   sockaddr_storage storage;
   socklen_t length = 0;
-  if (!fillAddress(address, port, storage, length)) {
-    result.failure = "adresse invalide";
-    result.noSuchAddress = true;
-    return result;
-  }
+  if (!fillAddress(address, port, storage, length)) return Failure{"adresse invalide"};
   const SOCKET s = WSASocketW(storage.ss_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) {
     const int error = WSAGetLastError();
-    result.failure = reason(error);
-    result.noSuchAddress = error == WSAEAFNOSUPPORT;
-    return result;
+    if (optional && error == WSAEAFNOSUPPORT) return noSocket;
+    return Failure{reason(error)};
   }
   // No reuse option at all. Windows refuses a second listener on the port
   // unless it asks for SO_REUSEADDR, which this program never does, and
@@ -73,12 +67,10 @@ Listening listenOn(const std::string& address, int port) {
       ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
     const int error = WSAGetLastError();
     closesocket(s);
-    result.failure = reason(error);
-    result.noSuchAddress = error == WSAEADDRNOTAVAIL || error == WSAEAFNOSUPPORT;
-    return result;
+    if (optional && (error == WSAEADDRNOTAVAIL || error == WSAEAFNOSUPPORT)) return noSocket;
+    return Failure{reason(error)};
   }
-  result.socket = static_cast<Socket>(s);
-  return result;
+  return static_cast<Socket>(s);
 }
 
 std::vector<std::size_t> waitForConnections(std::span<const Socket> listening, std::chrono::milliseconds timeout) {
@@ -92,9 +84,8 @@ std::vector<std::size_t> waitForConnections(std::span<const Socket> listening, s
   return ready;
 }
 
-Accepted acceptConnection(Socket listening, std::chrono::milliseconds receiveTimeout,
-                          std::chrono::milliseconds sendTimeout) {
-  Accepted result;
+Result<Accepted> acceptConnection(Socket listening, std::chrono::milliseconds receiveTimeout,
+                                  std::chrono::milliseconds sendTimeout) {
   const SOCKET s = accept(sock(listening), nullptr, nullptr);
   if (s == INVALID_SOCKET) {
     const int error = WSAGetLastError();
@@ -105,17 +96,13 @@ Accepted acceptConnection(Socket listening, std::chrono::milliseconds receiveTim
       case WSAECONNABORTED:
       case WSAENETDOWN:
       case WSAEINPROGRESS:
-        result.outcome = Accepted::Outcome::Nothing;
-        return result;
+        return Accepted{Accepted::Outcome::Nothing, noSocket};
       case WSAEMFILE:
       case WSAENOBUFS:
-        result.outcome = Accepted::Outcome::Exhausted;
-        break;
+        return Accepted{Accepted::Outcome::Exhausted, noSocket};
       default:
-        result.outcome = Accepted::Outcome::Fatal;
+        return Failure{reason(error)};
     }
-    result.failure = reason(error);
-    return result;
   }
   // An accepted socket inherits the listening one's non-blocking mode.
   u_long blocking = 0;
@@ -125,9 +112,7 @@ Accepted acceptConnection(Socket listening, std::chrono::milliseconds receiveTim
   setTimeout(static_cast<Socket>(s), SO_SNDTIMEO, sendTimeout);
   const BOOL on = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on));
-  result.outcome = Accepted::Outcome::Connection;
-  result.socket = static_cast<Socket>(s);
-  return result;
+  return Accepted{Accepted::Outcome::Connection, static_cast<Socket>(s)};
 }
 
 std::ptrdiff_t receive(Socket connection, char* buffer, std::size_t size) {

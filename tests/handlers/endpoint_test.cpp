@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "actions/key_press.hpp"
-#include "endpoint/webhook_endpoint.hpp"
+#include "endpoint/gift_handler.hpp"
 #include "recording_platform.hpp"
 #include "support.hpp"
 
@@ -47,65 +47,52 @@ class Endpoint : public ::testing::Test {
 };
 
 TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
-  const config::GiftTable gifts{{"Key", {"key", "n", "", 100}},        {"Bad key", {"key", "ab", "", 100}},
+  const config::GiftTable gifts{{"Key", {"key", "n", "", 100}},        {"Bad", {"key", "ab", "", 100}},
                                 {"Song", {"sound", "x", sound_, 50}},  {"Rose", {"key", "g", sound_, 80}},
-                                {"Lost", {"key", "z", "", 100}},       {"Q", {"key", "q", "", 100}},
+                                {"Z", {"key", "z", "", 100}},          {"Q", {"key", "q", "", 100}},
                                 {"C\xC5\x93ur", {"key", "c", "", 100}}};
   recording::answerKeys([](std::span<const platform::Key> chord) {
-    using enum platform::KeyResult::Outcome;
-    const platform::Key Q = platform::keyAfter(platform::Key::A, 16);
-    return platform::KeyResult{chord[0] == platform::Key::Z ? Failed : chord[0] == Q ? NoSuchKey : Pressed, "raison"};
+    using enum platform::KeyPress;
+    if (chord[0] == platform::Key::Z) return Result<platform::KeyPress>(Failure{"raison"});
+    return Result<platform::KeyPress>(chord[0] == platform::keyAfter(platform::Key::A, 16) ? NoSuchKey : Pressed);
   });
   const Lines key{"Cadeau recu: Key", "Touche 'n' pressee"};
+  const auto named = [](const char* name) { return Fields{{"giftName", name}}; };
   const Fields none, keyField{{"giftName", "Key"}, {"giftName", "Other"}};
-  const std::tuple<Fields, std::string, std::string, std::string, Lines> cases[] = {
-      {none, "", "text/plain", R"(200 {"error": "giftName parameter not found"})", {}},
-      {{{"giftName", ""}}, "", "text/plain", R"(200 {"error": "giftName not provided"})", {"Cadeau recu: "}},
-      {keyField, R"({"a": 1})", json, R"(200 {"error": "giftName not provided"})", {"Cadeau recu: "}},
-      {keyField, "", "text/plain", pressed, key},
-      {none, R"({"giftName": "Key"})", "application/json; charset=utf-8", pressed, key},
-      // JSON only when the type says so, in lower case.
-      {none, R"({"giftName": "Key"})", "text/plain", R"(200 {"error": "giftName parameter not found"})", {}},
-      {keyField, R"({"giftName": "Rose"})", "APPLICATION/JSON", pressed, key},
-      // Names match exactly.
-      {{{"giftName", "key"}},
-       "",
-       "",
-       R"(200 {"message": "Gift not configured"})",
-       {"Cadeau recu: key", "Cadeau non configure: key"}},
-      {none, R"({"giftName": "C\u0153ur"})", json, pressed, {"Cadeau recu: C\xC5\x93ur", "Touche 'c' pressee"}},
-      // The sound starts before the key; an unknown action still plays its sound.
-      {{{"giftName", "Rose"}},
-       "",
-       "",
-       pressed,
-       {"Cadeau recu: Rose", "Lecture audio: " + sound_ + " (volume: 80%)", "Touche 'g' pressee"}},
-      {{{"giftName", "Song"}},
-       "",
-       "",
-       R"(200 {"error": "Unknown action type"})",
-       {"Cadeau recu: Song", "Lecture audio: " + sound_ + " (volume: 50%)"}},
-      {{{"giftName", "Bad key"}},
-       "",
-       "",
-       R"(200 {"error":"Key not supported: ab"})",
-       {"Cadeau recu: Bad key", "Touche non supportee: ab"}},
-      {{{"giftName", "Lost"}},
-       "",
-       "",
-       R"(200 {"error": "Keys cannot be pressed on this computer"})",
-       {"Cadeau recu: Lost", "Touche non pressee: z (raison)"}},
-      // A key the keyboard lacks is as unsupported as an unknown one.
-      {{{"giftName", "Q"}},
-       "",
-       "",
-       R"(200 {"error":"Key not supported: q"})",
-       {"Cadeau recu: Q", "Touche non supportee: q"}},
-      // Bad JSON is an error reply in the library's words.
-      {none, "{\"giftName\": ", json, R"(200 {"error":"[json.exception.parse_error.101] parse error)", {}},
-      {none, "{\"giftName\": 5}", json, R"(200 {"error":"[json.exception.type_error.302])", {}},
+  struct Case {
+    Fields fields;
+    std::string reply;
+    Lines lines;
+    std::string body = {}, type = "text/plain";
   };
-  for (const auto& [fields, body, type, reply, lines] : cases) {
+  const std::string noParameter = R"(200 {"error": "giftName parameter not found"})",
+                    heard = "Lecture audio: " + sound_;
+  const Case cases[] = {
+      {none, noParameter, {}},
+      {named(""), R"(200 {"error": "giftName not provided"})", {"Cadeau recu: "}},
+      {keyField, R"(200 {"error": "giftName not provided"})", {"Cadeau recu: "}, R"({"a": 1})", json},
+      {keyField, pressed, key},
+      {none, pressed, key, R"({"giftName": "Key"})", "application/json; charset=utf-8"},
+      // JSON only when the type says so, in lower case.
+      {none, noParameter, {}, R"({"giftName": "Key"})"},
+      {keyField, pressed, key, R"({"giftName": "Rose"})", "APPLICATION/JSON"},
+      // Names match exactly.
+      {named("key"), R"(200 {"message": "Gift not configured"})", {"Cadeau recu: key", "Cadeau non configure: key"}},
+      {none, pressed, {"Cadeau recu: C\xC5\x93ur", "Touche 'c' pressee"}, R"({"giftName": "C\u0153ur"})", json},
+      // The sound starts before the key; an unknown action still plays its sound.
+      {named("Rose"), pressed, {"Cadeau recu: Rose", heard + " (volume: 80%)", "Touche 'g' pressee"}},
+      {named("Song"), R"(200 {"error": "Unknown action type"})", {"Cadeau recu: Song", heard + " (volume: 50%)"}},
+      {named("Bad"), R"(200 {"error":"Key not supported: ab"})", {"Cadeau recu: Bad", "Touche non supportee: ab"}},
+      {named("Z"),
+       R"(200 {"error": "Keys cannot be pressed on this computer"})",
+       {"Cadeau recu: Z", "Touche non pressee: z (raison)"}},
+      // A key the keyboard lacks is as unsupported as an unknown one.
+      {named("Q"), R"(200 {"error":"Key not supported: q"})", {"Cadeau recu: Q", "Touche non supportee: q"}},
+      // Bad JSON is an error reply in the library's words.
+      {none, R"(200 {"error":"[json.exception.parse_error.101] parse error)", {}, "{\"giftName\": ", json},
+      {none, R"(200 {"error":"[json.exception.type_error.302])", {}, "{\"giftName\": 5}", json},
+  };
+  for (const auto& [fields, reply, lines, body, type] : cases) {
     EXPECT_EQ(post(gifts, fields, body, type).substr(0, reply.size()), reply) << body;
     EXPECT_EQ(newLines(), lines) << body;
   }

@@ -10,8 +10,8 @@ struct State {
   std::mutex mutex;
   std::vector<Press> presses;
   std::vector<Sound> sounds;
-  std::function<platform::KeyResult(std::span<const platform::Key>)> keys;
-  std::function<std::string(const std::string&)> flush;
+  std::function<Result<platform::KeyPress>(std::span<const platform::Key>)> keys;
+  std::function<Result<>(const std::string&)> flush;
 };
 
 State& state() {
@@ -38,11 +38,11 @@ const bool ready = (reset(), true);
 void reset() {
   set(state().presses, {});
   set(state().sounds, {});
-  answerKeys([](std::span<const platform::Key>) { return platform::KeyResult{}; });
-  answerFlush([](const std::string&) { return std::string(); });
+  answerKeys([](std::span<const platform::Key>) { return platform::KeyPress::Pressed; });
+  answerFlush([](const std::string&) { return Result<>(); });
 }
-void answerKeys(std::function<platform::KeyResult(std::span<const platform::Key>)> f) { set(state().keys, f); }
-void answerFlush(std::function<std::string(const std::string&)> f) { set(state().flush, f); }
+void answerKeys(std::function<Result<platform::KeyPress>(std::span<const platform::Key>)> f) { set(state().keys, f); }
+void answerFlush(std::function<Result<>(const std::string&)> f) { set(state().flush, f); }
 std::vector<Press> presses() { return locked(state().presses); }
 std::vector<Sound> sounds() { return locked(state().sounds); }
 
@@ -53,14 +53,14 @@ namespace platform {
 void useUtf8Console() {}
 void setThreadStackSize(std::size_t) {}
 bool aloneOnConsole() { return false; }
-std::optional<std::string> openKeyboard() { return std::nullopt; }
-std::optional<std::string> openSoundOutput() { return std::nullopt; }
+Result<> openKeyboard() { return {}; }
+Result<> openSoundOutput() { return {}; }
 void releaseKeysAtExit() {}
-std::string flushFileToDisk(const std::string& path) { return recording::locked(recording::state().flush)(path); }
+Result<> flushFileToDisk(const std::string& path) { return recording::locked(recording::state().flush)(path); }
 
-KeyResult pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
-  const KeyResult press = recording::locked(recording::state().keys)(chord);
-  if (press.outcome != KeyResult::Outcome::Pressed) return press;
+Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
+  const Result<KeyPress> press = recording::locked(recording::state().keys)(chord);
+  if (!press || *press != KeyPress::Pressed) return press;
   const auto down = recording::Clock::now();
   std::this_thread::sleep_for(hold);
   std::lock_guard<std::mutex> lock(recording::state().mutex);

@@ -26,9 +26,9 @@ struct Sound {
 // time), every sound plays, every file reaches the disk.
 void reset();
 // How the keyboard answers a chord; only chords it answers Pressed are recorded.
-void answerKeys(std::function<platform::KeyResult(std::span<const platform::Key>)> answer);
-// What flushing a file to the disk answers: a reason, or empty for success.
-void answerFlush(std::function<std::string(const std::string&)> answer);
+void answerKeys(std::function<Result<platform::KeyPress>(std::span<const platform::Key>)> answer);
+// What flushing a file to the disk answers.
+void answerFlush(std::function<Result<>(const std::string&)> answer);
 
 std::vector<Press> presses();
 std::vector<Sound> sounds();

@@ -12,9 +12,8 @@ using namespace std::chrono_literals;
 
 config::LoadedConfig mustLoad(const std::string& text) {
   const auto result = config::parseConfig(text);
-  const auto* loaded = std::get_if<config::LoadedConfig>(&result);
-  EXPECT_TRUE(loaded) << testing::PrintToString(text);
-  return loaded ? *loaded : config::LoadedConfig{};
+  EXPECT_TRUE(result) << testing::PrintToString(text);
+  return result ? *result : config::LoadedConfig{};
 }
 
 std::string gifts(const std::string& members) { return R"({"token": "t", "gifts": {)" + members + "}}"; }
@@ -87,15 +86,12 @@ TEST(ConfigParse, RefusalsSayWhy) {
   for (const auto& [text, expectedPart] : cases) {
     const auto result = config::parseConfig(text);
     // Printed escaped: a text or a cause may hold bytes that are not UTF-8.
-    ASSERT_TRUE(std::holds_alternative<config::ConfigProblem>(result)) << testing::PrintToString(text);
-    EXPECT_NE(std::get<config::ConfigProblem>(result).cause.find(expectedPart), std::string::npos)
-        << testing::PrintToString(std::get<config::ConfigProblem>(result).cause) << " for "
-        << testing::PrintToString(text);
+    ASSERT_FALSE(result) << testing::PrintToString(text);
+    EXPECT_NE(result.reason().find(expectedPart), std::string::npos)
+        << testing::PrintToString(result.reason()) << " for " << testing::PrintToString(text);
   }
   // Of a long string, only the end is quoted.
-  const auto cause =
-      std::get<config::ConfigProblem>(config::parseConfig("{\"token\": \"" + std::string(1'000'000, 'x') + "\xC3\xA9"))
-          .cause;
+  const auto cause = config::parseConfig("{\"token\": \"" + std::string(1'000'000, 'x') + "\xC3\xA9").reason();
   EXPECT_LT(cause.size(), 400u);
   EXPECT_NE(cause.find("line 1, column"), std::string::npos) << testing::PrintToString(cause);
   EXPECT_NE(cause.find("last read: '...xxx"), std::string::npos) << testing::PrintToString(cause);
@@ -105,21 +101,20 @@ TEST(ConfigFiles, AFileIsReadOrSaidAbsentOrUnreadable_AndWrittenWholeOrNotAtAll)
   recording::reset();
   const auto dir = testing_support::scratchDir("config");
   const auto path = [&dir](const char* name) { return (dir / name).string(); };
-  EXPECT_EQ(config::readConfigFile(path("none.json")).state, config::FileState::Absent);
-  EXPECT_EQ(config::readConfigFile(dir.string()).state, config::FileState::Unreadable);
+  EXPECT_TRUE(config::isAbsent(path("none.json")) && !config::isAbsent(dir.string()));
+  EXPECT_EQ(config::readConfigFile(dir.string()).reason(), "c'est un dossier, pas un fichier");
   std::string flushed;
-  recording::answerFlush([&flushed](const std::string& file) { return flushed = file, std::string(); });
-  EXPECT_EQ(config::writeFileAtomically(path("c.json"), "hello\nworld"), "");
+  recording::answerFlush([&flushed](const std::string& file) { return flushed = file, Result<>(); });
+  EXPECT_TRUE(config::writeFileAtomically(path("c.json"), "hello\nworld"));
   // The content reached the disk under the temporary name, before the rename.
   EXPECT_EQ(flushed, path("c.json.tmp"));
-  const auto read = config::readConfigFile(path("c.json"));
-  EXPECT_EQ(std::tie(read.state, read.text), std::make_tuple(config::FileState::Read, "hello\nworld"));
-  recording::answerFlush([](const std::string&) { return std::string("disque plein"); });
-  EXPECT_EQ(config::writeFileAtomically(path("d.json"), "x"), "disque plein");
+  EXPECT_EQ(*config::readConfigFile(path("c.json")), "hello\nworld");
+  recording::answerFlush([](const std::string&) { return Failure{"disque plein"}; });
+  EXPECT_EQ(config::writeFileAtomically(path("d.json"), "x").reason(), "disque plein");
   recording::reset();
   std::filesystem::create_directories(path("e.json/inside"));
-  EXPECT_NE(config::writeFileAtomically(path("e.json"), "x"), "");
-  EXPECT_NE(config::writeFileAtomically(path("missing/f.json"), "x"), "");
+  EXPECT_FALSE(config::writeFileAtomically(path("e.json"), "x"));
+  EXPECT_FALSE(config::writeFileAtomically(path("missing/f.json"), "x"));
   for (const char* left : {"c.json.tmp", "d.json", "d.json.tmp", "e.json.tmp", "missing"}) {
     EXPECT_FALSE(std::filesystem::exists(path(left))) << left;
   }

@@ -71,7 +71,7 @@ TEST_F(KeyPress, PressesSharingAKeyTakeTurnsWithAGapWhileOtherKeysGoOn) {
     };
     if (chord[0] == N) meet(nDown, nOnce, gIsDown);
     if (chord[0] == G) meet(gDown, gOnce, nIsDown);
-    return platform::KeyResult{};
+    return Result<platform::KeyPress>(platform::KeyPress::Pressed);
   });
   EXPECT_EQ(press({key("n"), key("g"), key("G", 20ms, 2), key("ctrl+g"), key("ctrl+n")}),
             std::vector<Outcome>(5, Outcome::Pressed));

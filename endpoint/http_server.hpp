@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -38,36 +37,28 @@ inline constexpr std::size_t requestsPerConnection = 100;
 //   writes straight away: per request one receive and one send;
 // - what a connection has read is kept across its requests, so pipelined
 //   requests are all served.
-class GiftServer final : public httplib::Server {
+class HttpServer final : public httplib::Server {
  public:
-  using Accept =
-      std::function<platform::Accepted(platform::Socket, std::chrono::milliseconds, std::chrono::milliseconds)>;
-  explicit GiftServer(Accept accept = platform::acceptConnection);
-  ~GiftServer() override;
-  GiftServer(const GiftServer&) = delete;
-  GiftServer& operator=(const GiftServer&) = delete;
+  HttpServer() = default;
+  ~HttpServer() override;
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
 
   // Takes the port on the address and, when `ipv6Loopback`, on [::1] too,
-  // wherever the system has IPv6. Answers the reason the port cannot be had,
-  // or the empty text.
-  std::string open(const std::string& address, int port, bool ipv6Loopback);
-  int port() const { return port_; }
+  // wherever the system has IPv6; fails with the reason the port cannot be
+  // had.
+  Result<> open(const std::string& address, int port, bool ipv6Loopback);
 
-  // Accepts and serves connections until stop(), then answers the empty
-  // text; or until a listening socket fails for good, then answers why.
-  std::string serve();
-  // Any thread: serve() returns soon after, without waiting for idle
-  // connections.
-  void stop();
+  // Accepts and serves connections until a listening socket fails for good,
+  // and then fails with why.
+  Result<> serve();
 
  private:
   void serveConnection(platform::Socket connection);
   // The server stopped: a connection waiting for its next request wakes up.
   void endOpenConnections();
 
-  const Accept accept_;
   std::vector<platform::Socket> listening_;
-  int port_ = 0;
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;
   std::unordered_set<platform::Socket> open_;

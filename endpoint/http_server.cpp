@@ -1,4 +1,4 @@
-#include "endpoint/gift_server.hpp"
+#include "endpoint/http_server.hpp"
 
 #include <algorithm>
 #include <array>
@@ -87,40 +87,42 @@ class ConnectionStream final : public httplib::Stream {
 
 }  // namespace
 
-GiftServer::GiftServer(Accept accept) : accept_(std::move(accept)) {}
-
-GiftServer::~GiftServer() {
+HttpServer::~HttpServer() {
   for (const platform::Socket socket : listening_) platform::closeSocket(socket);
 }
 
-std::string GiftServer::open(const std::string& address, int port, bool ipv6Loopback) {
-  const platform::Listening first = platform::listenOn(address, port);
-  if (first.socket == platform::noSocket) return first.failure;
-  listening_.push_back(first.socket);
-  port_ = platform::portOf(first.socket);
+Result<> HttpServer::open(const std::string& address, int port, bool ipv6Loopback) {
+  const auto first = platform::listenOn(address, port);
+  if (!first) return first.failure();
+  listening_.push_back(*first);
   if (ipv6Loopback) {
-    const platform::Listening loopback = platform::listenOn("::1", port_);
     // A system without IPv6 is served on IPv4 alone.
-    if (loopback.socket == platform::noSocket && !loopback.noSuchAddress) return loopback.failure;
-    if (loopback.socket != platform::noSocket) listening_.push_back(loopback.socket);
+    const auto loopback = platform::listenOn("::1", platform::portOf(*first), true);
+    if (!loopback) return loopback.failure();
+    if (*loopback != platform::noSocket) listening_.push_back(*loopback);
   }
   return {};
 }
 
-std::string GiftServer::serve() {
+Result<> HttpServer::serve() {
   WorkerPool pool(baseWorkers, maxWorkers, [this] { endOpenConnections(); });
-  std::string failure;
+  Result<> served;
   milliseconds pause{1};
   while (!stopping_) {
     // One connection from each socket that has some, so that a flood on one
     // address does not keep the other waiting.
     for (const std::size_t ready : platform::waitForConnections(listening_, stopCheckInterval)) {
       if (stopping_) break;
-      const platform::Accepted accepted = accept_(listening_[ready], connectionTimeout, connectionTimeout);
-      switch (accepted.outcome) {
+      const auto accepted = platform::acceptConnection(listening_[ready], connectionTimeout, connectionTimeout);
+      if (!accepted) {
+        served = accepted.failure();
+        stopping_ = true;
+        break;
+      }
+      switch (accepted->outcome) {
         case platform::Accepted::Outcome::Connection: {
           pause = milliseconds(1);
-          const platform::Socket connection = accepted.socket;
+          const platform::Socket connection = accepted->socket;
           if (!pool.enqueue([this, connection] { serveConnection(connection); })) {
             platform::closeSocket(connection);
           }
@@ -133,20 +135,14 @@ std::string GiftServer::serve() {
           std::this_thread::sleep_for(pause);
           pause = std::min(pause * 2, longestPause);
           break;
-        case platform::Accepted::Outcome::Fatal:
-          failure = accepted.failure;
-          stopping_ = true;
-          break;
       }
     }
   }
   pool.shutdown();
-  return failure;
+  return served;
 }
 
-void GiftServer::stop() { stopping_ = true; }
-
-void GiftServer::serveConnection(platform::Socket connection) {
+void HttpServer::serveConnection(platform::Socket connection) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     open_.insert(connection);
@@ -166,7 +162,7 @@ void GiftServer::serveConnection(platform::Socket connection) {
   platform::closeSocket(connection);
 }
 
-void GiftServer::endOpenConnections() {
+void HttpServer::endOpenConnections() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const platform::Socket connection : open_) platform::shutdownSocket(connection);
 }

@@ -1,4 +1,4 @@
-#include "endpoint/webhook_endpoint.hpp"
+#include "endpoint/gift_handler.hpp"
 
 #include <httplib.h>
 #include <openssl/crypto.h>
@@ -11,7 +11,7 @@
 #include "actions/outgoing_webhook.hpp"
 #include "actions/sound.hpp"
 #include "common/console.hpp"
-#include "endpoint/gift_server.hpp"
+#include "endpoint/http_server.hpp"
 
 namespace endpoint {
 namespace {
@@ -63,9 +63,9 @@ std::string runGift(const std::string& giftName, const config::GiftTable& gifts,
     return R"({"error": "Keys cannot be pressed on this computer"})";
   }
   if (gift.action == "webhook") {
-    const actions::WebhookOutcome outcome = actions::executeWebhook(gift.target);
-    if (!outcome.succeeded) return errorReply("Webhook call failed: " + outcome.failure);
-    return serialise(json{{"message", "Webhook executed successfully"}, {"response", outcome.body}});
+    const auto answer = actions::executeWebhook(gift.target);
+    if (!answer) return errorReply("Webhook call failed: " + answer.reason());
+    return serialise(json{{"message", "Webhook executed successfully"}, {"response", *answer}});
   }
   return R"({"error": "Unknown action type"})";
 }
@@ -137,7 +137,7 @@ void serveGift(const httplib::Request& req, httplib::Response& res, const config
   res.set_content(handleGift(request, gifts, cooldowns), jsonType);
 }
 
-void registerRoutes(GiftServer& server, std::shared_ptr<const config::GiftTable> gifts, std::string secret) {
+void registerRoutes(HttpServer& server, std::shared_ptr<const config::GiftTable> gifts, std::string secret) {
   server.set_payload_max_length(maxRequestBodyBytes);
   server.Post("/webhook", [gifts, cooldowns = std::make_shared<Cooldowns>(), secret = std::move(secret)](
                               const httplib::Request& req, httplib::Response& res) {

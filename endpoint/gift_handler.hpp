@@ -17,7 +17,7 @@ struct Response;
 
 namespace endpoint {
 
-class GiftServer;
+class HttpServer;
 
 // A request body larger than this is refused (413) before any handler runs.
 inline constexpr std::size_t maxRequestBodyBytes = 64 * 1024;
@@ -63,6 +63,6 @@ void serveGift(const httplib::Request& req, httplib::Response& res, const config
 // the request size limit, and the CORS header on every /webhook reply. The
 // handler keeps the table, and whatever owns it, alive. An empty secret lets
 // every request in.
-void registerRoutes(GiftServer& server, std::shared_ptr<const config::GiftTable> gifts, std::string secret = {});
+void registerRoutes(HttpServer& server, std::shared_ptr<const config::GiftTable> gifts, std::string secret = {});
 
 }  // namespace endpoint
