@@ -48,6 +48,7 @@ TEST(ConfigParse, VolumeIsTruncatedIntegerOrBoolean) {
                                                {"false", 0},
                                                {"-0.9", 0},
                                                {"2147483647", 2147483647},
+                                               {"-2147483648", -2147483647 - 1},
                                                {"-2147483648.9", -2147483647 - 1}};
   for (const auto& [literal, expected] : cases) {
     EXPECT_EQ(mustLoad(rose(std::string(", \"volume\": ") + literal)).gifts.at("Rose").volume, expected) << literal;
