@@ -1,4 +1,5 @@
 #include <cstddef>
+#include <string_view>
 
 #include "app/webhook_receiver.hpp"
 #include "common/console.hpp"
@@ -11,8 +12,12 @@ namespace {
 constexpr std::size_t threadStackBytes = 256 * 1024;
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   platform::useUtf8Console();
+  if (argc > 1 && std::string_view(argv[1]) == "--version") {
+    console::printLine("Koravel Key Webhook " KORAVEL_VERSION);
+    return 0;
+  }
   platform::releaseKeysAtExit();
   platform::setThreadStackSize(threadStackBytes);
   console::printLine("=== ORBEK CADEAUX / SONS ILLIMITES ===");

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds static OpenSSL libraries for the Windows program from Debian's own
 # openssl source package, cross-compiled with mingw-w64, into the dependency
-# cache. A finished build is reused.
+# cache, with the licence the release ships. A finished build is reused.
 set -euo pipefail
 
 cache="${KORAVEL_DEPS_DIR:-$HOME/.cache/koravel-key-webhook}"
 prefix="$cache/openssl-mingw64"
 
-if [[ -f "$prefix/lib64/libssl.a" || -f "$prefix/lib/libssl.a" ]] && [[ -f "$prefix/.complete" ]]; then
+if [[ -f "$prefix/lib64/libssl.a" || -f "$prefix/lib/libssl.a" ]] && [[ -f "$prefix/.complete" && -f "$prefix/LICENSE.txt" ]]; then
   echo "OpenSSL for mingw already in $prefix"
   exit 0
 fi
@@ -38,5 +38,6 @@ CC=gcc-posix CXX=g++-posix ./Configure mingw64 no-shared no-tests \
   --prefix="$prefix" --libdir=lib >/dev/null
 make -j"$(nproc)" build_libs >/dev/null
 make install_dev >/dev/null
+cp LICENSE.txt "$prefix/LICENSE.txt"
 touch "$prefix/.complete"
 echo "OpenSSL for mingw installed in $prefix"

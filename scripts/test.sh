@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs every test: the unit, handler and
 # end-to-end suites, again under AddressSanitizer and UndefinedBehaviorSanitizer
 # and under ThreadSanitizer; a short run of the benchmark; then builds the
-# Windows program and runs the end-to-end suite against it under wine.
+# Windows program and its release zip, runs the end-to-end suite against it
+# under wine, and checks the zip.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -24,9 +25,8 @@ done
 step "benchmark, short: one round of 1 s per workload (figures printed, not judged)"
 bench/run.sh --short
 
-step "build: windows"
-cmake --preset windows >/dev/null
-cmake --build --preset windows
+step "build: windows, and the release zip"
+scripts/package.sh
 file build/windows/koravel-key-webhook.exe 2>/dev/null || ls -l build/windows/koravel-key-webhook.exe
 if x86_64-w64-mingw32-objdump -p build/windows/koravel-key-webhook.exe | grep -i "DLL Name" |
   grep -viE 'kernel32|user32|winmm|ws2_32|crypt32|advapi32|gdi32|msvcrt|api-ms-win|bcrypt|shell32|ole32|secur32'; then
@@ -35,5 +35,9 @@ if x86_64-w64-mingw32-objdump -p build/windows/koravel-key-webhook.exe | grep -i
 fi
 step "end-to-end under wine: the Windows program"
 tests/e2e/run-suite.sh --wine build/windows/koravel-key-webhook.exe
+
+step "the release zip: its files, its version, its guide"
+version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt)"
+scripts/check-package.sh "dist/koravel-key-webhook-$version-windows-x64.zip" build/windows/koravel-key-webhook.exe
 
 step "all tests passed"

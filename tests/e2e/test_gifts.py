@@ -208,8 +208,7 @@ def test_routes_other_than_gifts_and_oversized_requests(desktop):
     for method, target, body, status in (("OPTIONS", "/webhook", None, 200), ("GET", "/webhook", None, 404),
                                          ("POST", "/other", None, 404), ("POST", "/webhook", "x" * 70000, 413)):
         connection.request(method, target, body)
-        reply = connection.getresponse()
-        reply.read()
+        (reply := connection.getresponse()).read()
         assert reply.status == status, (method, target)
         # A relay in a web page may read every reply to a gift, refusals included.
         assert reply.getheader("Access-Control-Allow-Origin") == ("*" if target == "/webhook" else None)

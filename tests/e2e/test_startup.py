@@ -2,6 +2,7 @@
 
 import http.client
 import os
+import re
 import subprocess
 
 import pytest
@@ -50,15 +51,18 @@ def test_first_run_asks_for_the_token_writes_the_file_and_serves(run, tmp_path):
 ], ids=["bad JSON", "wrong member", "UTF-16", "50 MB", "unreadable"])
 def test_a_file_that_cannot_be_used_says_why_exits_1_and_is_left_as_it_was(run, tmp_path, file, cause):
     path, file = tmp_path / CONFIG_NAME, b'{"token": "' + b"x" * (50 << 20) if file == "50 MB" else file
-    if file is None:
-        path.mkdir()  # a file that cannot be read
-    else:
-        path.write_bytes(file)
+    path.mkdir() if file is None else path.write_bytes(file)  # a folder is a file that cannot be read
     program = run(stdin_text="token\n")
     assert program.exit_code(timeout=240) == 1  # reading 50 MB takes a minute under ThreadSanitizer
     assert program.lines[:2] == BANNERS and program.lines[-1] == LOAD_FAILED and len(program.lines) == 4
     assert cause in program.lines[-2], program.lines[-2][:300]
     assert path.is_dir() if file is None else path.read_bytes() == file
+
+
+def test_version_is_told_and_nothing_else_is_done(run, tmp_path):
+    program = run(args=["--version"])
+    assert program.exit_code() == 0 and re.fullmatch(r"Koravel Key Webhook \d+\.\d+\.\d+", "\n".join(program.lines))
+    assert os.listdir(tmp_path) == []
 
 
 def test_a_second_copy_is_told_the_port_is_taken_and_the_first_keeps_every_gift(run, tmp_path_factory):

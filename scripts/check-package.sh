@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Checks a release zip as a streamer would get it:
+#   scripts/check-package.sh dist/koravel-key-webhook-<version>-windows-x64.zip [TESTED.exe]
+# it holds exactly the expected files; its .exe answers --version under wine
+# with the version in the zip's name and carries that version and its
+# manifest as resources; the guide is UTF-8 with a byte-order mark and CR LF
+# line ends. Given the .exe the tests ran, the zip's must be that very file.
+set -euo pipefail
+zip="$(realpath "$1")"
+tested="${2:+$(realpath "$2")}"
+version="$(basename "$zip" | sed -n 's/^koravel-key-webhook-\([0-9][0-9.]*[0-9]\)-windows-x64\.zip$/\1/p')"
+[[ -n "$version" ]] || { echo "not a release name: $(basename "$zip")" >&2; exit 1; }
+
+work="$(mktemp -d)"
+export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+mkdir "$work/unpacked"
+(cd "$work/unpacked" && cmake -E tar xf "$zip")
+
+expected="LISEZMOI.txt
+koravel-key-webhook.exe
+licences/cpp-httplib.txt
+licences/mingw-w64.txt
+licences/nlohmann-json.txt
+licences/openssl.txt"
+held="$(cd "$work/unpacked" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)"
+[[ "$held" == "$expected" ]] || { printf 'the zip holds:\n%s\nexpected:\n%s\n' "$held" "$expected" >&2; exit 1; }
+
+exe="$work/unpacked/koravel-key-webhook.exe"
+[[ -z "$tested" ]] || cmp "$exe" "$tested" || { echo "the zip's .exe is not the one the tests ran" >&2; exit 1; }
+told="$(cd "$work" && wine "$exe" --version 2>/dev/null | tr -d '\r')"
+[[ "$told" == "Koravel Key Webhook $version" ]] || { echo "--version says '$told', the zip's name $version" >&2; exit 1; }
+
+python3 - "$work/unpacked/LISEZMOI.txt" "$exe" "$version" <<'PY'
+import re, subprocess, sys
+guide, exe, version = sys.argv[1:]
+data = open(guide, "rb").read()
+assert data.startswith(b"\xef\xbb\xbf"), "the guide has no UTF-8 byte-order mark"
+data[3:].decode("utf-8")  # raises on anything that is not UTF-8
+assert b"\n" not in data.replace(b"\r\n", b"") and b"\r" not in data.replace(b"\r\n", b""), "a line end is not CR LF"
+# The resource section: the version strings (UTF-16) and the manifest.
+subprocess.run(["x86_64-w64-mingw32-objcopy", "-O", "binary", "--only-section=.rsrc", exe, guide + ".rsrc"], check=True)
+rsrc = open(guide + ".rsrc", "rb").read()
+for key in ("FileVersion", "ProductVersion"):
+    wanted = re.escape(key.encode("utf-16-le")) + rb"(\x00\x00)+" + re.escape(version.encode("utf-16-le")) + rb"\x00\x00"
+    assert re.search(wanted, rsrc), f"no {key} {version} in the version resource"
+assert b'level="asInvoker"' in rsrc and b"supportedOS" in rsrc, "no manifest asking for the user's own rights"
+PY
+echo "$(basename "$zip"): the expected files, version $version, guide in UTF-8 with CR LF"
