@@ -33,7 +33,7 @@ TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
   EXPECT_EQ(std::tie(plain.sound, plain.volume), std::make_tuple("", 100));
   EXPECT_EQ(std::tie(plain.hold, plain.repeat, plain.cooldown), std::make_tuple(50ms, 1, 0ms));
   EXPECT_EQ(loaded.gifts.at("C\xC5\x93ur ").target, "d");
-  EXPECT_EQ(mustLoad(rose(R"(, "hold": 10, "repeat": 1, "cooldown": 0)")).gifts.at("Rose").hold, 10ms);
+  EXPECT_EQ(mustLoad(rose(R"(, "hold": 10, "repeat": 1, "cooldown": -0)")).gifts.at("Rose").hold, 10ms);  // -0 is 0
   EXPECT_EQ(mustLoad("\xEF\xBB\xBF{\"token\": \"t\"} trailing { text").token, "t");
   for (const char* none : {"", R"(, "gifts": null)", R"(, "gifts": {})", R"(, "gifts": [])"}) {
     EXPECT_TRUE(mustLoad(std::string(R"({"token": "t")") + none + "}").gifts.empty()) << none;
