@@ -13,7 +13,7 @@ version="$(basename "$zip" | sed -n 's/^koravel-key-webhook-\([0-9][0-9.]*[0-9]\
 
 work="$(mktemp -d)"
 export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir "$work/unpacked"
 (cd "$work/unpacked" && cmake -E tar xf "$zip")
 
