@@ -8,7 +8,7 @@ set -euo pipefail
 program="$(realpath "$1")" && shift
 export KORAVEL_PROGRAM="$program" KORAVEL_KEYLOG="$(dirname "$program")/tests/linux/keylog"
 if ((wine)); then
-  export KORAVEL_WINE=1 KORAVEL_PROGRAM="wine $program" KORAVEL_KEYLOG="$(dirname "$program")/tests/windows/keylog.exe"
+  export KORAVEL_WINE=1 KORAVEL_PROGRAM="wine $program" KORAVEL_KEYLOG="wine $(dirname "$program")/tests/windows/keylog.exe"
   export KORAVEL_START_TIMEOUT=90 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX="$(mktemp -d)"
   ca=/usr/local/share/ca-certificates/koravel-e2e-test-ca.crt  # the suite removes it, unless it was killed
   # wineserver -k fails when the suite has ended the server already: that must not fail the run.
