@@ -18,8 +18,9 @@ for tool in wrk node unshare; do
   command -v "$tool" >/dev/null || { echo "$tool is missing: run scripts/install-deps.sh" >&2; exit 1; }
 done
 cmake --preset native >/dev/null
-cmake --build "$root/build/native" --target koravel-key-webhook bare-httplib-server >/dev/null
+cmake --build "$root/build/native" --target koravel-key-webhook bare-httplib-server keylog >/dev/null
 # A network namespace of its own: port 5000 is the benchmark's alone.
 cd "$root"
 exec unshare --net -- bash -c 'ip link set lo up && exec /usr/bin/python3 -m bench.compare "$@"' bash \
-  --receiver "$root/build/native/koravel-key-webhook" --bare "$root/build/native/bench/bare-httplib-server" "${args[@]}"
+  --receiver "$root/build/native/koravel-key-webhook" --bare "$root/build/native/bench/bare-httplib-server" \
+  --keylog "$root/build/native/tests/linux/keylog" "${args[@]}"

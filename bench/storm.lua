@@ -34,6 +34,7 @@ response = function(status, headers, body)
     wrk.thread:set("answered", answered)
     wrk.thread:set("wrong", wrong)
     wrk.thread:set("last_reply_us", last_answered - first_sent)
+    wrk.thread:set("first_sent_us", first_sent)
     wrk.thread:stop()
   end
 end
@@ -49,7 +50,7 @@ done = function(summary, latency, requests)
   local t = threads[1]
   local e = summary.errors
   io.write(string.format(
-    '{"requests": %d, "answered": %d, "wrong": %d, "last_reply_us": %d, "errors": %d, "p50_us": %d, "p99_us": %d, "max_us": %d}\n',
-    summary.requests, t:get("answered") or 0, t:get("wrong") or 0, t:get("last_reply_us") or 0, e.connect + e.write + e.status + e.timeout,
+    '{"requests": %d, "answered": %d, "wrong": %d, "last_reply_us": %d, "first_sent_us": %.0f, "errors": %d, "p50_us": %d, "p99_us": %d, "max_us": %d}\n',
+    summary.requests, t:get("answered") or 0, t:get("wrong") or 0, t:get("last_reply_us") or 0, t:get("first_sent_us") or 0, e.connect + e.write + e.status + e.timeout,
     latency:percentile(50), latency:percentile(99), latency.max))
 end
