@@ -31,7 +31,7 @@ TEST(KeyTarget, NamesTheKeysAndNothingElse) {
   };
   for (const auto& [target, chord] : keys) EXPECT_EQ(actions::parseKeyTarget(target), chord) << target;
   for (const char* target : {"", " ", "!", "ab", "f0", "f25", "f01", "numpad10", " space", "\xC3\xA9", "ctrl", "ctrl+",
-                             "+a", "a+ctrl", "ctrl+ctrl+a", "ctrl+ab", "ctrl +a", "control+a"}) {
+                             "+a", "a+ctrl", "ctrl+ctrl+a", "ctrl+ab", "ctrl +a", "control+a", "numpad!"}) {
     EXPECT_FALSE(actions::parseKeyTarget(target)) << '"' << target << '"';
   }
 }
