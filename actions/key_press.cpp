@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "common/console.hpp"
@@ -88,41 +89,39 @@ std::optional<Key> modifierNamed(std::string_view name) {
 std::atomic<std::chrono::milliseconds> gapBetweenPresses{keyGap};
 std::atomic<std::chrono::milliseconds> queueLimit{keyQueueLimit};
 
-// Presses of one key take turns, in the order their gifts asked: a press
-// starts once every press of its keys that asked before it is released and
-// keyGap has passed. Turns are handed out under one lock for all keys at
-// once, so that chords sharing a modifier never wait for each other in a
-// circle.
+bool isModifier(Key key) { return key == Key::Ctrl || key == Key::Shift || key == Key::Alt || key == Key::Win; }
+
+// Presses take turns, in the order their gifts asked. A press of plain keys
+// starts once every press that shares a key with it and asked before it is
+// released and keyGap has passed; presses of other keys go on meanwhile. A
+// chord that holds a modifier has the keyboard to itself: with other keys
+// down, ctrl+shift+f1 and another gift's w would make ctrl+shift+w, and
+// alt+1 with f4 would close the game. It starts once every key is up and the
+// gap has passed, and nothing starts until its keys are up again. Turns are
+// handed out under one lock for all keys at once, so that chords sharing a
+// key never wait for each other in a circle.
 class KeyTurns {
  public:
   // Waits for the chord's turn and takes it; false, having left the queue,
   // when the turn would come after `latest`.
   bool take(const std::vector<Key>& chord, Clock::time_point latest) {
     std::unique_lock<std::mutex> lock(mutex_);
-    const std::uint64_t ticket = nextTicket_++;
-    for (const Key key : chord) lanes_[key].waiting.push_back(ticket);
+    const Press mine{nextTicket_++, chord, std::ranges::any_of(chord, isModifier)};
+    waiting_.push_back(mine);
     for (;;) {
-      bool first = true;
-      Clock::time_point startAt{};
-      for (const Key key : chord) {
-        const Lane& lane = lanes_[key];
-        first = first && !lane.busy && lane.waiting.front() == ticket;
-        startAt = std::max(startAt, lane.freeAt);
-      }
+      const auto startAt = whenFree(mine);
       const auto now = Clock::now();
-      if (first && startAt <= now) {
-        for (const Key key : chord) {
-          lanes_[key].busy = true;
-          lanes_[key].waiting.pop_front();
-        }
+      if (startAt && *startAt <= now) {
+        std::erase_if(waiting_, [&](const Press& p) { return p.ticket == mine.ticket; });
+        active_.push_back(mine);
         return true;
       }
-      if ((first && startAt > latest) || now >= latest) {
-        for (const Key key : chord) std::erase(lanes_[key].waiting, ticket);
+      if ((startAt && *startAt > latest) || now >= latest) {
+        std::erase_if(waiting_, [&](const Press& p) { return p.ticket == mine.ticket; });
         changed_.notify_all();
         return false;
       }
-      changed_.wait_until(lock, first ? startAt : latest);
+      changed_.wait_until(lock, startAt ? *startAt : latest);
     }
   }
 
@@ -130,24 +129,52 @@ class KeyTurns {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       const auto freeAt = Clock::now() + gapBetweenPresses.load();
-      for (const Key key : chord) {
-        lanes_[key].busy = false;
-        lanes_[key].freeAt = freeAt;
-      }
+      const auto at = std::ranges::find_if(active_, [&](const Press& p) { return p.chord == chord; });
+      if (at->exclusive) keyboardFreeAt_ = std::max(keyboardFreeAt_, freeAt);
+      active_.erase(at);
+      for (const Key key : chord) freeAt_[key] = freeAt;
+      lastFreeAt_ = std::max(lastFreeAt_, freeAt);
     }
     changed_.notify_all();
   }
 
  private:
-  struct Lane {
-    std::deque<std::uint64_t> waiting;
-    bool busy = false;
-    Clock::time_point freeAt{};
+  struct Press {
+    std::uint64_t ticket;
+    std::vector<Key> chord;
+    bool exclusive;  // it holds a modifier
   };
+
+  static bool conflict(const Press& a, const Press& b) {
+    return a.exclusive || b.exclusive || std::ranges::find_first_of(a.chord, b.chord) != a.chord.end();
+  }
+
+  // When the press may start, once nothing before it or under way stands in
+  // its way; nothing while something does.
+  std::optional<Clock::time_point> whenFree(const Press& press) const {
+    for (const Press& other : active_) {
+      if (conflict(press, other)) return std::nullopt;
+    }
+    for (const Press& other : waiting_) {
+      if (other.ticket == press.ticket) break;
+      if (conflict(press, other)) return std::nullopt;
+    }
+    Clock::time_point at = press.exclusive ? lastFreeAt_ : keyboardFreeAt_;
+    for (const Key key : press.chord) {
+      const auto free = freeAt_.find(key);
+      if (free != freeAt_.end()) at = std::max(at, free->second);
+    }
+    return at;
+  }
+
   std::mutex mutex_;
   std::condition_variable changed_;
   std::uint64_t nextTicket_ = 0;
-  std::map<Key, Lane> lanes_;
+  std::deque<Press> waiting_;  // in the order they asked
+  std::vector<Press> active_;
+  std::map<Key, Clock::time_point> freeAt_;  // each key's release, and the gap after it
+  Clock::time_point lastFreeAt_{};           // the same for the last key released
+  Clock::time_point keyboardFreeAt_{};       // and for the last chord with a modifier
 };
 
 KeyTurns& turns() {
@@ -184,22 +211,24 @@ KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift,
   // A target that names no key is told as a key the keyboard lacks.
   Result<platform::KeyPress> press = chord ? platform::KeyPress::Pressed : platform::KeyPress::NoSuchKey;
   for (int i = 0; chord && i < gift.repeat && press && *press == platform::KeyPress::Pressed; ++i) {
-    if (!turns().take(*chord, latest)) {
-      console::printLine("File d'attente pleine: " + giftName);
+    // The limit is on the wait for the gift's first press: once started, a
+    // gift's presses all happen, however long they take.
+    if (!turns().take(*chord, i == 0 ? latest : Clock::now() + std::chrono::hours(24))) {
+      console::printLine("File d'attente pleine: " + console::shown(giftName));
       return KeyOutcome::QueueFull;
     }
     press = platform::pressKeys(*chord, gift.hold);
     turns().give(*chord);
   }
   if (!press) {
-    console::printLine("Touche non pressee: " + gift.target + " (" + press.reason() + ")");
+    console::printLine("Touche non pressee: " + console::shown(gift.target) + " (" + press.reason() + ")");
     return KeyOutcome::Failed;
   }
   if (*press == platform::KeyPress::NoSuchKey) {
-    console::printLine("Touche non supportee: " + gift.target);
+    console::printLine("Touche non supportee: " + console::shown(gift.target));
     return KeyOutcome::Unsupported;
   }
-  console::printLine("Touche '" + gift.target + "' pressee");
+  console::printLine("Touche '" + console::shown(gift.target) + "' pressee");
   return KeyOutcome::Pressed;
 }
 

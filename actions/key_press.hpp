@@ -22,7 +22,7 @@ std::optional<std::vector<platform::Key>> parseKeyTarget(std::string_view target
 // Two presses of one key are at least this far apart: a game reads presses
 // closer than that as one.
 inline constexpr std::chrono::milliseconds keyGap{30};
-// How long after its gift arrived a press may still start.
+// How long after its gift arrived its first press may still start.
 inline constexpr std::chrono::milliseconds keyQueueLimit = std::chrono::seconds(10);
 // For the tests: the gap between presses of one key, and how long after its
 // gift a press may start, from now on.
@@ -31,8 +31,8 @@ void setKeyPacing(std::chrono::milliseconds gap, std::chrono::milliseconds queue
 enum class KeyOutcome { Pressed, Unsupported, Failed, QueueFull };
 
 // Presses the gift's key `repeat` times, each held `hold`, after the presses
-// of the same keys that came before it; says on the console what became of
-// it.
+// of the same keys that came before it (of any key, for a chord with a
+// modifier); says on the console what became of it.
 KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift, Clock::time_point arrived);
 
 }  // namespace actions

@@ -84,7 +84,7 @@ bool isRedirect(int status) {
 // Redirects are followed here rather than by the library, whose client for
 // the next address keeps neither the body limit nor the quiet TLS shutdown,
 // and which follows a redirect to plain HTTP.
-Result<std::string> call(const std::string& url, SplitUrl hop, std::chrono::milliseconds timeLimit) {
+Result<std::string> call(const std::string& printed, SplitUrl hop, std::chrono::milliseconds timeLimit) {
   const Clock::time_point deadline = Clock::now() + timeLimit;
   for (int redirects = 0;; ++redirects) {
     const auto client = tlsClientFor(hop.hostPart);
@@ -111,7 +111,7 @@ Result<std::string> call(const std::string& url, SplitUrl hop, std::chrono::mill
       continue;
     }
     if (status == 200) {
-      console::printLine("Requete HTTP reussie: " + url);
+      console::printLine("Requete HTTP reussie: " + printed);
       return result->body;
     }
     return callFailed(status, "HTTP status " + std::to_string(status));
@@ -133,20 +133,31 @@ std::unique_ptr<httplib::Client> tlsClientFor(const std::string& hostPart) {
   return client;
 }
 
-Result<std::string> executeWebhook(const std::string& url, std::chrono::milliseconds timeLimit) {
+std::string printedUrl(const std::string& url, const std::string& token) {
+  std::string printed = url;
+  for (auto at = token.empty() ? std::string::npos : printed.find(token); at != std::string::npos;
+       at = printed.find(token, at + 3)) {
+    printed.replace(at, token.size(), "***");
+  }
+  return console::shown(printed);
+}
+
+Result<std::string> executeWebhook(const std::string& url, const std::string& token,
+                                   std::chrono::milliseconds timeLimit) {
+  const std::string printed = printedUrl(url, token);
   const auto split = splitUrl(url);
   if (!split && split.failure() == UrlProblem::NoScheme) {
-    console::printLine("URL invalide (pas de protocole): " + url);
+    console::printLine("URL invalide (pas de protocole): " + printed);
     return Failure{"invalid URL (no scheme)"};
   }
   if (!split) {
-    console::printLine("URL invalide (pas de chemin): " + url);
+    console::printLine("URL invalide (pas de chemin): " + printed);
     return Failure{"invalid URL (no path)"};
   }
   try {
-    return call(url, *split, timeLimit);
+    return call(printed, *split, timeLimit);
   } catch (const std::exception& e) {
-    console::printLine(std::string("Exception lors de la requete HTTP: ") + e.what());
+    console::printLine("Exception lors de la requete HTTP: " + printedUrl(e.what(), token));
     return Failure{std::string("exception: ") + e.what()};
   }
 }

@@ -44,11 +44,17 @@ inline constexpr int maxRedirects = 5;
 // trickles its answer cannot hold a gift for longer.
 inline constexpr std::chrono::seconds callTimeLimit{15};
 
+// The address as the console shows it: the account token, wherever it
+// appears, as "***", so that a window shown on stream never shows it.
+std::string printedUrl(const std::string& url, const std::string& token);
+
 // One HTTPS GET of the address: 5 s to connect, 5 s for each read wait, at
 // most `timeLimit` in all; redirects to https addresses followed, each hop
 // with the same limits. Success is status 200 alone, and gives the remote
 // body. Never throws a standard exception; a failure is told on the console,
-// and its reason says what went wrong in a few words for the reply.
-Result<std::string> executeWebhook(const std::string& url, std::chrono::milliseconds timeLimit = callTimeLimit);
+// where `token` is never shown, and its reason says what went wrong in a few
+// words for the reply.
+Result<std::string> executeWebhook(const std::string& url, const std::string& token,
+                                   std::chrono::milliseconds timeLimit = callTimeLimit);
 
 }  // namespace actions

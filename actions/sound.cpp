@@ -2,8 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <future>
-#include <memory>
 
 #include "common/console.hpp"
 #include "platform/platform.hpp"
@@ -11,24 +9,32 @@
 namespace actions {
 namespace {
 
+// The line that tells what became of a sound; none for the sounds that came
+// too late with others, which the first of them tells for all.
 std::string startLine(const std::string& path, std::int32_t volume, const platform::SoundStart& start) {
   using Outcome = platform::SoundStart::Outcome;
   switch (start.outcome) {
     case Outcome::Playing:
-      return "Lecture audio: " + path + " (volume: " + std::to_string(volume) + "%)";
+      return "Lecture audio: " + console::shown(path) + " (volume: " + std::to_string(volume) + "%)";
     case Outcome::NotFound:
       break;
     case Outcome::CannotOpen:
-      return "Erreur ouverture audio: " + start.reason;
+      return "Erreur ouverture audio: " + console::shown(start.reason);
     case Outcome::CannotPlay:
-      return "Erreur lecture audio: " + start.reason;
+      return "Erreur lecture audio: " + console::shown(start.reason);
+    case Outcome::TooLate:
+      if (start.lateTogether == 0) return {};
+      return "Sons non joues (trop de sons a la fois, pas demarres dans les 2 s) : " +
+             std::to_string(start.lateTogether);
   }
-  return "Fichier audio non trouve : " + path;
+  return "Fichier audio non trouve : " + console::shown(path);
 }
+
+}  // namespace
 
 // The configured path is UTF-8 whatever the system: read as such, a name with
 // accents is found on Windows too (narrow names there are in the code page).
-bool readable(const std::string& path) {
+bool soundFileExists(const std::string& path) {
   try {
     return std::ifstream(std::filesystem::path(std::u8string(path.begin(), path.end()))).good();
   } catch (const std::exception&) {
@@ -36,23 +42,16 @@ bool readable(const std::string& path) {
   }
 }
 
-}  // namespace
-
-void playSound(const std::string& path, std::int32_t volume) {
+void playSound(const std::string& path, std::int32_t volume, std::chrono::steady_clock::time_point arrived) {
   if (path.empty()) return;
-  if (!readable(path)) {
+  if (!soundFileExists(path)) {
     console::printLine(startLine(path, volume, {platform::SoundStart::Outcome::NotFound, {}}));
     return;
   }
-  // Shared with the backend, which may tell the start after this gift has
-  // stopped waiting for it.
-  auto told = std::make_shared<std::promise<void>>();
-  std::future<void> started = told->get_future();
-  platform::playSound(path, volume, soundLifetime, [path, volume, told](const platform::SoundStart& start) {
-    console::printLine(startLine(path, volume, start));
-    told->set_value();
-  });
-  started.wait_for(soundStartWait);
+  platform::playSound(path, volume, soundLifetime, arrived + soundStartLimit,
+                      [path, volume](const platform::SoundStart& start) {
+                        if (const auto line = startLine(path, volume, start); !line.empty()) console::printLine(line);
+                      });
 }
 
 }  // namespace actions

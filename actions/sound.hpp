@@ -9,14 +9,17 @@ namespace actions {
 // How long a sound plays at most, whatever its length.
 inline constexpr std::chrono::milliseconds soundLifetime = std::chrono::seconds(10);
 
-// How long a gift waits for its sound to start. Starting a sound is slow on
-// some systems (a quarter second under wine), and in a storm of sound gifts
-// the starts queue up: the gift's key and reply must not wait behind them.
-inline constexpr std::chrono::milliseconds soundStartWait{250};
+// How long after its gift a sound may still start. Starting a sound is slow
+// on some systems (a quarter second under wine), and in a storm of sound
+// gifts the starts queue up: a sound heard long after its gift only confuses.
+inline constexpr std::chrono::milliseconds soundStartLimit = std::chrono::seconds(2);
 
-// Starts the sound at the volume and returns as soon as it plays, or after
-// soundStartWait while it is still being started. What became of it is told
-// on the console only.
-void playSound(const std::string& path, std::int32_t volume);
+// True when the configured path names a file that can be read.
+bool soundFileExists(const std::string& path);
+
+// Hands the sound to the system to be played at the volume, and returns at
+// once: the gift's key never waits for a sound. What became of it is told on
+// the console only.
+void playSound(const std::string& path, std::int32_t volume, std::chrono::steady_clock::time_point arrived);
 
 }  // namespace actions

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   platform::useUtf8Console();
   if (argc > 1 && std::string_view(argv[1]) == "--version") {
     console::printLine("Koravel Key Webhook " KORAVEL_VERSION);
+    console::flush();
     return 0;
   }
   platform::releaseKeysAtExit();

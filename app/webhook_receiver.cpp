@@ -1,5 +1,6 @@
 #include "app/webhook_receiver.hpp"
 
+#include "actions/gift_check.hpp"
 #include "common/console.hpp"
 #include "config/config_file.hpp"
 #include "config/first_run.hpp"
@@ -15,11 +16,12 @@ int exitCode(bool succeeded) {
     std::string ignored;
     console::readLine(ignored);
   }
+  console::flush();
   return succeeded ? 0 : 1;
 }
 
-WebhookReceiver::WebhookReceiver(config::GiftTable gifts, std::string secret)
-    : gifts_(std::make_shared<const config::GiftTable>(std::move(gifts))), secret_(std::move(secret)) {}
+WebhookReceiver::WebhookReceiver(config::LoadedConfig config)
+    : config_(std::make_shared<const config::LoadedConfig>(std::move(config))) {}
 
 namespace {
 
@@ -42,12 +44,15 @@ Result<WebhookReceiver> WebhookReceiver::load(const std::string& configFile) {
   auto loaded = loadConfig(configFile);
   if (!loaded) return Failure{loaded.reason() + "\nErreur lors du chargement de la configuration"};
   console::printLine("Configuration chargee: " + std::to_string(loaded->gifts.size()) + " cadeaux configures");
-  return WebhookReceiver(std::move(loaded->gifts), std::move(loaded->secret));
+  for (const auto& [name, gift] : loaded->gifts) {
+    if (const auto warning = actions::giftWarning(name, gift)) console::printLine(*warning);
+  }
+  return WebhookReceiver(std::move(*loaded));
 }
 
 Result<> WebhookReceiver::start(int port) const {
   endpoint::HttpServer server;
-  endpoint::registerRoutes(server, gifts_, secret_);
+  endpoint::registerRoutes(server, config_);
 
   // Every IPv4 address, and the IPv6 loopback: Windows tries "localhost" on
   // ::1 first, and a relay set to localhost would wait two seconds for each

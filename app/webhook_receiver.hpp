@@ -4,7 +4,7 @@
 #include <string>
 
 #include "common/result.hpp"
-#include "config/gift_action.hpp"
+#include "config/config_file.hpp"
 
 namespace app {
 
@@ -22,11 +22,10 @@ class WebhookReceiver {
   Result<> start(int port) const;
 
  private:
-  WebhookReceiver(config::GiftTable gifts, std::string secret);
+  explicit WebhookReceiver(config::LoadedConfig config);
 
   // Shared with the gift handler, which the server's threads run.
-  std::shared_ptr<const config::GiftTable> gifts_;
-  std::string secret_;
+  std::shared_ptr<const config::LoadedConfig> config_;
 };
 
 // The process's exit code; on a failure, when the console window was opened

@@ -1,15 +1,133 @@
 #include "common/console.hpp"
 
+#include <algorithm>
 #include <iostream>
-#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 namespace console {
 namespace {
-std::mutex& outputMutex() {
-  static std::mutex mutex;
-  return mutex;
+
+// Enough for minutes of a storm's lines; a console blocked longer loses the
+// oldest-but-not-yet-written lines past this, not the gifts.
+constexpr std::size_t outputCapacity = 1 << 20;
+
+// Each character kept or shown as '?'; line breaks kept only when asked.
+std::string cleaned(std::string_view text, std::size_t limit, bool keepLineBreaks) {
+  std::string out;
+  out.reserve(std::min(text.size(), limit * 4 + 3));
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++characters) {
+    if (characters == limit) {
+      out += "...";
+      break;
+    }
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80           ? 1
+                               : (lead >> 5) == 0x6  ? 2
+                               : (lead >> 4) == 0xE  ? 3
+                               : (lead >> 3) == 0x1E ? 4
+                                                     : 0;
+    bool valid = length > 0 && i + length <= text.size();
+    for (std::size_t k = 1; valid && k < length; ++k) valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    const bool control =
+        lead < 0x20 || lead == 0x7F || (lead == 0xC2 && valid && static_cast<unsigned char>(text[i + 1]) < 0xA0);
+    if (!valid || (control && !(keepLineBreaks && lead == '\n'))) {
+      out.push_back('?');
+      i += valid ? length : 1;
+      continue;
+    }
+    out.append(text.substr(i, length));
+    i += length;
+  }
+  return out;
 }
+
+Output& standardOutput() {
+  // Never destroyed: its thread may be blocked in a write when the program ends.
+  static Output* output = new Output(
+      [](std::string_view text) {
+        std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+        std::cout.flush();
+        std::cout.clear();  // a console that went away must not silence the next lines
+      },
+      outputCapacity);
+  return *output;
+}
+
 }  // namespace
+
+std::string shown(std::string_view text, std::size_t limit) { return cleaned(text, limit, false); }
+
+std::string droppedLine(std::size_t count) {
+  return "(" + std::to_string(count) + " lignes non affichees : la console ne les prenait plus)\n";
+}
+
+Output::Output(Sink sink, std::size_t capacity) : sink_(std::move(sink)), capacity_(capacity) {}
+
+Output::~Output() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  stopping_ = true;
+  wake_.notify_one();
+  drained_.wait(lock, [this] { return !running_; });
+}
+
+void Output::add(std::string_view text) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // Once a line is dropped, every line is until the sink takes the buffer:
+  // the count then stands exactly where the lines are missing.
+  if (dropped_ > 0 || pending_.size() + text.size() > capacity_) {
+    ++dropped_;
+    return;
+  }
+  pending_.append(text);
+  if (!running_) {
+    try {
+      std::thread([this] { write(); }).detach();
+      running_ = true;
+    } catch (const std::system_error&) {
+      // No thread to spare: this caller writes, as the console used to.
+      std::string batch;
+      batch.swap(pending_);
+      writing_ = true;
+      lock.unlock();
+      sink_(batch);
+      lock.lock();
+      writing_ = false;
+      drained_.notify_all();
+    }
+  } else if (idle_) {
+    // A thread already writing takes these lines with the next batch.
+    wake_.notify_one();
+  }
+}
+
+void Output::flush() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  drained_.wait(lock, [this] { return pending_.empty() && dropped_ == 0 && !writing_; });
+}
+
+void Output::write() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    idle_ = true;
+    wake_.wait(lock, [this] { return !pending_.empty() || dropped_ > 0 || stopping_; });
+    idle_ = false;
+    if (pending_.empty() && dropped_ == 0) break;
+    std::string batch;
+    batch.swap(pending_);
+    if (dropped_ > 0) batch += droppedLine(std::exchange(dropped_, 0));
+    writing_ = true;
+    lock.unlock();
+    sink_(batch);
+    lock.lock();
+    writing_ = false;
+    drained_.notify_all();
+  }
+  running_ = false;
+  drained_.notify_all();
+}
 
 void printLine(std::string_view line) { printLines({line}); }
 
@@ -19,16 +137,15 @@ void printLines(std::initializer_list<std::string_view> lines) {
     whole.append(line);
     whole.push_back('\n');
   }
-  std::lock_guard<std::mutex> lock(outputMutex());
-  std::cout.write(whole.data(), static_cast<std::streamsize>(whole.size()));
-  std::cout.flush();
+  standardOutput().add(cleaned(whole, std::string::npos, true));
 }
 
 void prompt(std::string_view text) {
-  std::lock_guard<std::mutex> lock(outputMutex());
-  std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-  std::cout.flush();
+  standardOutput().add(cleaned(text, std::string::npos, true));
+  standardOutput().flush();
 }
+
+void flush() { standardOutput().flush(); }
 
 bool readLine(std::string& line) {
   line.clear();

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "common/console.hpp"
 #include "platform/platform.hpp"
 
 namespace config {
@@ -16,7 +17,8 @@ namespace {
 
 using nlohmann::json;
 
-std::string quoted(const std::string& name) { return "\"" + name + "\""; }
+// A gift's name as the console shows it.
+std::string quoted(const std::string& name) { return "\"" + console::shown(name) + "\""; }
 
 std::string memberOfGift(const char* member, const std::string& gift) {
   return std::string("Le champ \"") + member + "\" du cadeau " + quoted(gift);

@@ -26,28 +26,28 @@ std::string serialise(const json& reply) { return reply.dump(-1, ' ', false, jso
 
 std::string errorReply(const std::string& text) { return serialise(json{{"error", text}}); }
 
-std::string runGift(const std::string& giftName, const config::GiftTable& gifts, Cooldowns& cooldowns) {
+std::string runGift(const std::string& giftName, const config::LoadedConfig& config, Cooldowns& cooldowns) {
   const auto arrived = Cooldowns::Clock::now();
-  const std::string received = "Cadeau recu: " + giftName;
+  const std::string name = console::shown(giftName), received = "Cadeau recu: " + name;
   if (giftName.empty()) {
     console::printLine(received);
     return R"({"error": "giftName not provided"})";
   }
   // Each pair of lines in one write: a storm of such gifts costs the console
   // half as many.
-  const auto found = gifts.find(giftName);
-  if (found == gifts.end()) {
-    console::printLines({received, "Cadeau non configure: " + giftName});
+  const auto found = config.gifts.find(giftName);
+  if (found == config.gifts.end()) {
+    console::printLines({received, "Cadeau non configure: " + name});
     return R"({"message": "Gift not configured"})";
   }
   if (!cooldowns.mayRun(giftName, found->second.cooldown, arrived)) {
-    console::printLines({received, "Cadeau en recharge: " + giftName});
+    console::printLines({received, "Cadeau en recharge: " + name});
     return R"({"message": "Gift on cooldown"})";
   }
   console::printLine(received);
 
   const config::GiftAction& gift = found->second;
-  if (!gift.sound.empty()) actions::playSound(gift.sound, gift.volume);
+  if (!gift.sound.empty()) actions::playSound(gift.sound, gift.volume, arrived);
 
   if (gift.action == "key") {
     switch (actions::pressKey(giftName, gift, arrived)) {
@@ -63,7 +63,7 @@ std::string runGift(const std::string& giftName, const config::GiftTable& gifts,
     return R"({"error": "Keys cannot be pressed on this computer"})";
   }
   if (gift.action == "webhook") {
-    const auto answer = actions::executeWebhook(gift.target);
+    const auto answer = actions::executeWebhook(gift.target, config.token);
     if (!answer) return errorReply("Webhook call failed: " + answer.reason());
     return serialise(json{{"message", "Webhook executed successfully"}, {"response", *answer}});
   }
@@ -81,7 +81,7 @@ bool Cooldowns::mayRun(const std::string& gift, std::chrono::milliseconds cooldo
   return true;
 }
 
-std::string handleGift(const GiftRequest& request, const config::GiftTable& gifts, Cooldowns& cooldowns) {
+std::string handleGift(const GiftRequest& request, const config::LoadedConfig& config, Cooldowns& cooldowns) {
   try {
     std::string giftName;
     if (request.contentType.find(jsonType) != std::string::npos) {
@@ -91,7 +91,7 @@ std::string handleGift(const GiftRequest& request, const config::GiftTable& gift
       if (!request.giftNameParameter) return R"({"error": "giftName parameter not found"})";
       giftName = *request.giftNameParameter;
     }
-    return runGift(giftName, gifts, cooldowns);
+    return runGift(giftName, config, cooldowns);
   } catch (const std::exception& e) {
     return errorReply(e.what());
   }
@@ -122,27 +122,27 @@ bool carriesSecret(const GiftRequest& request, const std::string& secret) {
   return found;
 }
 
-void serveGift(const httplib::Request& req, httplib::Response& res, const config::GiftTable& gifts,
-               Cooldowns& cooldowns, const std::string& secret) {
+void serveGift(const httplib::Request& req, httplib::Response& res, const config::LoadedConfig& config,
+               Cooldowns& cooldowns) {
   GiftRequest request{req.get_header_value("Content-Type"), req.body, std::nullopt, std::nullopt, std::nullopt};
   if (req.has_param("giftName")) request.giftNameParameter = req.get_param_value("giftName");
   if (req.has_header("X-Webhook-Secret")) request.secretHeader = req.get_header_value("X-Webhook-Secret");
   if (req.has_param("secret")) request.secretParameter = req.get_param_value("secret");
-  if (!carriesSecret(request, secret)) {
+  if (!carriesSecret(request, config.secret)) {
     console::printLine("Requete refusee : secret absent ou incorrect");
     res.status = 403;
     res.set_content(R"({"error": "Forbidden"})", jsonType);
     return;
   }
-  res.set_content(handleGift(request, gifts, cooldowns), jsonType);
+  res.set_content(handleGift(request, config, cooldowns), jsonType);
 }
 
-void registerRoutes(HttpServer& server, std::shared_ptr<const config::GiftTable> gifts, std::string secret) {
+void registerRoutes(HttpServer& server, std::shared_ptr<const config::LoadedConfig> config) {
   server.set_payload_max_length(maxRequestBodyBytes);
-  server.Post("/webhook", [gifts, cooldowns = std::make_shared<Cooldowns>(), secret = std::move(secret)](
-                              const httplib::Request& req, httplib::Response& res) {
-    serveGift(req, res, *gifts, *cooldowns, secret);
-  });
+  server.Post("/webhook",
+              [config, cooldowns = std::make_shared<Cooldowns>()](const httplib::Request& req, httplib::Response& res) {
+                serveGift(req, res, *config, *cooldowns);
+              });
   server.Options("/webhook", [](const httplib::Request&, httplib::Response& res) {
     res.set_header("Access-Control-Allow-Methods", "POST, OPTIONS");
     res.set_header("Access-Control-Allow-Headers", "Content-Type, X-Webhook-Secret");

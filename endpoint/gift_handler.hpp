@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "config/gift_action.hpp"
+#include "config/config_file.hpp"
 
 namespace httplib {
 struct Request;
@@ -51,18 +51,18 @@ class Cooldowns {
 
 // Reads the gift's name, prints it, plays its sound and runs its action.
 // Answers the JSON reply body; every reply goes out with status 200.
-std::string handleGift(const GiftRequest& request, const config::GiftTable& gifts, Cooldowns& cooldowns);
+std::string handleGift(const GiftRequest& request, const config::LoadedConfig& config, Cooldowns& cooldowns);
 
 // The gift handler as the server runs it: reads the request as the library
 // parsed it (header, body, query and form fields) and sets the reply; a
 // request without the secret, when one is set, is refused (403).
-void serveGift(const httplib::Request& req, httplib::Response& res, const config::GiftTable& gifts,
-               Cooldowns& cooldowns, const std::string& secret);
+void serveGift(const httplib::Request& req, httplib::Response& res, const config::LoadedConfig& config,
+               Cooldowns& cooldowns);
 
 // POST /webhook (the gift handler) and OPTIONS /webhook (CORS preflight),
 // the request size limit, and the CORS header on every /webhook reply. The
-// handler keeps the table, and whatever owns it, alive. An empty secret lets
-// every request in.
-void registerRoutes(HttpServer& server, std::shared_ptr<const config::GiftTable> gifts, std::string secret = {});
+// handler keeps the configuration alive. An empty secret lets every request
+// in.
+void registerRoutes(HttpServer& server, std::shared_ptr<const config::LoadedConfig> config);
 
 }  // namespace endpoint

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <thread>
+#include <utility>
 
 #include "endpoint/worker_pool.hpp"
 
@@ -18,10 +20,22 @@ constexpr milliseconds stopCheckInterval{50};
 // descriptors or memory: connections wait in the backlog meanwhile.
 constexpr milliseconds longestPause{100};
 
+// The relay runs on this machine and arrives from its loopback address.
+bool isRelayAddress(const std::string& ip) { return ip == "127.0.0.1" || ip == "::1" || ip == "::ffff:127.0.0.1"; }
+
 class ConnectionStream final : public httplib::Stream {
  public:
-  explicit ConnectionStream(platform::Socket socket)
-      : socket_(socket), peer_(platform::peerAddress(socket)), local_(platform::localAddress(socket)) {}
+  ConnectionStream(platform::Socket socket, platform::Address peer, milliseconds requestDeadline)
+      : socket_(socket),
+        peer_(std::move(peer)),
+        local_(platform::localAddress(socket)),
+        requestDeadline_(requestDeadline) {}
+
+  // The next request's deadline starts with its first byte.
+  void nextRequest() {
+    deadline_.reset();
+    if (std::exchange(shortened_, false)) platform::setReceiveTimeout(socket_, readTimeout_);
+  }
 
   bool is_readable() const override { return offset_ < size_; }
   bool wait_readable() const override { return is_readable() || platform::waitReadable(socket_, readTimeout_); }
@@ -30,13 +44,21 @@ class ConnectionStream final : public httplib::Stream {
 
   ssize_t read(char* ptr, size_t size) override {
     if (offset_ == size_) {
+      if (deadline_) {
+        // Within the request: no later than its deadline.
+        const auto left = std::chrono::duration_cast<milliseconds>(*deadline_ - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return received(-1);
+        platform::setReceiveTimeout(socket_, std::min(left, readTimeout_));
+        shortened_ = true;
+      }
       // Blocks until bytes come, the peer closes, or the read timeout.
-      if (size >= buffer_.size()) return received(platform::receive(socket_, ptr, size));
-      const ssize_t n = received(platform::receive(socket_, buffer_.data(), buffer_.size()));
+      if (size >= buffer_.size()) return startsRequest(received(platform::receive(socket_, ptr, size)));
+      const ssize_t n = startsRequest(received(platform::receive(socket_, buffer_.data(), buffer_.size())));
       if (n <= 0) return n;
       offset_ = 0;
       size_ = static_cast<size_t>(n);
     }
+    if (!deadline_) deadline_ = std::chrono::steady_clock::now() + requestDeadline_;
     const size_t count = std::min(size, size_ - offset_);
     std::memcpy(ptr, buffer_.data() + offset_, count);
     offset_ += count;
@@ -70,6 +92,10 @@ class ConnectionStream final : public httplib::Stream {
   const platform::Address& local() const { return local_; }
 
  private:
+  ssize_t startsRequest(ssize_t n) {
+    if (n > 0 && !deadline_) deadline_ = std::chrono::steady_clock::now() + requestDeadline_;
+    return n;
+  }
   ssize_t received(std::ptrdiff_t n) {
     if (n == 0) error_ = httplib::Error::ConnectionClosed;
     if (n < 0) error_ = httplib::Error::Read;
@@ -79,6 +105,9 @@ class ConnectionStream final : public httplib::Stream {
   const platform::Socket socket_;
   const platform::Address peer_, local_;
   milliseconds readTimeout_ = connectionTimeout;
+  const milliseconds requestDeadline_;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+  bool shortened_ = false;  // the socket's timeout is the deadline's
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::array<char, 4096> buffer_{};
   size_t offset_ = 0;
@@ -123,7 +152,12 @@ Result<> HttpServer::serve() {
         case platform::Accepted::Outcome::Connection: {
           pause = milliseconds(1);
           const platform::Socket connection = accepted->socket;
-          if (!pool.enqueue([this, connection] { serveConnection(connection); })) {
+          const platform::Address peer = platform::peerAddress(connection);
+          if (!admit(peer.ip)) {
+            platform::closeSocket(connection);
+          } else if (!pool.enqueue([this, connection, peer] { serveConnection(connection, peer); })) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            forget(peer.ip);
             platform::closeSocket(connection);
           }
           break;
@@ -142,13 +176,34 @@ Result<> HttpServer::serve() {
   return served;
 }
 
-void HttpServer::serveConnection(platform::Socket connection) {
+bool HttpServer::admit(const std::string& peer) {
+  if (isRelayAddress(peer)) return true;
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::size_t& held = perPeer_[peer];
+  if (held >= limits_.perPeer || others_ >= limits_.others) {
+    if (held == 0) perPeer_.erase(peer);
+    return false;
+  }
+  ++held;
+  ++others_;
+  return true;
+}
+
+void HttpServer::forget(const std::string& peer) {
+  const auto held = perPeer_.find(peer);
+  if (held == perPeer_.end()) return;
+  --others_;
+  if (--held->second == 0) perPeer_.erase(held);
+}
+
+void HttpServer::serveConnection(platform::Socket connection, const platform::Address& peer) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     open_.insert(connection);
   }
-  ConnectionStream stream(connection);
+  ConnectionStream stream(connection, peer, limits_.requestDeadline);
   for (size_t left = requestsPerConnection; left > 0 && !stopping_; --left) {
+    stream.nextRequest();
     bool closed = false;
     const bool served = process_request(stream, stream.peer().ip, stream.peer().port, stream.local().ip,
                                         stream.local().port, left == 1, closed, nullptr);
@@ -157,6 +212,7 @@ void HttpServer::serveConnection(platform::Socket connection) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     open_.erase(connection);
+    forget(peer.ip);
   }
   platform::shutdownSocket(connection);
   platform::closeSocket(connection);

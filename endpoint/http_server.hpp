@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -26,6 +27,20 @@ inline constexpr std::size_t maxWorkers = 512;
 inline constexpr std::chrono::seconds connectionTimeout{5};
 inline constexpr std::size_t requestsPerConnection = 100;
 
+// What a peer may hold of the server. Machines on the network (any viewer's
+// web page, when no secret is set) must never starve the relay.
+struct ConnectionLimits {
+  // A request's header and body arrive within this, from its first byte:
+  // a client that trickles a byte now and then gets no longer.
+  std::chrono::milliseconds requestDeadline = std::chrono::seconds(10);
+  // Connections that one address other than the machine's own may hold at
+  // once; those beyond are closed as soon as they are accepted.
+  std::size_t perPeer = 64;
+  // Connections that all other addresses together may hold: the workers
+  // beyond them are the relay's, on this machine.
+  std::size_t others = maxWorkers - 64;
+};
+
 // The HTTP server the gifts arrive at. The library parses the requests and
 // routes them to the handlers registered on it; the sockets, the accept loop
 // and the connections are the program's own:
@@ -36,10 +51,14 @@ inline constexpr std::size_t requestsPerConnection = 100;
 // - a connection blocks in its read, bounded by the socket's timeout, and
 //   writes straight away: per request one receive and one send;
 // - what a connection has read is kept across its requests, so pipelined
-//   requests are all served.
-class HttpServer final : public httplib::Server {
+//   requests are all served;
+// - each peer is held to the limits above; the machine's own loopback
+//   address, where the relay runs, is never refused.
+// The library's server is held privately: its own listen() would bypass all
+// of this.
+class HttpServer final : private httplib::Server {
  public:
-  HttpServer() = default;
+  explicit HttpServer(ConnectionLimits limits = {}) : limits_(limits) {}
   ~HttpServer() override;
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -53,15 +72,28 @@ class HttpServer final : public httplib::Server {
   // and then fails with why.
   Result<> serve();
 
+  // The routes and the library's settings the program uses.
+  using httplib::Server::Options;
+  using httplib::Server::Post;
+  using httplib::Server::set_payload_max_length;
+  using httplib::Server::set_post_routing_handler;
+
  private:
-  void serveConnection(platform::Socket connection);
+  // False, the connection not counted, when its peer holds all it may.
+  bool admit(const std::string& peer);
+  // A connection admitted has ended. Called under the lock.
+  void forget(const std::string& peer);
+  void serveConnection(platform::Socket connection, const platform::Address& peer);
   // The server stopped: a connection waiting for its next request wakes up.
   void endOpenConnections();
 
   std::vector<platform::Socket> listening_;
   std::atomic<bool> stopping_{false};
+  const ConnectionLimits limits_;
   std::mutex mutex_;
   std::unordered_set<platform::Socket> open_;
+  std::map<std::string, std::size_t> perPeer_;  // open connections of each address but the machine's own
+  std::size_t others_ = 0;                      // and of all of them
 };
 
 }  // namespace endpoint

@@ -1,14 +1,25 @@
 #include "endpoint/worker_pool.hpp"
 
 #include <algorithm>
+#include <system_error>
+
+#include "common/console.hpp"
 
 namespace endpoint {
 
 WorkerPool::WorkerPool(std::size_t base, std::size_t max, std::function<void()> onShutdown,
-                       std::chrono::milliseconds idleTimeout)
-    : base_(base), max_(std::max(base, max)), onShutdown_(std::move(onShutdown)), idleTimeout_(idleTimeout) {
+                       std::chrono::milliseconds idleTimeout, ThreadStarter startThread)
+    : base_(base),
+      max_(std::max(base, max)),
+      onShutdown_(std::move(onShutdown)),
+      idleTimeout_(idleTimeout),
+      startThread_(std::move(startThread)) {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (std::size_t i = 0; i < base_; ++i) startWorker(true);
+  try {
+    for (std::size_t i = 0; i < base_; ++i) startWorker(true);
+  } catch (const std::system_error&) {
+    // Fewer workers to start with; the next connections start more.
+  }
 }
 
 WorkerPool::~WorkerPool() { shutdown(); }
@@ -20,7 +31,16 @@ bool WorkerPool::enqueue(std::function<void()> job) {
     joinEnded();
     jobs_.push_back(std::move(job));
     // Every waiting job needs an idle worker of its own.
-    if (jobs_.size() > idle_ && workers_.size() < max_) startWorker(false);
+    if (jobs_.size() > idle_ && workers_.size() < max_) {
+      try {
+        startWorker(false);
+      } catch (const std::system_error& e) {
+        jobs_.pop_back();
+        console::printLine("Connexion fermee : le systeme ne peut pas demarrer de tache de plus (" +
+                           console::shown(e.what()) + ")");
+        return false;
+      }
+    }
   }
   wake_.notify_one();
   return true;
@@ -48,7 +68,7 @@ std::size_t WorkerPool::workerCount() {
 }
 
 void WorkerPool::startWorker(bool stays) {
-  workers_.emplace_back([this, stays] { work(stays); });
+  workers_.push_back(startThread_([this, stays] { work(stays); }));
 }
 
 // Joins the workers that ended for want of work (their threads are gone; the

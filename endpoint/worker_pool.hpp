@@ -24,13 +24,20 @@ namespace endpoint {
 // behind them until each times out.)
 class WorkerPool final : public httplib::TaskQueue {
  public:
+  using ThreadStarter = std::function<std::thread(std::function<void()>)>;
   // `onShutdown` runs when the shutdown begins, before the workers are joined.
-  WorkerPool(std::size_t base, std::size_t max, std::function<void()> onShutdown = {},
-             std::chrono::milliseconds idleTimeout = std::chrono::seconds(3));
+  // `startThread` starts each worker (the tests make it fail).
+  WorkerPool(
+      std::size_t base, std::size_t max, std::function<void()> onShutdown = {},
+      std::chrono::milliseconds idleTimeout = std::chrono::seconds(3),
+      ThreadStarter startThread = [](std::function<void()> run) { return std::thread(std::move(run)); });
   ~WorkerPool() override;
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
+  // False when the pool is shutting down, or when the job needs a worker of
+  // its own and the system cannot start one: a line says so, and the caller
+  // closes what the job would have served.
   bool enqueue(std::function<void()> job) override;
   // Runs the jobs still queued, then ends every worker.
   void shutdown() override;
@@ -46,6 +53,7 @@ class WorkerPool final : public httplib::TaskQueue {
   const std::size_t max_;
   const std::function<void()> onShutdown_;
   const std::chrono::milliseconds idleTimeout_;
+  const ThreadStarter startThread_;
 
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -103,17 +103,23 @@ struct SoundStart {
     NotFound,    // no such file, or none the system can name
     CannotOpen,  // the file cannot be read as sound: `reason` says why
     CannotPlay,  // opened, but the system would not play it
+    TooLate,     // it could not start by the time given
   };
   Outcome outcome;
   std::string reason;
+  // Sounds found too late together are told together: the first of them
+  // says how many they are, the others 0.
+  std::size_t lateTogether = 0;
 };
 
 // Starts the file (an MP3) at `volume` percent, from 0 to 100; a volume
 // outside that range plays at the device's own volume, as Windows' devices
 // refuse it. The sound overlaps any others and is stopped after `lifetime`,
-// however long it is. `started` is called once, from any thread, when the
-// sound plays or has failed; playSound may return before that.
+// however long it is; one that cannot start by `startBy` is not played.
+// Returns at once: the file is opened and decoded elsewhere, and `started` is
+// called once, from another thread, when the sound plays or has failed.
 using SoundStarted = std::function<void(const SoundStart&)>;
-void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime, SoundStarted started);
+void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime,
+               std::chrono::steady_clock::time_point startBy, SoundStarted started);
 
 }  // namespace platform

@@ -1,15 +1,20 @@
 // Sounds through SDL2_mixer, which mixes as many sounds as arrive, each on a
 // channel of its own with its own volume; SDL plays the mix through PulseAudio
-// (or PipeWire's Pulse service).
+// (or PipeWire's Pulse service). Files are decoded on a thread of the
+// mixer's own, so that no gift waits for a decode.
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_mixer.h>
 
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "platform/platform.hpp"
+#include "platform/sound_queue.hpp"
 
 namespace platform {
 namespace {
@@ -21,6 +26,39 @@ class Mixer {
   Result<> open() {
     std::lock_guard<std::mutex> lock(mutex_);
     return openLocked();
+  }
+
+  void enqueue(PendingSound sound) {
+    {
+      std::lock_guard<std::mutex> lock(queueMutex_);
+      pending_.push_back(std::move(sound));
+      if (!serving_) {
+        std::thread([this] { serve(); }).detach();
+        serving_ = true;
+      }
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  // The sound thread: one sound after the other, each decoded and started, or
+  // dropped when it comes too late. It waits for sounds once started.
+  void serve() {
+    std::unique_lock<std::mutex> lock(queueMutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return !pending_.empty(); });
+      auto late = takeLate(pending_, std::chrono::steady_clock::now());
+      if (late.empty()) {
+        PendingSound sound = std::move(pending_.front());
+        pending_.pop_front();
+        lock.unlock();
+        sound.started(play(sound.path, sound.volume, sound.lifetime));
+      } else {
+        lock.unlock();
+        tellLate(late);
+      }
+      lock.lock();
+    }
   }
 
   SoundStart play(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime) {
@@ -54,7 +92,6 @@ class Mixer {
     return {SoundStart::Outcome::Playing, {}};
   }
 
- private:
   Result<> openLocked() {
     if (tried_) return opened_;
     tried_ = true;
@@ -93,6 +130,11 @@ class Mixer {
   bool tried_ = false;
   Result<> opened_;                            // as the one attempt to open the output ended
   std::map<std::string, Mix_Chunk*> decoded_;  // by path, time written and size
+
+  std::mutex queueMutex_;
+  std::condition_variable wake_;
+  std::deque<PendingSound> pending_;
+  bool serving_ = false;
 };
 
 // Never destroyed: SDL's audio thread may be mixing while the program ends.
@@ -105,8 +147,9 @@ Mixer& mixer() {
 
 Result<> openSoundOutput() { return mixer().open(); }
 
-void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime, SoundStarted started) {
-  started(mixer().play(path, volume, lifetime));
+void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime,
+               std::chrono::steady_clock::time_point startBy, SoundStarted started) {
+  mixer().enqueue({path, volume, lifetime, startBy, std::move(started)});
 }
 
 }  // namespace platform

@@ -10,7 +10,7 @@ Player::~Player() {
 }
 
 void Player::play(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime,
-                  SoundStarted started) {
+                  Clock::time_point startBy, SoundStarted started) {
   const auto full = calls_.fullPath(path);
   if (!full) {
     started({SoundStart::Outcome::NotFound, {}});
@@ -18,7 +18,7 @@ void Player::play(const std::string& path, std::int32_t volume, std::chrono::mil
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    pending_.push_back(Sound{*full, volume, lifetime, std::move(started)});
+    pending_.push_back(PendingSound{*full, volume, lifetime, startBy, std::move(started)});
     if (!running_) {
       std::thread([this] { serve(); }).detach();
       running_ = true;
@@ -41,8 +41,14 @@ void Player::serve() {
       lock.lock();
       continue;
     }
+    if (auto late = takeLate(pending_, Clock::now()); !late.empty()) {
+      lock.unlock();
+      tellLate(late);
+      lock.lock();
+      continue;
+    }
     if (!pending_.empty()) {
-      Sound sound = std::move(pending_.front());
+      PendingSound sound = std::move(pending_.front());
       pending_.pop_front();
       lock.unlock();
       const auto playing = start(sound);
@@ -59,10 +65,10 @@ void Player::serve() {
   }
 }
 
-std::optional<std::string> Player::start(const Sound& sound) {
+std::optional<std::string> Player::start(const PendingSound& sound) {
   // An open that fails uses up its alias all the same.
   const std::string alias = "sound" + std::to_string(nextAlias_++);
-  if (const auto code = calls_.send("open \"" + sound.fullPath + "\" type mpegvideo alias " + alias); code != 0) {
+  if (const auto code = calls_.send("open \"" + sound.path + "\" type mpegvideo alias " + alias); code != 0) {
     sound.started({SoundStart::Outcome::CannotOpen, errorOf(code)});
     return std::nullopt;
   }

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "platform/platform.hpp"
+#include "platform/sound_queue.hpp"
 
 namespace platform::mci {
 
@@ -44,20 +45,16 @@ class Player {
   // Waits for the thread to have closed every device.
   ~Player();
 
-  void play(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime, SoundStarted started);
+  void play(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime,
+            std::chrono::steady_clock::time_point startBy, SoundStarted started);
 
  private:
   using Clock = std::chrono::steady_clock;
-  struct Sound {
-    std::string fullPath;
-    std::int32_t volume;
-    std::chrono::milliseconds lifetime;
-    SoundStarted started;
-  };
 
   void serve();
-  // Opens and plays one device; its alias when it plays and must be closed.
-  std::optional<std::string> start(const Sound& sound);
+  // Opens and plays one device (the sound's path is the full one); its alias
+  // when it plays and must be closed.
+  std::optional<std::string> start(const PendingSound& sound);
   std::string errorOf(std::uint32_t code) const;
 
   const Calls calls_;
@@ -66,7 +63,7 @@ class Player {
   std::condition_variable wake_;
   std::condition_variable idle_;
   bool running_ = false;
-  std::deque<Sound> pending_;
+  std::deque<PendingSound> pending_;
   std::multimap<Clock::time_point, std::string> closes_;
 };
 

@@ -190,7 +190,8 @@ Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds
 // MCI opens its devices itself, sound by sound.
 Result<> openSoundOutput() { return {}; }
 
-void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime, SoundStarted started) {
+void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime,
+               std::chrono::steady_clock::time_point startBy, SoundStarted started) {
   // Never destroyed: its thread may still be closing devices at exit.
   static mci::Player* player = new mci::Player(mci::Calls{
       [](const std::string& command) { return mciSendStringW(wide(command).c_str(), nullptr, 0, nullptr); },
@@ -207,7 +208,7 @@ void playSound(const std::string& path, std::int32_t volume, std::chrono::millis
         return utf8(full.c_str());
       },
   });
-  player->play(path, volume, lifetime, std::move(started));
+  player->play(path, volume, lifetime, startBy, std::move(started));
 }
 
 Result<> flushFileToDisk(const std::string& path) {

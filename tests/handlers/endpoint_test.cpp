@@ -24,13 +24,14 @@ class Endpoint : public ::testing::Test {
   // "status body" of the reply to a request with these fields, body and headers.
   std::string post(const config::GiftTable& gifts, const Fields& fields, const std::string& body = {},
                    const std::string& type = "text/plain", httplib::Headers headers = {}) {
+    const config::LoadedConfig loaded{"token", gifts, secret_};
     httplib::Request req;
     req.params = fields;
     req.body = body;
     req.headers = std::move(headers);
     req.headers.emplace("Content-Type", type);
     httplib::Response res;
-    endpoint::serveGift(req, res, gifts, cooldowns_, secret_);
+    endpoint::serveGift(req, res, loaded, cooldowns_);
     EXPECT_EQ(res.get_header_value("Content-Type"), json);
     return std::to_string(res.status == -1 ? 200 : res.status) + " " + res.body;  // as the library sends it
   }

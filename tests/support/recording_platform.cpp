@@ -68,7 +68,8 @@ Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds
   return press;
 }
 
-void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds, SoundStarted started) {
+void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds,
+               std::chrono::steady_clock::time_point, SoundStarted started) {
   {
     std::lock_guard<std::mutex> lock(recording::state().mutex);
     recording::state().sounds.push_back({path, volume});

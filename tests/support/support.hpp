@@ -12,15 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "common/console.hpp"
+
 namespace testing_support {
 
-// The program prints each line whole under a lock of its own; a test reads
-// once the threads that print are done.
+// The program's lines reach standard output from a thread of their own; a
+// test reads once they are all written.
 class ConsoleCapture {
  public:
-  ConsoleCapture() : previous_(std::cout.rdbuf(&text_)) {}
-  ~ConsoleCapture() { std::cout.rdbuf(previous_); }
-  std::string text() const { return text_.str(); }
+  ConsoleCapture() : previous_((console::flush(), std::cout.rdbuf(&text_))) {}
+  ~ConsoleCapture() { console::flush(), std::cout.rdbuf(previous_); }
+  std::string text() const { return console::flush(), text_.str(); }
   std::vector<std::string> lines() const {
     std::vector<std::string> out;
     std::istringstream in(text());

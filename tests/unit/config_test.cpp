@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "actions/gift_check.hpp"
 #include "config/config_file.hpp"
 #include "recording_platform.hpp"
 #include "support.hpp"
@@ -118,6 +119,28 @@ TEST(ConfigFiles, AFileIsReadOrSaidAbsentOrUnreadable_AndWrittenWholeOrNotAtAll)
   EXPECT_FALSE(config::writeFileAtomically(path("missing/f.json"), "x"));
   for (const char* left : {"c.json.tmp", "d.json", "d.json.tmp", "e.json.tmp", "missing"}) {
     EXPECT_FALSE(std::filesystem::exists(path(left))) << left;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ConfigWarnings, AGiftThatCannotWorkIsToldAtLoad) {
+  const auto dir = testing_support::scratchDir("warnings");
+  const std::string there = (dir / "rose.mp3").string(), missing = (dir / "none.mp3").string();
+  std::ofstream(there) << "ID3";
+  const std::pair<config::GiftAction, std::string> gifts[] = {
+      {{"key", "ctrl+g", there}, ""},
+      {{"webhook", "https://x/y", ""}, ""},
+      {{"Key", "g", ""}, R"(action inconnue "Key" (il faut "key" ou "webhook", en minuscules))"},
+      {{"keys", "g", missing},
+       R"(action inconnue "keys" (il faut "key" ou "webhook", en minuscules) ; )"
+       "fichier audio non trouve : " +
+           missing},
+      {{"key", "ctlr+g", ""}, R"(touche inconnue "ctlr+g")"},
+      {{"webhook", "ctlr+g", missing}, "fichier audio non trouve : " + missing},
+  };
+  for (const auto& [gift, problems] : gifts) {
+    const auto warning = actions::giftWarning("R\nose", gift);
+    EXPECT_EQ(warning.value_or(""), problems.empty() ? "" : "Attention, cadeau \"R?ose\" : " + problems);
   }
   std::filesystem::remove_all(dir);
 }

@@ -1,0 +1,24 @@
+#include "actions/gift_check.hpp"
+
+#include "actions/key_press.hpp"
+#include "actions/sound.hpp"
+#include "common/console.hpp"
+
+namespace actions {
+
+std::optional<std::string> giftWarning(const std::string& name, const config::GiftAction& gift) {
+  std::string problems;
+  const auto add = [&problems](const std::string& problem) { problems += (problems.empty() ? "" : " ; ") + problem; };
+  if (gift.action != "key" && gift.action != "webhook") {
+    add("action inconnue \"" + console::shown(gift.action) + "\" (il faut \"key\" ou \"webhook\", en minuscules)");
+  } else if (gift.action == "key" && !parseKeyTarget(gift.target)) {
+    add("touche inconnue \"" + console::shown(gift.target) + "\"");
+  }
+  if (!gift.sound.empty() && !soundFileExists(gift.sound)) {
+    add("fichier audio non trouve : " + console::shown(gift.sound));
+  }
+  if (problems.empty()) return std::nullopt;
+  return "Attention, cadeau \"" + console::shown(name) + "\" : " + problems;
+}
+
+}  // namespace actions

@@ -1,0 +1,54 @@
+#include "common/console.hpp"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace {
+
+TEST(Console, TextFromOutsideIsShownWithoutControlsAndCut) {
+  const std::string long120(120, 'x'), e = "\xC3\xA9";
+  const std::pair<std::string, std::string> cases[] = {
+      {"Rose", "Rose"},
+      {"a\r\nCadeau recu: b", "a??Cadeau recu: b"},
+      {"\x1B]52;c;Zm9v\x07\x7F", "?]52;c;Zm9v??"},
+      {"C1 \xC2\x9B"
+       "31m, NBSP \xC2\xA0",
+       "C1 ?31m, NBSP \xC2\xA0"},                             // 8-bit CSI, then the first printable
+      {"caf\xE9 \xF0\x9F\x8E\x81", "caf? \xF0\x9F\x8E\x81"},  // Latin-1, then a whole emoji
+      {"\xE2\x82", "??"},                                     // cut inside a character
+      {long120, long120},
+      {long120 + "y", long120 + "..."},
+      {std::string(119, 'x') + e + e, std::string(119, 'x') + e + "..."},  // counted in characters
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(console::shown(text), shown) << text;
+}
+
+TEST(Console, LinesWaitWhileTheSinkIsBlockedAndWhatOverflowsIsCounted) {
+  std::promise<void> release, entered;
+  std::shared_future<void> released = release.get_future().share();
+  std::once_flag once;
+  std::mutex mutex;
+  std::string written;
+  {
+    console::Output output(
+        [&](std::string_view text) {
+          std::call_once(once, [&] { entered.set_value(); });
+          released.wait();
+          std::lock_guard<std::mutex> lock(mutex);
+          written.append(text);
+        },
+        12);
+    // The first line goes to the sink, which blocks; the next wait, up to 12
+    // bytes; the rest are dropped. None of these calls waits.
+    output.add("first\n");
+    entered.get_future().wait();
+    for (const char* line : {"a\n", "b\n", "c\n", "d\n", "e\n", "f\n", "g\n", "h\n"}) output.add(line);
+    release.set_value();
+    output.flush();
+    output.add("again\n");
+  }
+  EXPECT_EQ(written, "first\na\nb\nc\nd\ne\nf\n" + console::droppedLine(2) + "again\n");
+}
+
+}  // namespace
