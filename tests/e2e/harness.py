@@ -24,7 +24,7 @@ def under_wine():
 
 
 class Program:
-    def __init__(self, folder, stdin_text="", env=None, wrapper=(), args=()):
+    def __init__(self, folder, stdin_text="", env=None, wrapper=(), args=(), read=True):
         self.lines, self._from = [], 0
         self.process = subprocess.Popen([*wrapper, *program_command(), *args], cwd=folder, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, env=dict(os.environ, **(env or {})),
@@ -36,6 +36,10 @@ class Program:
             pass  # it ended without reading: the test sees how from its output
         self._reader = threading.Thread(target=lambda: self.lines.extend(
             line.decode("utf-8", "replace").rstrip("\r\n") for line in self.process.stdout), daemon=True)
+        if read:  # else its output waits in the pipe until read()
+            self.read()
+
+    def read(self):
         self._reader.start()
 
     def mark(self):  # from now on, since_mark and wait_for_line look only at the lines printed after this
@@ -69,11 +73,13 @@ def wait_until(condition, timeout=15.0):
         time.sleep(0.02)
 
 
+def port_is_free():
+    with socket.socket() as probe:
+        return probe.connect_ex(("127.0.0.1", PORT)) != 0  # nothing listens
+
+
 def wait_for_port_free():
-    def free():
-        with socket.socket() as probe:
-            return probe.connect_ex(("127.0.0.1", PORT)) != 0  # nothing listens any more
-    wait_until(free)
+    wait_until(port_is_free)
 
 
 def post_gift(name, timeout=30.0, host="127.0.0.1"):  # as a relay tool does; answers the reply's body

@@ -22,7 +22,7 @@ KEYS = {name: names[0 if harness.under_wine() else 1] for name, names in {
     "g": ((0x47, 0x22, False), "g"), "space": ((0x20, 0x39, False), "space"), "f1": ((0x70, 0x3B, False), "F1"),
     "f13": ((0x7C, 0x64, False), "F13"), "left": ((0x25, 0x4B, True), "Left"), "9": ((0x39, 0x0A, False), "9"),
     "ctrl": ((0xA2, 0x1D, False), "Control_L"), "shift": ((0xA0, 0x2A, False), "Shift_L"),
-    "numpad9": ((0x69, 0x49, False), "KP_Prior")}.items()}  # X names the keypad's 9 by its first keysym
+    "numpad9": ((0x69, 0x49, False), "KP_Prior"), "w": ((0x57, 0x11, False), "w")}.items()}  # X names the keypad's 9 by its first keysym
 GIFTS = {name: {"action": "key", "target": name} for name in ("G", "space", "f13", "left", "numpad9", "9", "f25")}
 GIFTS["Combo"] = {"action": "key", "target": "ctrl+shift+f1"}
 GIFTS |= {name: {"action": "key", "target": "f24", "sound": f"sounds/{name}.mp3"} for name in (
@@ -30,7 +30,9 @@ GIFTS |= {name: {"action": "key", "target": "f24", "sound": f"sounds/{name}.mp3"
 GIFTS |= {"Rose": {"action": "key", "target": "g", "sound": "sounds/low.mp3", "volume": 80},
           "Held": {"action": "key", "target": "g", "hold": 300}, "n": {"action": "key", "target": "n", "repeat": 3},
           "Cool": {"action": "key", "target": "space", "cooldown": 2000},
-          "Stuck": {"action": "key", "target": "space", "hold": 3000}}
+          "Stuck": {"action": "key", "target": "space", "hold": 3000},
+          "Slow combo": {"action": "key", "target": "ctrl+shift+f1", "hold": 300},
+          "Slow w": {"action": "key", "target": "w", "hold": 300}}
 # Gifts that call a web service, the start of their reply and their line: what a call becomes, each way it ends.
 OK, FAILED = '{"message":"Webhook executed successfully","response":', '{"error":"Webhook call failed: '
 CALLS = {"http://localhost:8443/ok": (OK + '"win added: /ok"}', "Requete HTTP reussie: http://localhost:8443/ok"),
@@ -96,7 +98,7 @@ def desktop(tmp_path_factory, mp3s):
     for name, sound in (("low", "low"), ("high", "high"), ("long", "long"), ("broken", "not_audio"), ("f\u00e9e", "high")):
         (folder / "sounds" / f"{name}.mp3").write_bytes(mp3s[sound])
     keys = KeyLog(folder)
-    harness.write_config(folder, {"token": "t", "gifts": GIFTS})
+    harness.write_config(folder, {"token": "k0r4v3l-e2e", "gifts": GIFTS})
     harness.wait_for_port_free()
     program = harness.Program(folder)
     program.wait_until_serving()
@@ -141,6 +143,19 @@ def test_gifts_at_once_are_as_many_presses_that_never_overlap_on_one_key(desktop
     assert len(g) == 5 and 280 <= max(up - down for _, down, up in g) <= 450, g  # one held 300 ms
     assert len(pressed) == 8, pressed  # and n three times
     assert all(later[1] - earlier[2] >= 25 for earlier, later in zip(g, g[1:])), g  # 30 ms, give or take a tick
+
+
+def test_a_chord_with_a_modifier_never_mixes_with_another_gifts_key(desktop):
+    program, keys = desktop
+    for gifts in (("Slow combo", "Slow w"), ("Slow w", "Slow combo")):  # the second sent 100 ms after the first
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            first = pool.submit(harness.post_gift, gifts[0])
+            time.sleep(0.1)
+            assert [pool.submit(harness.post_gift, gifts[1]).result(), first.result()] == [PRESSED] * 2
+        pressed = strokes(keys.events())
+        [(_, ctrl_down, ctrl_up)] = [stroke for stroke in pressed if stroke[0] == KEYS["ctrl"]]
+        [(_, w_down, w_up)] = [stroke for stroke in pressed if stroke[0] == KEYS["w"]]
+        assert w_up < ctrl_down or w_down > ctrl_up, pressed
 
 
 def test_a_gift_within_its_cooldown_presses_nothing_and_the_next_after_it_does(desktop):
@@ -229,3 +244,25 @@ def test_ending_the_program_in_the_middle_of_a_hold_releases_the_key(desktop):
         program.process.wait(timeout=30)
     [(_, down, up)] = strokes(events + keys.events())
     assert up - down < 2000
+
+
+def test_a_console_nobody_reads_holds_no_gift_and_its_lines_flow_once_read(desktop, tmp_path):
+    """In place of the module's program, one whose output is a pipe left full."""
+    desktop[0].stop()
+    keys = desktop[1]
+    harness.wait_for_port_free()
+    harness.write_config(tmp_path, {"token": "t", "gifts": {"G": {"action": "key", "target": "g"}}})
+    program = harness.Program(tmp_path, read=False)
+    harness.wait_until(lambda: not harness.port_is_free(), 90)
+    relay, slowest = http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=30), 0
+    keys.events()
+    for gift in [f"Personne {n}" for n in range(3000)] + ["G"]:
+        started = time.monotonic()
+        relay.request("POST", "/webhook?giftName=" + gift.replace(" ", "+"))
+        reply, slowest = relay.getresponse().read().decode(), max(slowest, time.monotonic() - started)
+    assert slowest < 1 and reply == PRESSED, slowest
+    assert [stroke[0] for stroke in strokes(keys.events())] == [KEYS["g"]]
+    program.read()
+    program.wait_for_line("Cadeau non configure: Personne 2999", 60)
+    assert "Touche 'g' pressee" in program.lines
+    program.stop()

@@ -24,7 +24,7 @@ class Endpoint : public ::testing::Test {
   // "status body" of the reply to a request with these fields, body and headers.
   std::string post(const config::GiftTable& gifts, const Fields& fields, const std::string& body = {},
                    const std::string& type = "text/plain", httplib::Headers headers = {}) {
-    const config::LoadedConfig loaded{"token", gifts, secret_};
+    const config::LoadedConfig loaded{"T0k", gifts, secret_};
     httplib::Request req;
     req.params = fields;
     req.body = body;
@@ -48,10 +48,11 @@ class Endpoint : public ::testing::Test {
 };
 
 TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
-  const config::GiftTable gifts{{"Key", {"key", "n", "", 100}},        {"Bad", {"key", "ab", "", 100}},
-                                {"Song", {"sound", "x", sound_, 50}},  {"Rose", {"key", "g", sound_, 80}},
-                                {"Z", {"key", "z", "", 100}},          {"Q", {"key", "q", "", 100}},
-                                {"C\xC5\x93ur", {"key", "c", "", 100}}};
+  const config::GiftTable gifts{
+      {"Key", {"key", "n", "", 100}},         {"Bad", {"key", "ab", "", 100}},
+      {"Song", {"sound", "x", sound_, 50}},   {"Rose", {"key", "g", sound_, 80}},
+      {"Z", {"key", "z", "", 100}},           {"Q", {"key", "q", "", 100}},
+      {"C\xC5\x93ur", {"key", "c", "", 100}}, {"Web", {"webhook", "localhost/x?token=T0k&t=T0k", "", 100}}};
   recording::answerKeys([](std::span<const platform::Key> chord) {
     using enum platform::KeyPress;
     if (chord[0] == platform::Key::Z) return Result<platform::KeyPress>(Failure{"raison"});
@@ -89,6 +90,13 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
        {"Cadeau recu: Z", "Touche non pressee: z (raison)"}},
       // A key the keyboard lacks is as unsupported as an unknown one.
       {named("Q"), R"(200 {"error":"Key not supported: q"})", {"Cadeau recu: Q", "Touche non supportee: q"}},
+      // What the program did not write is shown without controls, and the token never.
+      {named("a\nb\x1B[31m"),
+       R"(200 {"message": "Gift not configured"})",
+       {"Cadeau recu: a?b?[31m", "Cadeau non configure: a?b?[31m"}},
+      {named("Web"),
+       R"x(200 {"error":"Webhook call failed: invalid URL (no scheme)"})x",
+       {"Cadeau recu: Web", "URL invalide (pas de protocole): localhost/x?token=***&t=***"}},
       // Bad JSON is an error reply in the library's words.
       {none, R"(200 {"error":"[json.exception.parse_error.101] parse error)", {}, "{\"giftName\": ", json},
       {none, R"(200 {"error":"[json.exception.type_error.302])", {}, "{\"giftName\": 5}", json},
