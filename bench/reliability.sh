@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Reliability figures of the program (the Linux build by default), in a
 # network namespace of its own.
-#   bench/reliability.sh [PROGRAM] [load] [slow] [remotes] [storm]
+#   bench/reliability.sh [PROGRAM] [load] [slow] [trickle] [remotes] [storm]
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 program="$here/../build/native/koravel-key-webhook"
