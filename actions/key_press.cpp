@@ -212,7 +212,8 @@ KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift,
   Result<platform::KeyPress> press = chord ? platform::KeyPress::Pressed : platform::KeyPress::NoSuchKey;
   for (int i = 0; chord && i < gift.repeat && press && *press == platform::KeyPress::Pressed; ++i) {
     // The limit is on the wait for the gift's first press: once started, a
-    // gift's presses all happen, however long they take.
+    // gift's presses all happen, however long they take. (A day stands for
+    // no limit: some systems' timed waits overflow on the largest time.)
     if (!turns().take(*chord, i == 0 ? latest : Clock::now() + std::chrono::hours(24))) {
       console::printLine("File d'attente pleine: " + console::shown(giftName));
       return KeyOutcome::QueueFull;

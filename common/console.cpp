@@ -87,15 +87,7 @@ void Output::add(std::string_view text) {
       std::thread([this] { write(); }).detach();
       running_ = true;
     } catch (const std::system_error&) {
-      // No thread to spare: this caller writes, as the console used to.
-      std::string batch;
-      batch.swap(pending_);
-      writing_ = true;
-      lock.unlock();
-      sink_(batch);
-      lock.lock();
-      writing_ = false;
-      drained_.notify_all();
+      writeBatch(lock);  // no thread to spare: this caller writes, as the console used to
     }
   } else if (idle_) {
     // A thread already writing takes these lines with the next batch.
@@ -115,17 +107,21 @@ void Output::write() {
     wake_.wait(lock, [this] { return !pending_.empty() || dropped_ > 0 || stopping_; });
     idle_ = false;
     if (pending_.empty() && dropped_ == 0) break;
-    std::string batch;
-    batch.swap(pending_);
-    if (dropped_ > 0) batch += droppedLine(std::exchange(dropped_, 0));
-    writing_ = true;
-    lock.unlock();
-    sink_(batch);
-    lock.lock();
-    writing_ = false;
-    drained_.notify_all();
+    writeBatch(lock);
   }
   running_ = false;
+  drained_.notify_all();
+}
+
+void Output::writeBatch(std::unique_lock<std::mutex>& lock) {
+  std::string batch;
+  batch.swap(pending_);
+  if (dropped_ > 0) batch += droppedLine(std::exchange(dropped_, 0));
+  writing_ = true;
+  lock.unlock();
+  sink_(batch);
+  lock.lock();
+  writing_ = false;
   drained_.notify_all();
 }
 

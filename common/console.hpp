@@ -56,6 +56,8 @@ class Output {
 
  private:
   void write();
+  // Hands the sink what waits, outside the lock.
+  void writeBatch(std::unique_lock<std::mutex>& lock);
 
   const Sink sink_;
   const std::size_t capacity_;

@@ -53,7 +53,7 @@ class ConnectionStream final : public httplib::Stream {
       }
       // Blocks until bytes come, the peer closes, or the read timeout.
       if (size >= buffer_.size()) return startsRequest(received(platform::receive(socket_, ptr, size)));
-      const ssize_t n = startsRequest(received(platform::receive(socket_, buffer_.data(), buffer_.size())));
+      const ssize_t n = received(platform::receive(socket_, buffer_.data(), buffer_.size()));
       if (n <= 0) return n;
       offset_ = 0;
       size_ = static_cast<size_t>(n);
@@ -92,6 +92,7 @@ class ConnectionStream final : public httplib::Stream {
   const platform::Address& local() const { return local_; }
 
  private:
+  // Bytes read straight into the caller's buffer may be the request's first.
   ssize_t startsRequest(ssize_t n) {
     if (n > 0 && !deadline_) deadline_ = std::chrono::steady_clock::now() + requestDeadline_;
     return n;

@@ -6,8 +6,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <functional>
+#include <iterator>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.hpp"
@@ -31,6 +37,26 @@ inline std::vector<PendingSound> takeLate(std::deque<PendingSound>& pending,
   std::move(kept, pending.end(), std::back_inserter(late));
   pending.erase(kept, pending.end());
   return late;
+}
+
+// Queues the sound for the thread that `serve` runs, started here unless it
+// runs already (`running`). Called with `lock` held; releases it. When the
+// system cannot start a thread, the sound is left out and told why.
+inline void queueSound(std::unique_lock<std::mutex>& lock, std::deque<PendingSound>& pending, bool& running,
+                       std::condition_variable& wake, PendingSound sound, std::function<void()> serve) {
+  if (!running) {
+    try {
+      std::thread(std::move(serve)).detach();
+      running = true;
+    } catch (const std::system_error& e) {
+      lock.unlock();
+      sound.started({SoundStart::Outcome::CannotPlay, e.what()});
+      return;
+    }
+  }
+  pending.push_back(std::move(sound));
+  lock.unlock();
+  wake.notify_one();
 }
 
 // Tells the sounds taken out together that they were too late.

@@ -29,15 +29,8 @@ class Mixer {
   }
 
   void enqueue(PendingSound sound) {
-    {
-      std::lock_guard<std::mutex> lock(queueMutex_);
-      pending_.push_back(std::move(sound));
-      if (!serving_) {
-        std::thread([this] { serve(); }).detach();
-        serving_ = true;
-      }
-    }
-    wake_.notify_one();
+    std::unique_lock<std::mutex> lock(queueMutex_);
+    queueSound(lock, pending_, serving_, wake_, std::move(sound), [this] { serve(); });
   }
 
  private:

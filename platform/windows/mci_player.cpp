@@ -16,15 +16,9 @@ void Player::play(const std::string& path, std::int32_t volume, std::chrono::mil
     started({SoundStart::Outcome::NotFound, {}});
     return;
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_.push_back(PendingSound{*full, volume, lifetime, startBy, std::move(started)});
-    if (!running_) {
-      std::thread([this] { serve(); }).detach();
-      running_ = true;
-    }
-  }
-  wake_.notify_one();
+  std::unique_lock<std::mutex> lock(mutex_);
+  queueSound(lock, pending_, running_, wake_, {*full, volume, lifetime, startBy, std::move(started)},
+             [this] { serve(); });
 }
 
 void Player::serve() {
