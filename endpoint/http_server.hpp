@@ -68,13 +68,9 @@ class HttpServer final : private httplib::Server {
   // had.
   Result<> open(const std::string& address, int port, bool ipv6Loopback);
 
-  // The port taken (the system's choice when open() was given 0).
-  int port() const { return platform::portOf(listening_.front()); }
-
   // Accepts and serves connections until a listening socket fails for good,
-  // and then fails with why, or until stop().
+  // and then fails with why.
   Result<> serve();
-  void stop() { stopping_ = true; }
 
   // The routes and the library's settings the program uses.
   using httplib::Server::Options;

@@ -218,6 +218,33 @@ def test_the_server_answers_requests_sent_together_while_a_hundred_connections_a
         connection.close()
 
 
+def still_open(connection):  # not closed by the program: nothing to read yet
+    try:
+        return connection.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) != b""
+    except BlockingIOError:
+        return True
+    except OSError:
+        return False
+
+
+def test_connections_from_another_machine_are_bounded_and_never_hold_the_relay(desktop):
+    elsewhere = [socket.create_connection(("127.0.0.1", harness.PORT), source_address=("127.0.0.2", 0))
+                 for _ in range(100)]
+    started, held = time.monotonic(), []
+    assert harness.post_gift("G", timeout=1) == PRESSED
+    while time.monotonic() - started < 14:  # a header byte every 2 s: each read comes in time, the request does not
+        held.append(sum(map(still_open, elsewhere)))
+        for connection in elsewhere:
+            try:
+                connection.send(b"P")
+            except OSError:
+                pass
+        time.sleep(2)
+    assert held[0] == 64 and held[-1] == 0, held  # those beyond 64 closed at once, the others at the deadline
+    for connection in elsewhere:
+        connection.close()
+
+
 def test_routes_other_than_gifts_and_oversized_requests(desktop):
     connection = http.client.HTTPConnection("127.0.0.1", harness.PORT)
     for method, target, body, status in (("OPTIONS", "/webhook", None, 200), ("GET", "/webhook", None, 404),
@@ -248,14 +275,12 @@ def test_ending_the_program_in_the_middle_of_a_hold_releases_the_key(desktop):
 
 def test_a_console_nobody_reads_holds_no_gift_and_its_lines_flow_once_read(desktop, tmp_path):
     """In place of the module's program, one whose output is a pipe left full."""
-    desktop[0].stop()
-    keys = desktop[1]
-    harness.wait_for_port_free()
+    (running, keys), slowest = desktop, 0
+    running.stop()
     harness.write_config(tmp_path, {"token": "t", "gifts": {"G": {"action": "key", "target": "g"}}})
     program = harness.Program(tmp_path, read=False)
     harness.wait_until(lambda: not harness.port_is_free(), 90)
-    relay, slowest = http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=30), 0
-    keys.events()
+    relay = http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=30)
     for gift in [f"Personne {n}" for n in range(3000)] + ["G"]:
         started = time.monotonic()
         relay.request("POST", "/webhook?giftName=" + gift.replace(" ", "+"))

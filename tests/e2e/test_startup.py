@@ -16,9 +16,8 @@ SERVING = ["", "=== Serveur demarre sur le port 5000 ===", "En attente de webhoo
 LOAD_FAILED = "Erreur lors du chargement de la configuration"
 DEFAULT_CONFIG = os.path.join(os.path.dirname(__file__), "..", "support", "default-config.json")
 with open(DEFAULT_CONFIG, encoding="utf-8") as f:  # the default gifts' sounds are not there yet: each is told
-    LOADED = ["Configuration chargee: 7 cadeaux configures"] + [
-        f'Attention, cadeau "{name}" : fichier audio non trouve : {gift["sound"]}' for name, gift in sorted(
-            json.load(f)["gifts"].items())]
+    LOADED = ["Configuration chargee: 7 cadeaux configures"] + [f'Attention, cadeau "{name}" : fichier audio non '
+                                                               f'trouve : {g["sound"]}' for name, g in sorted(json.load(f)["gifts"].items())]
 linux_only = pytest.mark.skipif(harness.under_wine(), reason="Windows always has a keyboard and sound")
 
 

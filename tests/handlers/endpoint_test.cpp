@@ -68,7 +68,7 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
     std::string body = {}, type = "text/plain";
   };
   const std::string noParameter = R"(200 {"error": "giftName parameter not found"})",
-                    heard = "Lecture audio: " + sound_;
+                    heard = "Lecture audio: " + sound_, notConfigured = R"(200 {"message": "Gift not configured"})";
   const Case cases[] = {
       {none, noParameter, {}},
       {named(""), R"(200 {"error": "giftName not provided"})", {"Cadeau recu: "}},
@@ -79,7 +79,7 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
       {none, noParameter, {}, R"({"giftName": "Key"})"},
       {keyField, pressed, key, R"({"giftName": "Rose"})", "APPLICATION/JSON"},
       // Names match exactly.
-      {named("key"), R"(200 {"message": "Gift not configured"})", {"Cadeau recu: key", "Cadeau non configure: key"}},
+      {named("key"), notConfigured, {"Cadeau recu: key", "Cadeau non configure: key"}},
       {none, pressed, {"Cadeau recu: C\xC5\x93ur", "Touche 'c' pressee"}, R"({"giftName": "C\u0153ur"})", json},
       // The sound starts before the key; an unknown action still plays its sound.
       {named("Rose"), pressed, {"Cadeau recu: Rose", heard + " (volume: 80%)", "Touche 'g' pressee"}},
@@ -91,9 +91,7 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
       // A key the keyboard lacks is as unsupported as an unknown one.
       {named("Q"), R"(200 {"error":"Key not supported: q"})", {"Cadeau recu: Q", "Touche non supportee: q"}},
       // What the program did not write is shown without controls, and the token never.
-      {named("a\nb\x1B[31m"),
-       R"(200 {"message": "Gift not configured"})",
-       {"Cadeau recu: a?b?[31m", "Cadeau non configure: a?b?[31m"}},
+      {named("a\nb\x1B[31m"), notConfigured, {"Cadeau recu: a?b?[31m", "Cadeau non configure: a?b?[31m"}},
       {named("Web"),
        R"x(200 {"error":"Webhook call failed: invalid URL (no scheme)"})x",
        {"Cadeau recu: Web", "URL invalide (pas de protocole): localhost/x?token=***&t=***"}},
