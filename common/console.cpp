@@ -1,6 +1,5 @@
 #include "common/console.hpp"
 
-#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <system_error>
@@ -11,7 +10,7 @@ namespace console {
 namespace {
 
 // Enough for minutes of a storm's lines; a console blocked longer loses the
-// oldest-but-not-yet-written lines past this, not the gifts.
+// lines past this (and counts them), never a gift.
 constexpr std::size_t outputCapacity = 1 << 20;
 // How long the writing thread waits for more lines after a batch.
 constexpr std::chrono::milliseconds batchPause{2};
@@ -19,7 +18,7 @@ constexpr std::chrono::milliseconds batchPause{2};
 // Each character kept or shown as '?'; line breaks kept only when asked.
 std::string cleaned(std::string_view text, std::size_t limit, bool keepLineBreaks) {
   std::string out;
-  out.reserve(std::min(text.size(), limit * 4 + 3));
+  out.reserve(text.size());
   std::size_t characters = 0;
   for (std::size_t i = 0; i < text.size(); ++characters) {
     if (characters == limit) {
