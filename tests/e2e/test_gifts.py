@@ -153,8 +153,7 @@ def test_a_chord_with_a_modifier_never_mixes_with_another_gifts_key(desktop):
             time.sleep(0.1)
             assert [pool.submit(harness.post_gift, gifts[1]).result(), first.result()] == [PRESSED] * 2
         pressed = strokes(keys.events())
-        [(_, ctrl_down, ctrl_up)] = [stroke for stroke in pressed if stroke[0] == KEYS["ctrl"]]
-        [(_, w_down, w_up)] = [stroke for stroke in pressed if stroke[0] == KEYS["w"]]
+        [(_, ctrl_down, ctrl_up)], [(_, w_down, w_up)] = ([s for s in pressed if s[0] == KEYS[k]] for k in ("ctrl", "w"))
         assert w_up < ctrl_down or w_down > ctrl_up, pressed
 
 
@@ -272,12 +271,13 @@ def test_ending_the_program_in_the_middle_of_a_hold_releases_the_key(desktop):
 
 def test_a_console_nobody_reads_holds_no_gift_and_its_lines_flow_once_read(desktop, tmp_path):
     """In place of the module's program, one whose output is a pipe left full."""
-    (running, keys), slowest = desktop, 0
+    running, keys = desktop
     running.stop()
+    keys.events()  # what the tests before it pressed
     harness.write_config(tmp_path, {"token": "t", "gifts": {"G": {"action": "key", "target": "g"}}})
     program = harness.Program(tmp_path, read=False)
     harness.wait_until(lambda: not harness.port_is_free(), 90)
-    relay = http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=30)
+    relay, slowest = http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=30), 0
     for gift in [f"Personne {n}" for n in range(3000)] + ["G"]:
         started = time.monotonic()
         relay.request("POST", "/webhook?giftName=" + gift.replace(" ", "+"))
