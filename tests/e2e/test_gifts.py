@@ -229,7 +229,7 @@ def test_connections_from_another_machine_are_bounded_and_never_hold_the_relay(d
                  for _ in range(100)]
     started, held = time.monotonic(), []
     assert harness.post_gift("G", timeout=1) == PRESSED
-    while time.monotonic() - started < 14:  # a header byte every 2 s: each read comes in time, the request does not
+    while time.monotonic() - started < 16:  # a header byte every 2 s: each read comes in time, the request does not
         held.append(sum(map(still_open, elsewhere)))
         for connection in elsewhere:
             try:
@@ -237,7 +237,7 @@ def test_connections_from_another_machine_are_bounded_and_never_hold_the_relay(d
             except OSError:
                 pass
         time.sleep(2)
-    assert held[0] == 64 and held[-1] == 0, held  # those beyond 64 closed at once, the others at the deadline
+    assert held[1] == 64 and held[-1] == 0, held  # those beyond 64 closed at once, the others at the 10 s deadline
     list(map(socket.socket.close, elsewhere))
 
 
