@@ -66,7 +66,7 @@ class Output {
   std::string pending_;
   std::size_t dropped_ = 0;
   bool running_ = false;   // the writing thread exists
-  bool idle_ = false;      // it waits for lines
+  bool idle_ = false;      // it sleeps until a line wakes it
   bool writing_ = false;   // it is in the sink
   bool stopping_ = false;  // the object is going away
 };
