@@ -95,10 +95,10 @@ def write_config(folder, document):
         json.dump(document, f, indent=2)
 
 
-def start_x_display(name=None):
+def start_x_display(name=None, *options):
     """A virtual X display, the one named (":7") or one Xvfb finds free; answers its process and name."""
     read, write = os.pipe()
-    server = subprocess.Popen(["Xvfb", *([name] if name else []), "-displayfd", str(write), "-nolisten", "tcp"],
+    server = subprocess.Popen(["Xvfb", *([name] if name else []), *options, "-displayfd", str(write), "-nolisten", "tcp"],
                               pass_fds=(write,), stderr=subprocess.DEVNULL)
     os.close(write)
     with os.fdopen(read) as numbers:  # written once it accepts connections

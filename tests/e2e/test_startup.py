@@ -47,12 +47,9 @@ def test_first_run_asks_for_the_token_writes_the_file_and_serves(run, tmp_path):
 
 @pytest.mark.parametrize("file, cause", [
     (b'{\n"token": "t",\n"gifts": {"Rose": {"action": "key", "target": "g",}}}', "line 3, column"),
-    (b'{"token": "t", "gifts": {"Rose": {"action": "key", "target": "g", "volume": "80"}}}',
-     'Le champ "volume" du cadeau "Rose" doit etre un nombre'),
-    ('{"token": "t"}'.encode("utf-16"), "UTF-16"),
     ("50 MB", "n'est pas du JSON valide"),
     (None, "Impossible de lire le fichier de configuration " + CONFIG_NAME + " : "),
-], ids=["bad JSON", "wrong member", "UTF-16", "50 MB", "unreadable"])
+], ids=["bad JSON", "50 MB", "unreadable"])
 def test_a_file_that_cannot_be_used_says_why_exits_1_and_is_left_as_it_was(run, tmp_path, file, cause):
     path, file = tmp_path / CONFIG_NAME, b'{"token": "' + b"x" * (50 << 20) if file == "50 MB" else file
     path.mkdir() if file is None else path.write_bytes(file)  # a folder is a file that cannot be read
@@ -93,8 +90,11 @@ def test_first_run_in_a_read_only_folder_leaves_no_file(run, tmp_path):
 @linux_only
 @pytest.mark.parametrize("display, why", [
     ("", "aucun affichage X (la variable DISPLAY est vide) ; il faut une session X11 ou XWayland"),
-    (":4242", "impossible de joindre l'affichage X :4242")])
-def test_without_a_display_or_a_sound_server_gifts_are_served_and_told_why(run, tmp_path, mp3s, display, why):
+    (":4242", "impossible de joindre l'affichage X :4242"),
+    (":4243", "l'affichage X :4243 n'accepte pas les touches simulees (extension XTest absente)")])
+def test_without_a_display_or_a_sound_server_gifts_are_served_and_told_why(run, request, tmp_path, mp3s, display, why):
+    if display == ":4243":  # a display that takes no simulated keys
+        request.addfinalizer(harness.start_x_display(display, "-extension", "XTEST")[0].kill)
     harness.write_config(tmp_path, {"token": "t", "gifts": {"Rose": {"action": "key", "target": "g", "sound": "r.mp3"}}})
     (tmp_path / "r.mp3").write_bytes(mp3s["low"])
     program = run(env={"DISPLAY": display, "PULSE_SERVER": "unix:" + str(tmp_path / "no-server")})

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <fstream>
 
 #include "actions/gift_check.hpp"
@@ -108,7 +110,15 @@ TEST(ConfigFiles, AFileIsReadOrSaidAbsentOrUnreadable_AndWrittenWholeOrNotAtAll)
   std::filesystem::create_directories(path("e.json/inside"));
   EXPECT_FALSE(config::writeFileAtomically(path("e.json"), "x"));
   EXPECT_FALSE(config::writeFileAtomically(path("missing/f.json"), "x"));
-  for (const char* left : {"c.json.tmp", "d.json", "d.json.tmp", "e.json.tmp", "missing"}) {
+  // A write the system stops half way, as a full disk does.
+  rlimit usual{};
+  getrlimit(RLIMIT_FSIZE, &usual);
+  const rlimit small{4, usual.rlim_max};
+  std::signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  EXPECT_EQ(config::writeFileAtomically(path("g.json"), "longer than the limit").reason(), "File too large");
+  setrlimit(RLIMIT_FSIZE, &usual);
+  for (const char* left : {"c.json.tmp", "d.json", "d.json.tmp", "e.json.tmp", "missing", "g.json", "g.json.tmp"}) {
     EXPECT_FALSE(std::filesystem::exists(path(left))) << left;
   }
   std::filesystem::remove_all(dir);
