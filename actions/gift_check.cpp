@@ -6,7 +6,7 @@
 
 namespace actions {
 
-std::optional<std::string> giftWarning(const std::string& name, const config::GiftAction& gift) {
+std::string giftProblems(const config::GiftAction& gift) {
   std::string problems;
   const auto add = [&problems](const std::string& problem) { problems += (problems.empty() ? "" : " ; ") + problem; };
   if (gift.action != "key" && gift.action != "webhook") {
@@ -17,6 +17,11 @@ std::optional<std::string> giftWarning(const std::string& name, const config::Gi
   if (!gift.sound.empty() && !soundFileExists(gift.sound)) {
     add("fichier audio non trouve : " + console::shown(gift.sound));
   }
+  return problems;
+}
+
+std::optional<std::string> giftWarning(const std::string& name, const config::GiftAction& gift) {
+  const std::string problems = giftProblems(gift);
   if (problems.empty()) return std::nullopt;
   return "Attention, cadeau \"" + console::shown(name) + "\" : " + problems;
 }

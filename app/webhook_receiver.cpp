@@ -4,6 +4,7 @@
 #include "common/console.hpp"
 #include "config/config_file.hpp"
 #include "config/first_run.hpp"
+#include "endpoint/control_page.hpp"
 #include "endpoint/gift_handler.hpp"
 #include "endpoint/http_server.hpp"
 #include "platform/platform.hpp"
@@ -52,8 +53,6 @@ Result<WebhookReceiver> WebhookReceiver::load(const std::string& configFile) {
 
 Result<> WebhookReceiver::start(int port) const {
   endpoint::HttpServer server;
-  endpoint::registerRoutes(server, config_);
-
   // Every IPv4 address, and the IPv6 loopback: Windows tries "localhost" on
   // ::1 first, and a relay set to localhost would wait two seconds for each
   // new connection there before falling back to IPv4.
@@ -61,15 +60,21 @@ Result<> WebhookReceiver::start(int port) const {
     return Failure{"\nImpossible d'ouvrir le port " + std::to_string(port) + " : " + opened.reason() +
                    ". Le programme est peut-etre deja lance, ou un autre programme utilise ce port."};
   }
-  // Said once here; each gift that needs them says so again.
+  // Said once here, and on the page; each gift that needs them says so again.
+  endpoint::PageStatus status{KORAVEL_VERSION, port, {}, {}};
   if (const auto keys = platform::openKeyboard(); !keys) {
+    status.keysProblem = keys.reason();
     console::printLine("Les touches ne pourront pas etre pressees : " + keys.reason());
   }
   if (const auto sounds = platform::openSoundOutput(); !sounds) {
+    status.soundsProblem = sounds.reason();
     console::printLine("Les sons ne pourront pas etre joues : " + sounds.reason());
   }
+  const auto history = std::make_shared<endpoint::GiftHistory>();
+  endpoint::registerRoutes(server, config_, history);
+  endpoint::registerPage(server, config_, history, std::move(status), endpoint::newPageToken());
   console::printLine("\n=== Serveur demarre sur le port " + std::to_string(port) + " ===");
-  console::printLine("En attente de webhooks...\n");
+  console::printLine("En attente de webhooks...\nPage de controle: " + endpoint::pageAddress(port) + "\n");
   if (const auto served = server.serve(); !served) {
     return Failure{"\nLe serveur ne peut plus recevoir de cadeaux : " + served.reason() + ". Relancez le programme."};
   }

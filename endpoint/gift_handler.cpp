@@ -26,13 +26,14 @@ std::string serialise(const json& reply) { return reply.dump(-1, ' ', false, jso
 
 std::string errorReply(const std::string& text) { return serialise(json{{"error", text}}); }
 
-std::string runGift(const std::string& giftName, const config::LoadedConfig& config, Cooldowns& cooldowns) {
-  const auto arrived = Cooldowns::Clock::now();
+std::string runGift(const std::string& giftName, const config::LoadedConfig& config, GiftHistory& history) {
+  const auto arrived = GiftHistory::Clock::now();
   const std::string name = console::shown(giftName), received = "Cadeau recu: " + name;
   if (giftName.empty()) {
     console::printLine(received);
     return R"({"error": "giftName not provided"})";
   }
+  history.arrived();
   // Each pair of lines in one write: a storm of such gifts costs the console
   // half as many.
   const auto found = config.gifts.find(giftName);
@@ -40,7 +41,7 @@ std::string runGift(const std::string& giftName, const config::LoadedConfig& con
     console::printLines({received, "Cadeau non configure: " + name});
     return R"({"message": "Gift not configured"})";
   }
-  if (!cooldowns.mayRun(giftName, found->second.cooldown, arrived)) {
+  if (!history.mayRun(giftName, found->second.cooldown, arrived)) {
     console::printLines({received, "Cadeau en recharge: " + name});
     return R"({"message": "Gift on cooldown"})";
   }
@@ -72,16 +73,22 @@ std::string runGift(const std::string& giftName, const config::LoadedConfig& con
 
 }  // namespace
 
-bool Cooldowns::mayRun(const std::string& gift, std::chrono::milliseconds cooldown, Clock::time_point now) {
-  if (cooldown.count() == 0) return true;
+bool GiftHistory::mayRun(const std::string& gift, std::chrono::milliseconds cooldown, Clock::time_point now) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto last = lastRun_.find(gift);
-  if (last != lastRun_.end() && now - last->second < cooldown) return false;
-  lastRun_[gift] = now;
+  Runs& runs = runs_[gift];
+  if (runs.count > 0 && cooldown.count() > 0 && now - runs.last < cooldown) return false;
+  runs.last = now;
+  ++runs.count;
   return true;
 }
 
-std::string handleGift(const GiftRequest& request, const config::LoadedConfig& config, Cooldowns& cooldowns) {
+std::uint64_t GiftHistory::runs(const std::string& gift) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = runs_.find(gift);
+  return found == runs_.end() ? 0 : found->second.count;
+}
+
+std::string handleGift(const GiftRequest& request, const config::LoadedConfig& config, GiftHistory& history) {
   try {
     std::string giftName;
     if (request.contentType.find(jsonType) != std::string::npos) {
@@ -91,7 +98,7 @@ std::string handleGift(const GiftRequest& request, const config::LoadedConfig& c
       if (!request.giftNameParameter) return R"({"error": "giftName parameter not found"})";
       giftName = *request.giftNameParameter;
     }
-    return runGift(giftName, config, cooldowns);
+    return runGift(giftName, config, history);
   } catch (const std::exception& e) {
     return errorReply(e.what());
   }
@@ -123,7 +130,7 @@ bool carriesSecret(const GiftRequest& request, const std::string& secret) {
 }
 
 void serveGift(const httplib::Request& req, httplib::Response& res, const config::LoadedConfig& config,
-               Cooldowns& cooldowns) {
+               GiftHistory& history) {
   GiftRequest request{req.get_header_value("Content-Type"), req.body, std::nullopt, std::nullopt, std::nullopt};
   if (req.has_param("giftName")) request.giftNameParameter = req.get_param_value("giftName");
   if (req.has_header("X-Webhook-Secret")) request.secretHeader = req.get_header_value("X-Webhook-Secret");
@@ -134,15 +141,15 @@ void serveGift(const httplib::Request& req, httplib::Response& res, const config
     res.set_content(R"({"error": "Forbidden"})", jsonType);
     return;
   }
-  res.set_content(handleGift(request, config, cooldowns), jsonType);
+  res.set_content(handleGift(request, config, history), jsonType);
 }
 
-void registerRoutes(HttpServer& server, std::shared_ptr<const config::LoadedConfig> config) {
+void registerRoutes(HttpServer& server, std::shared_ptr<const config::LoadedConfig> config,
+                    std::shared_ptr<GiftHistory> history) {
   server.set_payload_max_length(maxRequestBodyBytes);
-  server.Post("/webhook",
-              [config, cooldowns = std::make_shared<Cooldowns>()](const httplib::Request& req, httplib::Response& res) {
-                serveGift(req, res, *config, *cooldowns);
-              });
+  server.Post("/webhook", [config, history](const httplib::Request& req, httplib::Response& res) {
+    serveGift(req, res, *config, *history);
+  });
   server.Options("/webhook", [](const httplib::Request&, httplib::Response& res) {
     res.set_header("Access-Control-Allow-Methods", "POST, OPTIONS");
     res.set_header("Access-Control-Allow-Headers", "Content-Type, X-Webhook-Secret");

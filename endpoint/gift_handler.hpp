@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,33 +38,45 @@ struct GiftRequest {
 // JSON body. The comparison takes the same time whatever the texts.
 bool carriesSecret(const GiftRequest& request, const std::string& secret);
 
-// When each gift with a cooldown last ran.
-class Cooldowns {
+// What became of the gifts since start: when each last ran (for its
+// cooldown), how many times, and how many gifts came in all.
+class GiftHistory {
  public:
   using Clock = std::chrono::steady_clock;
+  // A gift has come, named.
+  void arrived() { received_.fetch_add(1, std::memory_order_relaxed); }
   // True, and the gift counted as run at `now`, unless it ran less than
   // `cooldown` before.
   bool mayRun(const std::string& gift, std::chrono::milliseconds cooldown, Clock::time_point now);
 
+  std::uint64_t received() const { return received_.load(std::memory_order_relaxed); }
+  std::uint64_t runs(const std::string& gift) const;
+
  private:
-  std::mutex mutex_;
-  std::map<std::string, Clock::time_point> lastRun_;
+  struct Runs {
+    Clock::time_point last;
+    std::uint64_t count = 0;
+  };
+  mutable std::mutex mutex_;
+  std::map<std::string, Runs> runs_;
+  std::atomic<std::uint64_t> received_{0};
 };
 
 // Reads the gift's name, prints it, plays its sound and runs its action.
 // Answers the JSON reply body; every reply goes out with status 200.
-std::string handleGift(const GiftRequest& request, const config::LoadedConfig& config, Cooldowns& cooldowns);
+std::string handleGift(const GiftRequest& request, const config::LoadedConfig& config, GiftHistory& history);
 
 // The gift handler as the server runs it: reads the request as the library
 // parsed it (header, body, query and form fields) and sets the reply; a
 // request without the secret, when one is set, is refused (403).
 void serveGift(const httplib::Request& req, httplib::Response& res, const config::LoadedConfig& config,
-               Cooldowns& cooldowns);
+               GiftHistory& history);
 
 // POST /webhook (the gift handler) and OPTIONS /webhook (CORS preflight),
 // the request size limit, and the CORS header on every /webhook reply. The
 // handler keeps the configuration alive. An empty secret lets every request
 // in.
-void registerRoutes(HttpServer& server, std::shared_ptr<const config::LoadedConfig> config);
+void registerRoutes(HttpServer& server, std::shared_ptr<const config::LoadedConfig> config,
+                    std::shared_ptr<GiftHistory> history);
 
 }  // namespace endpoint

@@ -73,10 +73,12 @@ class HttpServer final : private httplib::Server {
   Result<> serve();
 
   // The routes and the library's settings the program uses.
+  using httplib::Server::Get;
   using httplib::Server::Options;
   using httplib::Server::Post;
   using httplib::Server::set_payload_max_length;
   using httplib::Server::set_post_routing_handler;
+  using httplib::Server::set_pre_routing_handler;
 
  private:
   // False, the connection not counted, when its peer holds all it may.

@@ -69,6 +69,10 @@ struct Address {
 Address peerAddress(Socket connection);
 Address localAddress(Socket connection);
 
+// The machine's IPv4 addresses on its networks, loopback left out: where a
+// relay on another computer reaches this one.
+std::vector<std::string> networkAddresses();
+
 // Ends both directions: a thread blocked receiving wakes up.
 void shutdownSocket(Socket socket);
 void closeSocket(Socket socket);

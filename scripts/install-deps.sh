@@ -29,7 +29,9 @@ if ((tests)); then
   # lame for test sounds, wrk; Xlib with XInput and a virtual X display to
   # read the keys, a sound server with a null sink to hear the sounds.
   packages+=(clang-format libgtest-dev python3 python3-pytest iproute2 util-linux sox lame
-    wrk linux-perf valgrind libx11-dev libxi-dev xvfb pulseaudio pulseaudio-utils)
+    wrk linux-perf valgrind libx11-dev libxi-dev xvfb pulseaudio pulseaudio-utils
+    # The control page, driven in a real browser.
+    chromium chromium-driver python3-selenium)
   # The benchmark's Node.js script: the machine's own Node.js when it has
   # one, else Debian's.
   if ! command -v node >/dev/null; then packages+=(nodejs); fi

@@ -1,6 +1,8 @@
 // The server's sockets on Linux.
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -155,5 +157,20 @@ bool peerStillThere(Socket connection) {
 void shutdownSocket(Socket socket) { ::shutdown(fd(socket), SHUT_RDWR); }
 
 void closeSocket(Socket socket) { ::close(fd(socket)); }
+
+std::vector<std::string> networkAddresses() {
+  std::vector<std::string> found;
+  ifaddrs* all = nullptr;
+  if (getifaddrs(&all) != 0) return found;
+  for (const ifaddrs* one = all; one != nullptr; one = one->ifa_next) {
+    if (one->ifa_addr == nullptr || one->ifa_addr->sa_family != AF_INET) continue;
+    if ((one->ifa_flags & IFF_LOOPBACK) != 0 || (one->ifa_flags & IFF_UP) == 0) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(one->ifa_addr)->sin_addr, text, sizeof(text));
+    found.emplace_back(text);
+  }
+  freeifaddrs(all);
+  return found;
+}
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 // clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <iphlpapi.h>
 #include <windows.h>
 // clang-format on
 
@@ -144,5 +145,31 @@ bool peerStillThere(Socket connection) {
 void shutdownSocket(Socket socket) { shutdown(sock(socket), SD_BOTH); }
 
 void closeSocket(Socket socket) { closesocket(sock(socket)); }
+
+std::vector<std::string> networkAddresses() {
+  std::vector<std::string> found;
+  std::vector<unsigned char> buffer;
+  ULONG size = 16 * 1024;
+  const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+  ULONG result = ERROR_BUFFER_OVERFLOW;
+  // The list may grow between the call that sizes it and the next.
+  for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+    buffer.resize(size);
+    result =
+        GetAdaptersAddresses(AF_INET, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+  }
+  if (result != NO_ERROR) return found;
+  for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
+       adapter = adapter->Next) {
+    if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
+    for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr; unicast = unicast->Next) {
+      char text[INET_ADDRSTRLEN] = {};
+      inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(unicast->Address.lpSockaddr)->sin_addr, text,
+                sizeof(text));
+      found.emplace_back(text);
+    }
+  }
+  return found;
+}
 
 }  // namespace platform

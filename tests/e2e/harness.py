@@ -49,7 +49,7 @@ class Program:
         return self.lines[self._from:]
 
     def wait_until_serving(self):
-        self.wait_for_line("En attente de webhooks...", float(os.environ.get("KORAVEL_START_TIMEOUT", "10")))
+        self.wait_for_line("Page de controle: http://localhost:5000/", float(os.environ.get("KORAVEL_START_TIMEOUT", "10")))
 
     def wait_for_line(self, wanted, timeout=10.0):
         wait_until(lambda: wanted in self.since_mark() or not self._reader.is_alive(), timeout)

@@ -12,7 +12,8 @@ from . import harness
 from .harness import CONFIG_NAME, PRESSED
 
 BANNERS = ["=== ORBEK CADEAUX / SONS ILLIMITES ===", "=== KORAVEL ==="]
-SERVING = ["", "=== Serveur demarre sur le port 5000 ===", "En attente de webhooks...", ""]
+SERVING = ["", "=== Serveur demarre sur le port 5000 ===", "En attente de webhooks...",
+           "Page de controle: http://localhost:5000/", ""]
 LOAD_FAILED = "Erreur lors du chargement de la configuration"
 DEFAULT_CONFIG = os.path.join(os.path.dirname(__file__), "..", "support", "default-config.json")
 with open(DEFAULT_CONFIG, encoding="utf-8") as f:  # the default gifts' sounds are not there yet: each is told

@@ -31,7 +31,7 @@ class Endpoint : public ::testing::Test {
     req.headers = std::move(headers);
     req.headers.emplace("Content-Type", type);
     httplib::Response res;
-    endpoint::serveGift(req, res, loaded, cooldowns_);
+    endpoint::serveGift(req, res, loaded, history_);
     EXPECT_EQ(res.get_header_value("Content-Type"), json);
     return std::to_string(res.status == -1 ? 200 : res.status) + " " + res.body;  // as the library sends it
   }
@@ -42,7 +42,7 @@ class Endpoint : public ::testing::Test {
 
   std::filesystem::path dir_ = testing_support::scratchDir("endpoint");
   std::string sound_ = (dir_ / "rose.mp3").string(), secret_;
-  endpoint::Cooldowns cooldowns_;
+  endpoint::GiftHistory history_;
   testing_support::ConsoleCapture console_;
   std::size_t seen_ = 0;
 };
@@ -104,16 +104,21 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
     EXPECT_EQ(newLines(), lines) << body;
   }
   EXPECT_EQ(recording::presses().size(), 5u);  // none for the targets that are not keys
+  EXPECT_EQ(std::make_tuple(history_.received(), history_.runs("Key")),
+            std::make_tuple(12u, 3u));  // named, or configured
 }
 
 TEST_F(Endpoint, CooldownsAndAFullKeyQueue) {
-  endpoint::Cooldowns cooldowns;
-  const auto t0 = endpoint::Cooldowns::Clock::now();
+  endpoint::GiftHistory history;
+  const auto t0 = endpoint::GiftHistory::Clock::now();
   // Counted from the last run, not from a refused arrival; other gifts have their own.
   const std::tuple<const char*, std::chrono::milliseconds, std::chrono::milliseconds, bool> arrivals[] = {
       {"Rose", 2000ms, 0ms, true},    {"Rose", 2000ms, 1999ms, false}, {"Lion", 2000ms, 1999ms, true},
-      {"Rose", 2000ms, 2000ms, true}, {"Rose", 2000ms, 3999ms, false}, {"Rose", 0ms, 3999ms, true}};
-  for (const auto& [gift, cooldown, at, runs] : arrivals) EXPECT_EQ(cooldowns.mayRun(gift, cooldown, t0 + at), runs);
+      {"Rose", 2000ms, 2000ms, true}, {"Rose", 2000ms, 3999ms, false}, {"Rose", 0ms, 3999ms, true},
+      {"Rose", 0ms, 3000ms, true}};  // arrived before the last run began, it runs all the same
+  for (const auto& [gift, cooldown, at, runs] : arrivals) EXPECT_EQ(history.mayRun(gift, cooldown, t0 + at), runs);
+  EXPECT_EQ(std::make_tuple(history.runs("Rose"), history.runs("Lion"), history.runs("Tiger")),
+            std::make_tuple(4u, 1u, 0u));
 
   const config::GiftTable gifts{{"Lion", {"key", "g", sound_, 100, 50ms, 1, 1min}}, {"Tiger", {"key", "n", "", 100}}};
   EXPECT_EQ(post(gifts, {{"giftName", "Lion"}}), pressed);

@@ -1,0 +1,17 @@
+# Run at build time (cmake -P): writes OUTPUT, a C++ file that holds each of
+# FILES (a list of paths under BASE) as bytes, for endpoint/page_files.hpp.
+set(source "// Made at build time from the page's files; edit those instead.\n")
+string(APPEND source "#include \"endpoint/page_files.hpp\"\n\nnamespace endpoint {\nnamespace {\n")
+string(REPLACE "," ";" FILES "${FILES}")
+set(entries "")
+set(index 0)
+foreach(file IN LISTS FILES)
+  file(READ "${BASE}/${file}" bytes HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${bytes}")
+  string(APPEND source "constexpr unsigned char file${index}[] = {${bytes}};\n")
+  string(APPEND entries "      {\"/${file}\", {reinterpret_cast<const char*>(file${index}), sizeof(file${index})}},\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND source "}  // namespace\n\nstd::span<const PageFile> pageFiles() {\n")
+string(APPEND source "  static const PageFile files[] = {\n${entries}  };\n  return files;\n}\n\n}  // namespace endpoint\n")
+file(WRITE "${OUTPUT}" "${source}")

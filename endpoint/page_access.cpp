@@ -1,0 +1,53 @@
+#include "endpoint/page_access.hpp"
+
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+namespace endpoint {
+namespace {
+
+constexpr std::array<std::string_view, 3> pageHosts = {"localhost", "127.0.0.1", "[::1]"};
+
+bool sameLetters(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
+}
+
+// "name:port" for one of the page's names; the browser leaves out port 80.
+bool isPageAuthority(std::string_view authority, int port) {
+  const std::string suffix = ":" + std::to_string(port);
+  if (authority.ends_with(suffix)) {
+    authority.remove_suffix(suffix.size());
+  } else if (port != 80) {
+    return false;
+  }
+  return std::ranges::any_of(pageHosts, [&](std::string_view name) { return sameLetters(authority, name); });
+}
+
+bool sameToken(std::string_view given, std::string_view token) {
+  return given.size() == token.size() && CRYPTO_memcmp(given.data(), token.data(), token.size()) == 0;
+}
+
+}  // namespace
+
+bool isLoopback(std::string_view ip) {
+  if (ip.starts_with("::ffff:")) ip.remove_prefix(7);
+  return ip.starts_with("127.") || ip == "::1";
+}
+
+bool isPageOrigin(std::string_view origin, int port) {
+  return origin.starts_with("http://") && isPageAuthority(origin.substr(7), port);
+}
+
+PageRefusal pageRefusal(const PageRequest& request, int port, std::string_view token) {
+  if (!isLoopback(request.peer)) return PageRefusal::NotThisMachine;
+  if (!isPageAuthority(request.host, port)) return PageRefusal::WrongHost;
+  if (!request.changes) return PageRefusal::None;
+  if (request.origin && !isPageOrigin(*request.origin, port)) return PageRefusal::WrongOrigin;
+  if (!request.token || !sameToken(*request.token, token)) return PageRefusal::NoToken;
+  return PageRefusal::None;
+}
+
+}  // namespace endpoint

@@ -1,0 +1,147 @@
+"use strict";
+// The control page: what the program holds (GET /api/state), and a test of
+// each gift (POST /api/test, with the token the program wrote into the page).
+
+const pageToken = document.querySelector('meta[name="page-token"]').content;
+let shownGifts = "";
+
+function element(tag, text, className) {
+  const made = document.createElement(tag);
+  if (text !== undefined) made.textContent = text;
+  if (className) made.className = className;
+  return made;
+}
+
+function whatItDoes(gift) {
+  if (gift.action === "key") {
+    let text = "Touche " + gift.target;
+    if (gift.hold !== 50) text += ", tenue " + gift.hold + " ms";
+    if (gift.repeat > 1) text += ", " + gift.repeat + " fois";
+    return text;
+  }
+  if (gift.action === "webhook") return "Appel web " + gift.target;
+  return "Action « " + gift.action + " »";
+}
+
+function soundOf(gift) {
+  return gift.sound ? gift.sound + " (volume " + gift.volume + " %)" : "—";
+}
+
+function cooldownOf(gift) {
+  return gift.cooldown > 0 ? gift.cooldown / 1000 + " s" : "—";
+}
+
+function showStatus(state) {
+  const status = document.getElementById("status");
+  status.replaceChildren(
+    "Version " + state.version + " · port " + state.port + " · " + state.received +
+      " cadeau(x) reçu(s) depuis le démarrage",
+  );
+  if (state.keys) status.append(element("span", "Les touches ne pourront pas être pressées : " + state.keys, "problem"));
+  if (state.sounds) status.append(element("span", "Les sons ne pourront pas être joués : " + state.sounds, "problem"));
+  for (const span of status.querySelectorAll("span")) span.before(document.createElement("br"));
+}
+
+function showRelay(state) {
+  const list = document.getElementById("relay");
+  list.replaceChildren();
+  for (const address of state.relay) {
+    const copy = element("button", "Copier");
+    copy.type = "button";
+    copy.addEventListener("click", async () => {
+      try {
+        await navigator.clipboard.writeText(address);
+        copy.textContent = "Copié";
+      } catch {
+        copy.textContent = "Sélectionnez l'adresse et copiez-la";
+      }
+    });
+    const item = element("li");
+    item.append(element("code", address), copy);
+    list.append(item);
+  }
+  document.getElementById("secret").textContent = state.secret
+    ? "Le secret est activé : chaque requête de l'outil doit le porter."
+    : "Pas de secret : toute page web qui connaît cette adresse peut envoyer des cadeaux.";
+}
+
+function sleep(ms) {
+  return new Promise((resolve) => setTimeout(resolve, ms));
+}
+
+async function runTest(name, button, result) {
+  const field = document.getElementById("countdown");
+  const seconds = Math.min(10, Math.max(0, Math.floor(Number(field.value) || 0)));
+  field.value = seconds;
+  button.disabled = true;
+  for (let left = seconds; left > 0; --left) {
+    button.textContent = "Dans " + left + " s…";
+    await sleep(1000);
+  }
+  button.textContent = "Envoi…";
+  try {
+    const reply = await fetch("/api/test", {
+      method: "POST",
+      headers: { "Content-Type": "application/json", "X-Page-Token": pageToken },
+      body: JSON.stringify({ giftName: name }),
+    });
+    if (!reply.ok) throw new Error(await reply.text());
+    const body = await reply.json();
+    result.textContent = body.error ? "Erreur : " + body.error : body.message;
+  } catch (error) {
+    result.textContent = "Pas de réponse du programme : " + error.message;
+  }
+  button.textContent = "Tester";
+  button.disabled = false;
+  load();
+}
+
+function giftRow(gift) {
+  const row = element("tr");
+  row.dataset.gift = gift.name;
+  const name = element("td");
+  name.append(element("strong", gift.name));
+  if (gift.problem) name.append(element("span", "⚠ " + gift.problem, "problem"));
+  const test = element("td");
+  const button = element("button", "Tester");
+  button.type = "button";
+  button.setAttribute("aria-label", "Tester " + gift.name);
+  const result = element("span", "", "result");
+  result.setAttribute("aria-live", "polite");
+  button.addEventListener("click", () => runTest(gift.name, button, result));
+  test.append(button, result);
+  row.append(name, element("td", whatItDoes(gift)), element("td", soundOf(gift)), element("td", cooldownOf(gift)),
+    element("td", String(gift.runs), "runs"), test);
+  return row;
+}
+
+function showGifts(state) {
+  const body = document.querySelector("#gifts tbody");
+  // Rows are made again only when the gifts change: a test under way keeps its button.
+  const gifts = JSON.stringify(state.gifts.map(({ runs, ...settings }) => settings));
+  if (gifts !== shownGifts) {
+    shownGifts = gifts;
+    body.replaceChildren(...state.gifts.map(giftRow));
+  }
+  for (const gift of state.gifts) {
+    const row = [...body.rows].find((r) => r.dataset.gift === gift.name);
+    row.querySelector(".runs").textContent = String(gift.runs);
+  }
+  document.getElementById("no-gifts").hidden = state.gifts.length > 0;
+}
+
+async function load() {
+  try {
+    const reply = await fetch("/api/state", { cache: "no-store" });
+    if (!reply.ok) throw new Error(await reply.text());
+    const state = await reply.json();
+    showStatus(state);
+    showRelay(state);
+    showGifts(state);
+  } catch (error) {
+    document.getElementById("status").textContent = "Le programme ne répond pas : " + error.message;
+  }
+}
+
+window.addEventListener("focus", load);
+load();

@@ -1,0 +1,127 @@
+"""The control page, in a real browser (headless Chromium) and in raw requests: what it shows, a test it fires,
+and who may use it."""
+
+import http.client
+import http.server
+import os
+import re
+import subprocess
+import threading
+import time
+
+import pytest
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+from . import harness
+from .harness import PRESSED
+from .test_gifts import KEYS, KeyLog, strokes
+
+PAGE, TOKEN = "http://localhost:5000/", "k0r4v3l-page"
+GIFTS = {"G": {"action": "key", "target": "g", "hold": 100, "cooldown": 5000},
+         "Typo": {"action": "key", "target": "ctlr+g"},
+         "Win": {"action": "webhook", "target": f"https://localhost:8443/ok?token={TOKEN}"}}
+ELSEWHERE = "10.9.9.9"  # an address of this machine's that is not loopback: another computer, as the page sees it
+# Another site, open in the same browser, that tries to read the gifts and to fire one.
+HOSTILE = b"""<!doctype html><p id="read">...</p><p id="fired">...</p><script>
+fetch("http://localhost:5000/api/state").then(r => r.text()).then(t => read.textContent = t, e => read.textContent = "refused");
+fetch("http://localhost:5000/api/test", {method: "POST", mode: "no-cors", headers: {"Content-Type": "text/plain"},
+  body: '{"giftName": "G"}'}).then(() => fired.textContent = "sent", () => fired.textContent = "refused");
+</script>"""
+
+
+@pytest.fixture(scope="module")
+def page(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("page")
+    keys = KeyLog(folder)
+    harness.write_config(folder, {"token": TOKEN, "gifts": GIFTS})
+    harness.wait_for_port_free()
+    program = harness.Program(folder)
+    program.wait_until_serving()
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ("--headless=new", "--no-sandbox", "--window-size=1280,720",
+                     "--host-resolver-rules=MAP rebound.example 127.0.0.1"):  # a name that points to this machine
+        options.add_argument(argument)
+    browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    yield program, keys, browser
+    browser.quit()
+    program.stop()
+    keys.process.kill()
+
+
+def request(method, path, host="127.0.0.1", headers=None, body=None):
+    """Status, headers and body of a raw request; the Host header is the page's unless given."""
+    connection = http.client.HTTPConnection(host, harness.PORT, timeout=10)
+    connection.request(method, path, body, {"Host": "localhost:5000"} | (headers or {}))
+    reply = connection.getresponse()
+    return reply.status, dict(reply.getheaders()), reply.read().decode()
+
+
+def test_the_page_lists_the_gifts_and_a_test_presses_the_key_after_its_countdown(page):
+    program, keys, browser = page
+    keys.events()
+    browser.get(PAGE)
+    wait = WebDriverWait(browser, 10)
+    wait.until(lambda b: len(b.find_elements(By.CSS_SELECTOR, "#gifts tbody tr")) == 3)
+    rows = {row.get_attribute("data-gift"): row.text for row in browser.find_elements(By.CSS_SELECTOR, "#gifts tr[data-gift]")}
+    assert "Touche g, tenue 100 ms" in rows["G"] and "5 s" in rows["G"]
+    assert "touche inconnue" in rows["Typo"] and "token=***" in rows["Win"] and TOKEN not in browser.page_source
+    assert "http://localhost:5000/webhook" in browser.find_element(By.ID, "relay").text
+    countdown = browser.find_element(By.ID, "countdown")
+    countdown.clear()
+    countdown.send_keys("2")
+    program.mark()
+    clicked = time.monotonic()
+    browser.find_element(By.CSS_SELECTOR, 'button[aria-label="Tester G"]').click()
+    wait.until(lambda b: "Dans" in b.find_element(By.CSS_SELECTOR, 'button[aria-label="Tester G"]').text)
+    assert program.since_mark() == []  # nothing before the countdown ends
+    result = browser.find_element(By.CSS_SELECTOR, 'tr[data-gift="G"] .result')
+    wait.until(lambda b: result.text == "Key pressed successfully")
+    assert time.monotonic() - clicked >= 2
+    [(name, down, up)] = strokes(keys.events())
+    assert name == KEYS["g"] and 80 <= up - down <= 300
+    program.wait_for_line("Touche 'g' pressee")
+    assert program.since_mark()[0] == "Cadeau recu: G"
+    wait.until(lambda b: b.find_element(By.CSS_SELECTOR, 'tr[data-gift="G"] .runs').text == "1")
+    assert harness.post_gift("G") == '{"message": "Gift on cooldown"}'  # the relay and the page share the cooldown
+    browser.save_screenshot(os.path.join(os.path.dirname(harness.program_command()[-1]), "control-page.png"))
+
+
+def test_the_page_answers_this_machine_under_its_own_name_alone(page):
+    program, keys, browser = page
+    subprocess.run(["ip", "addr", "add", ELSEWHERE + "/32", "dev", "lo"], capture_output=True)
+    program.mark()
+    assert request("GET", "/", host=ELSEWHERE)[0] == 403
+    program.wait_for_line(f"Page de controle refusee a {ELSEWHERE} : elle ne s'ouvre que sur cet ordinateur")
+    assert harness.post_gift("Typo", host=ELSEWHERE) == '{"error":"Key not supported: ctlr+g"}'  # a relay elsewhere
+    status, headers, body = request("GET", "/")
+    token = re.search(r'name="page-token" content="([0-9a-f]{32})"', body)[1]
+    assert status == 200 and "script-src 'self'" in headers["Content-Security-Policy"]
+    for host in ("rebound.example:5000", ""):
+        assert request("GET", "/api/state", headers={"Host": host})[0] == 403, host
+    fire = {"Content-Type": "application/json", "X-Page-Token": token}
+    for method, headers in (("POST", fire | {"X-Page-Token": "0" * 32}), ("POST", {"Content-Type": "application/json"}),
+                            ("POST", fire | {"Origin": "http://rebound.example:5000"}),
+                            ("OPTIONS", {"Origin": "http://rebound.example:5000"})):
+        status, replied, _ = request(method, "/api/test", headers=headers, body='{"giftName": "Win"}')
+        assert status == 403 and "Access-Control-Allow-Origin" not in replied, headers
+    status, replied, body = request("POST", "/api/test", headers=fire | {"Origin": "http://127.0.0.1:5000"},
+                                    body='{"giftName": "Typo"}')
+    assert (status, body) == (200, '{"error":"Key not supported: ctlr+g"}') and "Access-Control-Allow-Origin" not in replied
+    # In the browser: a name that points here reads nothing, and another site can neither read nor fire.
+    browser.get("http://rebound.example:5000/")
+    assert "Interdit" in browser.find_element(By.TAG_NAME, "body").text and "Tester" not in browser.page_source
+    hostile = http.server.ThreadingHTTPServer(("127.0.0.1", 8100), type("Hostile", (http.server.BaseHTTPRequestHandler,), {
+        "do_GET": lambda self: (self.send_response(200), self.end_headers(), self.wfile.write(HOSTILE)),
+        "log_message": lambda *_: None}))
+    threading.Thread(target=hostile.serve_forever, daemon=True).start()
+    keys.events()
+    browser.get("http://127.0.0.1:8100/")
+    WebDriverWait(browser, 10).until(lambda b: "..." not in b.find_element(By.ID, "read").text + b.find_element(By.ID, "fired").text)
+    assert browser.find_element(By.ID, "read").text == "refused"
+    time.sleep(1)
+    assert strokes(keys.events()) == [] and "Cadeau recu: G" not in program.since_mark()
+    hostile.shutdown()
