@@ -205,7 +205,8 @@ std::optional<std::vector<Key>> parseKeyTarget(std::string_view target) {
   return chord;
 }
 
-KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift, Clock::time_point arrived) {
+KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift, Clock::time_point arrived,
+                    const Tell& tell) {
   const auto chord = parseKeyTarget(gift.target);
   const auto latest = arrived + queueLimit.load();
   // A target that names no key is told as a key the keyboard lacks.
@@ -215,21 +216,21 @@ KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift,
     // gift's presses all happen, however long they take. (A day stands for
     // no limit: some systems' timed waits overflow on the largest time.)
     if (!turns().take(*chord, i == 0 ? latest : Clock::now() + std::chrono::hours(24))) {
-      console::printLine("File d'attente pleine: " + console::shown(giftName));
+      tell({StepKind::KeyQueueFull, console::shown(giftName)});
       return KeyOutcome::QueueFull;
     }
     press = platform::pressKeys(*chord, gift.hold);
     turns().give(*chord);
   }
   if (!press) {
-    console::printLine("Touche non pressee: " + console::shown(gift.target) + " (" + press.reason() + ")");
+    tell({StepKind::KeyFailed, console::shown(gift.target), press.reason()});
     return KeyOutcome::Failed;
   }
   if (*press == platform::KeyPress::NoSuchKey) {
-    console::printLine("Touche non supportee: " + console::shown(gift.target));
+    tell({StepKind::KeyUnsupported, console::shown(gift.target)});
     return KeyOutcome::Unsupported;
   }
-  console::printLine("Touche '" + console::shown(gift.target) + "' pressee");
+  tell({StepKind::KeyPressed, console::shown(gift.target)});
   return KeyOutcome::Pressed;
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "actions/outcome.hpp"
 #include "config/gift_action.hpp"
 #include "platform/platform.hpp"
 
@@ -32,7 +33,8 @@ enum class KeyOutcome { Pressed, Unsupported, Failed, QueueFull };
 
 // Presses the gift's key `repeat` times, each held `hold`, after the presses
 // of the same keys that came before it (of any key, for a chord with a
-// modifier); says on the console what became of it.
-KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift, Clock::time_point arrived);
+// modifier); tells what became of it.
+KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift, Clock::time_point arrived,
+                    const Tell& tell);
 
 }  // namespace actions

@@ -72,8 +72,8 @@ namespace {
 
 // The status of a call that failed, or 0 when there was no response; `why`,
 // when given, tells the streamer what the status alone does not.
-Failure callFailed(int status, std::string failure, const std::string& why = {}) {
-  console::printLine("Erreur requete HTTP: " + std::to_string(status) + (why.empty() ? "" : " (" + why + ")"));
+Failure callFailed(const Tell& tell, int status, std::string failure, const std::string& why = {}) {
+  tell({StepKind::CallFailed, {}, why, status});
   return Failure{std::move(failure)};
 }
 
@@ -84,13 +84,14 @@ bool isRedirect(int status) {
 // Redirects are followed here rather than by the library, whose client for
 // the next address keeps neither the body limit nor the quiet TLS shutdown,
 // and which follows a redirect to plain HTTP.
-Result<std::string> call(const std::string& printed, SplitUrl hop, std::chrono::milliseconds timeLimit) {
+Result<std::string> call(const std::string& printed, SplitUrl hop, std::chrono::milliseconds timeLimit,
+                         const Tell& tell) {
   const Clock::time_point deadline = Clock::now() + timeLimit;
   for (int redirects = 0;; ++redirects) {
     const auto client = tlsClientFor(hop.hostPart);
-    if (!client) return callFailed(0, "invalid address");
+    if (!client) return callFailed(tell, 0, "invalid address");
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return callFailed(0, "time limit reached", "delai depasse");
+    if (left.count() <= 0) return callFailed(tell, 0, "time limit reached", "delai depasse");
     client->set_follow_location(false);
     client->set_connection_timeout(std::min<std::chrono::milliseconds>(left, std::chrono::seconds(5)));
     client->set_read_timeout(5, 0);
@@ -98,23 +99,23 @@ Result<std::string> call(const std::string& printed, SplitUrl hop, std::chrono::
     client->set_payload_max_length(maxRemoteBodyBytes);
 
     const httplib::Result result = client->Get(hop.requestTarget);
-    if (!result) return callFailed(0, "no response (" + httplib::to_string(result.error()) + ")");
+    if (!result) return callFailed(tell, 0, "no response (" + httplib::to_string(result.error()) + ")");
     const int status = result->status;
     if (isRedirect(status) && result->has_header("Location")) {
-      if (redirects == maxRedirects) return callFailed(status, "too many redirects", "trop de redirections");
+      if (redirects == maxRedirects) return callFailed(tell, status, "too many redirects", "trop de redirections");
       auto next = redirectTarget(hop, result->get_header_value("Location"));
       if (!next) {
-        return callFailed(status, "redirect to an address without TLS refused",
+        return callFailed(tell, status, "redirect to an address without TLS refused",
                           "redirection vers une adresse non chiffree refusee");
       }
       hop = std::move(*next);
       continue;
     }
     if (status == 200) {
-      console::printLine("Requete HTTP reussie: " + printed);
+      tell({StepKind::CallSucceeded, printed});
       return result->body;
     }
-    return callFailed(status, "HTTP status " + std::to_string(status));
+    return callFailed(tell, status, "HTTP status " + std::to_string(status));
   }
 }
 
@@ -142,22 +143,22 @@ std::string printedUrl(const std::string& url, const std::string& token) {
   return console::shown(printed);
 }
 
-Result<std::string> executeWebhook(const std::string& url, const std::string& token,
+Result<std::string> executeWebhook(const std::string& url, const std::string& token, const Tell& tell,
                                    std::chrono::milliseconds timeLimit) {
   const std::string printed = printedUrl(url, token);
   const auto split = splitUrl(url);
   if (!split && split.failure() == UrlProblem::NoScheme) {
-    console::printLine("URL invalide (pas de protocole): " + printed);
+    tell({StepKind::UrlWithoutScheme, printed});
     return Failure{"invalid URL (no scheme)"};
   }
   if (!split) {
-    console::printLine("URL invalide (pas de chemin): " + printed);
+    tell({StepKind::UrlWithoutPath, printed});
     return Failure{"invalid URL (no path)"};
   }
   try {
-    return call(printed, *split, timeLimit);
+    return call(printed, *split, timeLimit, tell);
   } catch (const std::exception& e) {
-    console::printLine("Exception lors de la requete HTTP: " + printedUrl(e.what(), token));
+    tell({StepKind::CallException, printedUrl(e.what(), token)});
     return Failure{std::string("exception: ") + e.what()};
   }
 }

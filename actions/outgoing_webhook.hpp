@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "actions/outcome.hpp"
 #include "common/result.hpp"
 
 namespace httplib {
@@ -51,10 +52,10 @@ std::string printedUrl(const std::string& url, const std::string& token);
 // One HTTPS GET of the address: 5 s to connect, 5 s for each read wait, at
 // most `timeLimit` in all; redirects to https addresses followed, each hop
 // with the same limits. Success is status 200 alone, and gives the remote
-// body. Never throws a standard exception; a failure is told on the console,
-// where `token` is never shown, and its reason says what went wrong in a few
+// body. Never throws a standard exception; what became of the call is told
+// (`token` never shown), and a failure's reason says what went wrong in a few
 // words for the reply.
-Result<std::string> executeWebhook(const std::string& url, const std::string& token,
+Result<std::string> executeWebhook(const std::string& url, const std::string& token, const Tell& tell,
                                    std::chrono::milliseconds timeLimit = callTimeLimit);
 
 }  // namespace actions

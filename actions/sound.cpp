@@ -9,25 +9,23 @@
 namespace actions {
 namespace {
 
-// The line that tells what became of a sound; none for the sounds that came
-// too late with others, which the first of them tells for all.
-std::string startLine(const std::string& path, std::int32_t volume, const platform::SoundStart& start) {
+// What became of a sound; the sounds that came too late with others are
+// counted by the first of them.
+Step startStep(const std::string& path, std::int32_t volume, const platform::SoundStart& start) {
   using Outcome = platform::SoundStart::Outcome;
   switch (start.outcome) {
     case Outcome::Playing:
-      return "Lecture audio: " + console::shown(path) + " (volume: " + std::to_string(volume) + "%)";
+      return {StepKind::SoundPlaying, console::shown(path), {}, volume};
     case Outcome::NotFound:
       break;
     case Outcome::CannotOpen:
-      return "Erreur ouverture audio: " + console::shown(start.reason);
+      return {StepKind::SoundCannotOpen, console::shown(start.reason)};
     case Outcome::CannotPlay:
-      return "Erreur lecture audio: " + console::shown(start.reason);
+      return {StepKind::SoundCannotPlay, console::shown(start.reason)};
     case Outcome::TooLate:
-      if (start.lateTogether == 0) return {};
-      return "Sons non joues (trop de sons a la fois, pas demarres dans les 2 s) : " +
-             std::to_string(start.lateTogether);
+      return {StepKind::SoundTooLate, console::shown(path), {}, static_cast<int>(start.lateTogether)};
   }
-  return "Fichier audio non trouve : " + console::shown(path);
+  return {StepKind::SoundNotFound, console::shown(path)};
 }
 
 }  // namespace
@@ -42,15 +40,15 @@ bool soundFileExists(const std::string& path) {
   }
 }
 
-void playSound(const std::string& path, std::int32_t volume, std::chrono::steady_clock::time_point arrived) {
+void playSound(const std::string& path, std::int32_t volume, std::chrono::steady_clock::time_point arrived, Tell tell) {
   if (path.empty()) return;
   if (!soundFileExists(path)) {
-    console::printLine(startLine(path, volume, {platform::SoundStart::Outcome::NotFound, {}}));
+    tell(startStep(path, volume, {platform::SoundStart::Outcome::NotFound, {}}));
     return;
   }
   platform::playSound(path, volume, soundLifetime, arrived + soundStartLimit,
-                      [path, volume](const platform::SoundStart& start) {
-                        if (const auto line = startLine(path, volume, start); !line.empty()) console::printLine(line);
+                      [path, volume, tell = std::move(tell)](const platform::SoundStart& start) {
+                        tell(startStep(path, volume, start));
                       });
 }
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "actions/outcome.hpp"
+
 namespace actions {
 
 // How long a sound plays at most, whatever its length.
@@ -18,8 +20,8 @@ inline constexpr std::chrono::milliseconds soundStartLimit = std::chrono::second
 bool soundFileExists(const std::string& path);
 
 // Hands the sound to the system to be played at the volume, and returns at
-// once: the gift's key never waits for a sound. What became of it is told on
-// the console only.
-void playSound(const std::string& path, std::int32_t volume, std::chrono::steady_clock::time_point arrived);
+// once: the gift's key never waits for a sound. What became of it is told
+// later, from the thread that starts sounds.
+void playSound(const std::string& path, std::int32_t volume, std::chrono::steady_clock::time_point arrived, Tell tell);
 
 }  // namespace actions

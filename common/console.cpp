@@ -139,9 +139,9 @@ void Output::writeBatch(std::unique_lock<std::mutex>& lock) {
   drained_.notify_all();
 }
 
-void printLine(std::string_view line) { printLines({line}); }
+void printLine(std::string_view line) { printLines(std::span(&line, 1)); }
 
-void printLines(std::initializer_list<std::string_view> lines) {
+void printLines(std::span<const std::string_view> lines) {
   std::string whole;
   for (const auto line : lines) {
     whole.append(line);

@@ -5,6 +5,7 @@
 #include <functional>
 #include <initializer_list>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,7 +21,7 @@ namespace console {
 
 void printLine(std::string_view line);
 // Lines that belong together, written at once: nothing comes between them.
-void printLines(std::initializer_list<std::string_view> lines);
+void printLines(std::span<const std::string_view> lines);
 // A question whose answer is typed on the same line: no line end. Waits until
 // the question is shown.
 void prompt(std::string_view text);

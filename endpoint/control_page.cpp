@@ -4,6 +4,7 @@
 #include <openssl/rand.h>
 
 #include <array>
+#include <charconv>
 #include <nlohmann/json.hpp>
 
 #include "actions/gift_check.hpp"
@@ -21,6 +22,10 @@ using nlohmann::json;
 
 constexpr const char* textType = "text/plain; charset=utf-8";
 constexpr std::string_view tokenMark = "{{page-token}}";
+// The feed waits this long after a step for the others of a storm, and
+// says something at least this often.
+constexpr std::chrono::milliseconds feedGather{250};
+constexpr std::chrono::seconds feedHeartbeat{15};
 
 // The page runs its own files alone: no other site's script, style, frame
 // or form target, and no site may frame it.
@@ -139,8 +144,26 @@ void registerPage(HttpServer& server, std::shared_ptr<const config::LoadedConfig
     res.set_content(state.dump(-1, ' ', false, json::error_handler_t::replace), "application/json; charset=utf-8");
   });
   server.Post("/api/test", [config, history](const httplib::Request& req, httplib::Response& res) {
-    const GiftRequest request{"application/json", req.body, std::nullopt, std::nullopt, std::nullopt};
-    res.set_content(handleGift(request, *config, *history), "application/json; charset=utf-8");
+    const GiftRequest request{"application/json", req.body};
+    res.set_content(handleGift(request, *config, *history, Source::Test), "application/json; charset=utf-8");
+  });
+  // Long polling: the page asks for the steps after those it has, and the
+  // answer waits until there are some (a heartbeat of none now and then finds
+  // out a page that has gone). The library's streamed replies stop at once
+  // under a server that runs its own accept loop, as this one does.
+  server.Get("/api/feed", [history](const httplib::Request& req, httplib::Response& res) {
+    if (!history->feed().follow()) {
+      res.status = 503;
+      res.set_content("Trop de pages de controle ouvertes a la fois : fermez-en une.", textType);
+      return;
+    }
+    std::uint64_t seen = 0;
+    const std::string after = req.get_param_value("after");
+    std::from_chars(after.data(), after.data() + after.size(), seen);
+    const std::string steps = history->feed().next(seen, feedGather, feedHeartbeat);
+    history->feed().unfollow();
+    res.set_content(R"({"next": )" + std::to_string(seen) + R"(, "steps": )" + (steps.empty() ? "[]" : steps) + "}",
+                    "application/json; charset=utf-8");
   });
 }
 

@@ -33,6 +33,8 @@ nlohmann::json pageState(const config::LoadedConfig& config, const GiftHistory& 
 // The control page at "/", its files, and the calls it makes:
 //   GET  /api/state  the state above
 //   POST /api/test   runs a gift as the relay's request would ({"giftName"})
+//   GET  /api/feed   what became of each gift, step by step (?after=N: the
+//                    steps after the first N, once there are some)
 // Every route but /webhook answers this machine alone, and a change needs
 // `pageToken`, which the page alone is given (endpoint/page_access.hpp).
 void registerPage(HttpServer& server, std::shared_ptr<const config::LoadedConfig> config,

@@ -26,32 +26,38 @@ std::string serialise(const json& reply) { return reply.dump(-1, ' ', false, jso
 
 std::string errorReply(const std::string& text) { return serialise(json{{"error", text}}); }
 
-std::string runGift(const std::string& giftName, const config::LoadedConfig& config, GiftHistory& history) {
+std::string runGift(const std::string& giftName, const config::LoadedConfig& config, GiftHistory& history,
+                    Source source) {
   const auto arrived = GiftHistory::Clock::now();
-  const std::string name = console::shown(giftName), received = "Cadeau recu: " + name;
+  const std::string name = console::shown(giftName);
+  const actions::Step received{actions::StepKind::Received, name};
   if (giftName.empty()) {
-    console::printLine(received);
+    history.tell(history.nextGift(), source, giftName, {received});
     return R"({"error": "giftName not provided"})";
   }
-  history.arrived();
+  const std::uint64_t number = history.arrived();
   // Each pair of lines in one write: a storm of such gifts costs the console
   // half as many.
   const auto found = config.gifts.find(giftName);
   if (found == config.gifts.end()) {
-    console::printLines({received, "Cadeau non configure: " + name});
+    history.tell(number, source, giftName, {received, {actions::StepKind::NotConfigured, name}});
     return R"({"message": "Gift not configured"})";
   }
   if (!history.mayRun(giftName, found->second.cooldown, arrived)) {
-    console::printLines({received, "Cadeau en recharge: " + name});
+    history.tell(number, source, giftName, {received, {actions::StepKind::OnCooldown, name}});
     return R"({"message": "Gift on cooldown"})";
   }
-  console::printLine(received);
+  history.tell(number, source, giftName, {received});
+  // The history outlives every gift: the server that runs them goes first.
+  const actions::Tell tell = [&history, number, source, giftName](actions::Step step) {
+    history.tell(number, source, giftName, {std::move(step)});
+  };
 
   const config::GiftAction& gift = found->second;
-  if (!gift.sound.empty()) actions::playSound(gift.sound, gift.volume, arrived);
+  if (!gift.sound.empty()) actions::playSound(gift.sound, gift.volume, arrived, tell);
 
   if (gift.action == "key") {
-    switch (actions::pressKey(giftName, gift, arrived)) {
+    switch (actions::pressKey(giftName, gift, arrived, tell)) {
       case actions::KeyOutcome::Pressed:
         return R"({"message": "Key pressed successfully"})";
       case actions::KeyOutcome::Unsupported:
@@ -64,7 +70,7 @@ std::string runGift(const std::string& giftName, const config::LoadedConfig& con
     return R"({"error": "Keys cannot be pressed on this computer"})";
   }
   if (gift.action == "webhook") {
-    const auto answer = actions::executeWebhook(gift.target, config.token);
+    const auto answer = actions::executeWebhook(gift.target, config.token, tell);
     if (!answer) return errorReply("Webhook call failed: " + answer.reason());
     return serialise(json{{"message", "Webhook executed successfully"}, {"response", *answer}});
   }
@@ -82,13 +88,34 @@ bool GiftHistory::mayRun(const std::string& gift, std::chrono::milliseconds cool
   return true;
 }
 
+void GiftHistory::tell(std::uint64_t gift, Source source, const std::string& name,
+                       std::initializer_list<actions::Step> steps) {
+  std::vector<std::string> lines;
+  std::vector<std::string_view> written;
+  const auto now =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
+  for (const actions::Step& step : steps) {
+    std::string line = actions::consoleLine(step);
+    feed_.add(serialise(json{{"gift", gift},
+                             {"time", now.count()},
+                             {"source", source == Source::Test ? "test" : "relay"},
+                             {"name", name},
+                             {"kind", actions::kindName(step.kind)},
+                             {"line", line}}));
+    if (!line.empty()) lines.push_back(std::move(line));
+  }
+  written.assign(lines.begin(), lines.end());
+  if (!written.empty()) console::printLines(written);
+}
+
 std::uint64_t GiftHistory::runs(const std::string& gift) const {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto found = runs_.find(gift);
   return found == runs_.end() ? 0 : found->second.count;
 }
 
-std::string handleGift(const GiftRequest& request, const config::LoadedConfig& config, GiftHistory& history) {
+std::string handleGift(const GiftRequest& request, const config::LoadedConfig& config, GiftHistory& history,
+                       Source source) {
   try {
     std::string giftName;
     if (request.contentType.find(jsonType) != std::string::npos) {
@@ -98,7 +125,7 @@ std::string handleGift(const GiftRequest& request, const config::LoadedConfig& c
       if (!request.giftNameParameter) return R"({"error": "giftName parameter not found"})";
       giftName = *request.giftNameParameter;
     }
-    return runGift(giftName, config, history);
+    return runGift(giftName, config, history, source);
   } catch (const std::exception& e) {
     return errorReply(e.what());
   }
@@ -136,7 +163,8 @@ void serveGift(const httplib::Request& req, httplib::Response& res, const config
   if (req.has_header("X-Webhook-Secret")) request.secretHeader = req.get_header_value("X-Webhook-Secret");
   if (req.has_param("secret")) request.secretParameter = req.get_param_value("secret");
   if (!carriesSecret(request, config.secret)) {
-    console::printLine("Requete refusee : secret absent ou incorrect");
+    history.tell(history.nextGift(), Source::Relay, request.giftNameParameter.value_or(""),
+                 {{actions::StepKind::Refused, {}}});
     res.status = 403;
     res.set_content(R"({"error": "Forbidden"})", jsonType);
     return;

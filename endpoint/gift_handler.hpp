@@ -4,13 +4,16 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "actions/outcome.hpp"
 #include "config/config_file.hpp"
+#include "endpoint/feed.hpp"
 
 namespace httplib {
 struct Request;
@@ -26,11 +29,11 @@ inline constexpr std::size_t maxRequestBodyBytes = 64 * 1024;
 
 // What the gift handler reads of a POST /webhook request.
 struct GiftRequest {
-  std::string contentType;
-  std::string body;
-  std::optional<std::string> giftNameParameter;  // first query or form value
-  std::optional<std::string> secretHeader;       // X-Webhook-Secret
-  std::optional<std::string> secretParameter;    // first query or form value
+  std::string contentType{};
+  std::string body{};
+  std::optional<std::string> giftNameParameter{};  // first query or form value
+  std::optional<std::string> secretHeader{};       // X-Webhook-Secret
+  std::optional<std::string> secretParameter{};    // first query or form value
 };
 
 // True when no secret is configured, or when the request carries it: in the
@@ -38,13 +41,25 @@ struct GiftRequest {
 // JSON body. The comparison takes the same time whatever the texts.
 bool carriesSecret(const GiftRequest& request, const std::string& secret);
 
+// Where a gift came from: the relay tool, or the control page's test button.
+enum class Source { Relay, Test };
+
 // What became of the gifts since start: when each last ran (for its
-// cooldown), how many times, and how many gifts came in all.
+// cooldown), how many times, how many gifts came in all, and the steps of the
+// latest ones for the control page's feed.
 class GiftHistory {
  public:
   using Clock = std::chrono::steady_clock;
-  // A gift has come, named.
-  void arrived() { received_.fetch_add(1, std::memory_order_relaxed); }
+  // A gift has come, named: its number in the feed.
+  std::uint64_t arrived() {
+    received_.fetch_add(1, std::memory_order_relaxed);
+    return nextGift();
+  }
+  std::uint64_t nextGift() { return gifts_.fetch_add(1, std::memory_order_relaxed) + 1; }
+  // Tells steps of one gift: their console lines, in one write, and their
+  // entries in the feed.
+  void tell(std::uint64_t gift, Source source, const std::string& name, std::initializer_list<actions::Step> steps);
+  Feed& feed() { return feed_; }
   // True, and the gift counted as run at `now`, unless it ran less than
   // `cooldown` before.
   bool mayRun(const std::string& gift, std::chrono::milliseconds cooldown, Clock::time_point now);
@@ -60,11 +75,14 @@ class GiftHistory {
   mutable std::mutex mutex_;
   std::map<std::string, Runs> runs_;
   std::atomic<std::uint64_t> received_{0};
+  std::atomic<std::uint64_t> gifts_{0};
+  Feed feed_;
 };
 
 // Reads the gift's name, prints it, plays its sound and runs its action.
 // Answers the JSON reply body; every reply goes out with status 200.
-std::string handleGift(const GiftRequest& request, const config::LoadedConfig& config, GiftHistory& history);
+std::string handleGift(const GiftRequest& request, const config::LoadedConfig& config, GiftHistory& history,
+                       Source source = Source::Relay);
 
 // The gift handler as the server runs it: reads the request as the library
 // parsed it (header, body, query and form fields) and sets the reply; a

@@ -143,5 +143,72 @@ async function load() {
   }
 }
 
+// The feed: the latest gifts first, each with what became of it.
+const feedKept = 200;
+const feedGifts = new Map();
+const failures = new Set(["not-configured", "on-cooldown", "refused", "sound-not-found", "sound-failed",
+  "sound-too-late", "key-unsupported", "key-failed", "key-queue-full", "call-failed"]);
+let stateDue = null;
+
+function feedRow(step) {
+  const row = element("li");
+  row.dataset.gift = step.gift;
+  const time = new Date(step.time).toLocaleTimeString("fr-FR");
+  const source = step.source === "test" ? "test" : "relais";
+  row.append(element("span", time), element("strong", step.name), element("span", source, "source-" + step.source),
+    element("span", "", "outcome"));
+  return row;
+}
+
+function showSteps(steps) {
+  const list = document.getElementById("feed");
+  for (const step of steps) {
+    let gift = feedGifts.get(step.gift);
+    if (!gift) {
+      gift = { row: feedRow(step), outcomes: [] };
+      feedGifts.set(step.gift, gift);
+      list.prepend(gift.row);
+    }
+    if (step.kind !== "received" && step.line) {
+      gift.outcomes.push(step.line);
+      const outcome = gift.row.querySelector(".outcome");
+      outcome.textContent = gift.outcomes.join(" · ");
+      if (failures.has(step.kind)) outcome.classList.add("failed");
+    }
+  }
+  for (const [id, gift] of feedGifts) {
+    if (feedGifts.size <= feedKept) break;
+    gift.row.remove();
+    feedGifts.delete(id);
+  }
+  // The counts follow, once a burst has passed.
+  clearTimeout(stateDue);
+  stateDue = setTimeout(load, 1000);
+}
+
+async function follow() {
+  const state = document.getElementById("feed-state");
+  let after = 0;
+  for (;;) {
+    try {
+      const reply = await fetch("/api/feed?after=" + after, { cache: "no-store" });
+      if (!reply.ok) throw new Error(await reply.text());
+      const batch = await reply.json();
+      if (batch.next < after) {
+        // The program started again: its steps are all new.
+        feedGifts.clear();
+        document.getElementById("feed").replaceChildren();
+      }
+      after = batch.next;
+      state.textContent = "Chaque cadeau s'affiche ici dès qu'il arrive.";
+      if (batch.steps.length > 0) showSteps(batch.steps);
+    } catch (error) {
+      state.textContent = "Connexion au programme perdue (" + error.message + ") ; nouvel essai…";
+      await sleep(2000);
+    }
+  }
+}
+
 window.addEventListener("focus", load);
 load();
+follow();

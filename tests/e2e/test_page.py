@@ -87,6 +87,12 @@ def test_the_page_lists_the_gifts_and_a_test_presses_the_key_after_its_countdown
     assert program.since_mark()[0] == "Cadeau recu: G"
     wait.until(lambda b: b.find_element(By.CSS_SELECTOR, 'tr[data-gift="G"] .runs').text == "1")
     assert harness.post_gift("G") == '{"message": "Gift on cooldown"}'  # the relay and the page share the cooldown
+    sent = time.monotonic()
+    feed = WebDriverWait(browser, 1, poll_frequency=0.05).until(lambda b: [
+        row.text.split("\n") for row in b.find_elements(By.CSS_SELECTOR, "#feed li")] if len(
+        b.find_elements(By.CSS_SELECTOR, "#feed li")) == 2 else None)
+    print(f"a relay gift in the feed after {time.monotonic() - sent:.2f} s")
+    assert [row[1:] for row in feed] == [["G", "relais", "Cadeau en recharge: G"], ["G", "test", "Touche 'g' pressee"]]
     browser.save_screenshot(os.path.join(os.path.dirname(harness.program_command()[-1]), "control-page.png"))
 
 

@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "actions/key_press.hpp"
 #include "endpoint/gift_handler.hpp"
@@ -146,6 +147,17 @@ TEST_F(Endpoint, ARequestMustCarryTheSecretWhenOneIsSet) {
   EXPECT_EQ(post(gifts, rose, "", "", {{"X-Webhook-Secret", secret_}}), pressed);
   EXPECT_EQ(post(gifts, {}, R"({"giftName": "Rose", "secret": ")" + secret_ + "\"}", json), pressed);
   EXPECT_EQ(console_.count("Requete refusee : secret absent ou incorrect"), 3u);
+  // The feed tells each step with the gift's number, source and name.
+  endpoint::handleGift({json, R"({"giftName": "Rose"})"}, {"", gifts, secret_}, history_, endpoint::Source::Test);
+  std::uint64_t seen = 0;
+  const auto feed = nlohmann::json::parse(history_.feed().next(seen, 0ms, 0ms));
+  ASSERT_EQ(feed.size(), 11u);
+  EXPECT_EQ(feed[0].value("kind", ""), "refused");
+  EXPECT_EQ(feed[0].value("name", ""), "Rose");
+  EXPECT_EQ(feed[0].value("line", ""), "Requete refusee : secret absent ou incorrect");
+  for (const auto& step : {feed[9], feed[10]})
+    EXPECT_EQ(std::make_tuple(step["gift"], step["source"]), std::make_tuple(7, "test"));
+  EXPECT_EQ(std::make_tuple(feed[10]["kind"], feed[10]["line"]), std::make_tuple("key-pressed", "Touche 'g' pressee"));
   EXPECT_EQ(console_.text().find("s3cr"), std::string::npos);
 }
 

@@ -1,0 +1,87 @@
+#include "actions/outcome.hpp"
+
+namespace actions {
+
+std::string consoleLine(const Step& step) {
+  switch (step.kind) {
+    case StepKind::Received:
+      return "Cadeau recu: " + step.text;
+    case StepKind::NotConfigured:
+      return "Cadeau non configure: " + step.text;
+    case StepKind::OnCooldown:
+      return "Cadeau en recharge: " + step.text;
+    case StepKind::Refused:
+      return "Requete refusee : secret absent ou incorrect";
+    case StepKind::SoundPlaying:
+      return "Lecture audio: " + step.text + " (volume: " + std::to_string(step.number) + "%)";
+    case StepKind::SoundNotFound:
+      return "Fichier audio non trouve : " + step.text;
+    case StepKind::SoundCannotOpen:
+      return "Erreur ouverture audio: " + step.text;
+    case StepKind::SoundCannotPlay:
+      return "Erreur lecture audio: " + step.text;
+    case StepKind::SoundTooLate:
+      if (step.number == 0) return {};
+      return "Sons non joues (trop de sons a la fois, pas demarres dans les 2 s) : " + std::to_string(step.number);
+    case StepKind::KeyPressed:
+      return "Touche '" + step.text + "' pressee";
+    case StepKind::KeyUnsupported:
+      return "Touche non supportee: " + step.text;
+    case StepKind::KeyFailed:
+      return "Touche non pressee: " + step.text + " (" + step.detail + ")";
+    case StepKind::KeyQueueFull:
+      return "File d'attente pleine: " + step.text;
+    case StepKind::CallSucceeded:
+      return "Requete HTTP reussie: " + step.text;
+    case StepKind::CallFailed:
+      return "Erreur requete HTTP: " + std::to_string(step.number) +
+             (step.detail.empty() ? "" : " (" + step.detail + ")");
+    case StepKind::UrlWithoutScheme:
+      return "URL invalide (pas de protocole): " + step.text;
+    case StepKind::UrlWithoutPath:
+      return "URL invalide (pas de chemin): " + step.text;
+    case StepKind::CallException:
+      return "Exception lors de la requete HTTP: " + step.text;
+  }
+  return {};
+}
+
+const char* kindName(StepKind kind) {
+  switch (kind) {
+    case StepKind::Received:
+      return "received";
+    case StepKind::NotConfigured:
+      return "not-configured";
+    case StepKind::OnCooldown:
+      return "on-cooldown";
+    case StepKind::Refused:
+      return "refused";
+    case StepKind::SoundPlaying:
+      return "sound-playing";
+    case StepKind::SoundNotFound:
+      return "sound-not-found";
+    case StepKind::SoundCannotOpen:
+    case StepKind::SoundCannotPlay:
+      return "sound-failed";
+    case StepKind::SoundTooLate:
+      return "sound-too-late";
+    case StepKind::KeyPressed:
+      return "key-pressed";
+    case StepKind::KeyUnsupported:
+      return "key-unsupported";
+    case StepKind::KeyFailed:
+      return "key-failed";
+    case StepKind::KeyQueueFull:
+      return "key-queue-full";
+    case StepKind::CallSucceeded:
+      return "call-succeeded";
+    case StepKind::CallFailed:
+    case StepKind::UrlWithoutScheme:
+    case StepKind::UrlWithoutPath:
+    case StepKind::CallException:
+      return "call-failed";
+  }
+  return "";
+}
+
+}  // namespace actions

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace actions {
+
+// One thing that became of a gift. Each is told once, and both the console
+// line and the page's feed are made from it.
+enum class StepKind {
+  Received,
+  NotConfigured,
+  OnCooldown,
+  Refused,  // the request did not carry the secret
+  SoundPlaying,
+  SoundNotFound,
+  SoundCannotOpen,
+  SoundCannotPlay,
+  SoundTooLate,
+  KeyPressed,
+  KeyUnsupported,
+  KeyFailed,
+  KeyQueueFull,
+  CallSucceeded,
+  CallFailed,
+  UrlWithoutScheme,
+  UrlWithoutPath,
+  CallException,
+};
+
+struct Step {
+  StepKind kind;
+  // What the step names, as the console shows it: a gift, a key target, a
+  // sound file, an address (the token as ***), or a reason.
+  std::string text;
+  // The reason a key was not pressed; what the status of a failed call does
+  // not say.
+  std::string detail = {};
+  // A volume, the status of a failed call (0: no response), or how many
+  // sounds came too late together.
+  int number = 0;
+};
+
+// Where an action tells what became of its part of a gift.
+using Tell = std::function<void(Step)>;
+
+// The step's console line; empty for a sound too late that another step
+// counts.
+std::string consoleLine(const Step& step);
+
+// The step's kind in the feed: "key-pressed", "sound-not-found"...
+const char* kindName(StepKind kind);
+
+}  // namespace actions

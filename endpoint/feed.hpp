@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+
+namespace endpoint {
+
+// What became of the latest gifts, step by step, for the control page: each
+// open page waits for the next steps and gets them in batches.
+class Feed {
+ public:
+  // Steps kept for a page that opens later: a few for each of the last 200
+  // gifts.
+  static constexpr std::size_t kept = 1000;
+  // Pages that may follow the feed at once: each holds a worker.
+  static constexpr std::size_t maxFollowers = 4;
+
+  // Adds one step, as a JSON object, and wakes the pages that wait.
+  void add(std::string step);
+
+  // A page starts following: false when too many already do.
+  bool follow();
+  void unfollow();
+
+  // The steps after the `seen`-th, as a JSON array, once there are some; the
+  // steps that come within `gather` of the first are sent with it. Empty
+  // after `heartbeat` without any. `seen` becomes the count of steps sent;
+  // one beyond every step ever added is taken for 0.
+  std::string next(std::uint64_t& seen, std::chrono::milliseconds gather, std::chrono::milliseconds heartbeat);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable added_;
+  std::deque<std::string> steps_;
+  std::uint64_t count_ = 0;  // of all the steps ever added
+  std::size_t followers_ = 0;
+};
+
+}  // namespace endpoint
