@@ -1,6 +1,6 @@
 #include "app/webhook_receiver.hpp"
 
-#include "actions/gift_check.hpp"
+#include "app/config_reload.hpp"
 #include "common/console.hpp"
 #include "config/config_file.hpp"
 #include "config/first_run.hpp"
@@ -10,6 +10,12 @@
 #include "platform/platform.hpp"
 
 namespace app {
+
+namespace {
+// How long a changed file must be left alone before it is read: editors
+// write in more than one step.
+constexpr std::chrono::milliseconds reloadSettle{300};
+}  // namespace
 
 int exitCode(bool succeeded) {
   if (!succeeded && platform::aloneOnConsole()) {
@@ -21,13 +27,16 @@ int exitCode(bool succeeded) {
   return succeeded ? 0 : 1;
 }
 
-WebhookReceiver::WebhookReceiver(config::LoadedConfig config)
-    : config_(std::make_shared<const config::LoadedConfig>(std::move(config))) {}
+WebhookReceiver::WebhookReceiver(std::string file, config::LoadedConfig config, std::string text)
+    : file_(std::move(file)),
+      config_(std::make_shared<config::LiveConfig>(std::move(config))),
+      text_(std::move(text)) {}
 
 namespace {
 
-// The configuration, or the console line that says why it cannot be had.
-Result<config::LoadedConfig> loadConfig(const std::string& configFile) {
+// The configuration file's text, or the console line that says why it
+// cannot be had.
+Result<std::string> configText(const std::string& configFile) {
   if (config::isAbsent(configFile)) {
     console::printLine("Fichier de configuration non trouve. Creation...");
     if (const auto created = config::createDefaultConfig(configFile); !created) {
@@ -36,19 +45,17 @@ Result<config::LoadedConfig> loadConfig(const std::string& configFile) {
   }
   const auto text = config::readConfigFile(configFile);
   if (!text) return Failure{"Impossible de lire le fichier de configuration " + configFile + " : " + text.reason()};
-  return config::parseConfig(*text);
+  return text;
 }
 
 }  // namespace
 
 Result<WebhookReceiver> WebhookReceiver::load(const std::string& configFile) {
-  auto loaded = loadConfig(configFile);
+  const auto text = configText(configFile);
+  auto loaded = text ? config::parseConfig(*text) : Result<config::LoadedConfig>(text.failure());
   if (!loaded) return Failure{loaded.reason() + "\nErreur lors du chargement de la configuration"};
-  console::printLine("Configuration chargee: " + std::to_string(loaded->gifts.size()) + " cadeaux configures");
-  for (const auto& [name, gift] : loaded->gifts) {
-    if (const auto warning = actions::giftWarning(name, gift)) console::printLine(*warning);
-  }
-  return WebhookReceiver(std::move(*loaded));
+  printLoaded("chargee", *loaded);
+  return WebhookReceiver(configFile, std::move(*loaded), *text);
 }
 
 Result<> WebhookReceiver::start(int port) const {
@@ -70,7 +77,14 @@ Result<> WebhookReceiver::start(int port) const {
     status.soundsProblem = sounds.reason();
     console::printLine("Les sons ne pourront pas etre joues : " + sounds.reason());
   }
+  // Changes to the file apply while the program runs; without the system's
+  // notice of them, only a restart applies them.
   const auto history = std::make_shared<endpoint::GiftHistory>();
+  const auto reload = std::make_shared<ConfigReload>(file_, config_, text_, [history] { history->configChanged(); });
+  if (const auto watched = reload->watch(reloadSettle); !watched) {
+    console::printLine("Les changements du fichier de configuration ne s'appliqueront qu'au prochain demarrage : " +
+                       watched.reason());
+  }
   endpoint::registerRoutes(server, config_, history);
   endpoint::registerPage(server, config_, history, std::move(status), endpoint::newPageToken());
   console::printLine("\n=== Serveur demarre sur le port " + std::to_string(port) + " ===");

@@ -4,12 +4,12 @@
 #include <string>
 
 #include "common/result.hpp"
-#include "config/config_file.hpp"
+#include "config/live_config.hpp"
 
 namespace app {
 
-// The gifts the program serves, as loaded at start-up, and the server that
-// turns them into actions.
+// The gifts the program serves, as loaded at start-up and whenever the file
+// changes, and the server that turns them into actions.
 class WebhookReceiver {
  public:
   // Reads the configuration file, running the first-run dialogue when it is
@@ -22,10 +22,13 @@ class WebhookReceiver {
   Result<> start(int port) const;
 
  private:
-  explicit WebhookReceiver(config::LoadedConfig config);
+  WebhookReceiver(std::string file, config::LoadedConfig config, std::string text);
 
-  // Shared with the gift handler, which the server's threads run.
-  std::shared_ptr<const config::LoadedConfig> config_;
+  std::string file_;
+  // Shared with the gift handler, which the server's threads run, and
+  // replaced when the file changes.
+  std::shared_ptr<config::LiveConfig> config_;
+  std::string text_;  // the file as it was loaded
 };
 
 // The process's exit code; on a failure, when the console window was opened

@@ -69,8 +69,10 @@ const char* typeOf(std::string_view path) {
 
 std::string pageAddress(int port) { return "http://localhost:" + std::to_string(port) + "/"; }
 
-json pageState(const config::LoadedConfig& config, const GiftHistory& history, const PageStatus& status,
+json pageState(const config::LiveConfig& live, const GiftHistory& history, const PageStatus& status,
                const std::vector<std::string>& networkAddresses) {
+  const auto current = live.current();
+  const config::LoadedConfig& config = *current;
   json relay = json::array({"http://localhost:" + std::to_string(status.port) + "/webhook"});
   for (const auto& address : networkAddresses) {
     relay.push_back("http://" + address + ":" + std::to_string(status.port) + "/webhook");
@@ -92,7 +94,8 @@ json pageState(const config::LoadedConfig& config, const GiftHistory& history, c
   return {{"version", status.version},        {"port", status.port},
           {"keys", status.keysProblem},       {"sounds", status.soundsProblem},
           {"secret", !config.secret.empty()}, {"relay", relay},
-          {"received", history.received()},   {"gifts", gifts}};
+          {"received", history.received()},   {"gifts", gifts},
+          {"configProblem", live.problem()}};
 }
 
 std::string newPageToken() {
@@ -108,8 +111,8 @@ std::string newPageToken() {
   return token;
 }
 
-void registerPage(HttpServer& server, std::shared_ptr<const config::LoadedConfig> config,
-                  std::shared_ptr<GiftHistory> history, PageStatus status, std::string pageToken) {
+void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config, std::shared_ptr<GiftHistory> history,
+                  PageStatus status, std::string pageToken) {
   const int port = status.port;
   server.set_pre_routing_handler([port, pageToken](const httplib::Request& req, httplib::Response& res) {
     if (req.path == "/webhook") return httplib::Server::HandlerResponse::Unhandled;
@@ -145,7 +148,7 @@ void registerPage(HttpServer& server, std::shared_ptr<const config::LoadedConfig
   });
   server.Post("/api/test", [config, history](const httplib::Request& req, httplib::Response& res) {
     const GiftRequest request{"application/json", req.body};
-    res.set_content(handleGift(request, *config, *history, Source::Test), "application/json; charset=utf-8");
+    res.set_content(handleGift(request, *config->current(), *history, Source::Test), "application/json; charset=utf-8");
   });
   // Long polling: the page asks for the steps after those it has, and the
   // answer waits until there are some (a heartbeat of none now and then finds

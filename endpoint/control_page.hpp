@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "config/config_file.hpp"
+#include "config/live_config.hpp"
 #include "endpoint/gift_handler.hpp"
 
 namespace endpoint {
@@ -25,9 +25,10 @@ std::string pageAddress(int port);
 
 // What GET /api/state answers: the status, the addresses a relay may post
 // to (this machine's, then those of its networks), whether a secret is set,
-// and each gift with what it does, how many times it ran, and what keeps it
-// from working. The account token is never in it.
-nlohmann::json pageState(const config::LoadedConfig& config, const GiftHistory& history, const PageStatus& status,
+// each gift with what it does, how many times it ran, and what keeps it from
+// working, and why the file does not load when it was changed and does not.
+// The account token is never in it.
+nlohmann::json pageState(const config::LiveConfig& config, const GiftHistory& history, const PageStatus& status,
                          const std::vector<std::string>& networkAddresses);
 
 // The control page at "/", its files, and the calls it makes:
@@ -37,8 +38,8 @@ nlohmann::json pageState(const config::LoadedConfig& config, const GiftHistory& 
 //                    steps after the first N, once there are some)
 // Every route but /webhook answers this machine alone, and a change needs
 // `pageToken`, which the page alone is given (endpoint/page_access.hpp).
-void registerPage(HttpServer& server, std::shared_ptr<const config::LoadedConfig> config,
-                  std::shared_ptr<GiftHistory> history, PageStatus status, std::string pageToken);
+void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config, std::shared_ptr<GiftHistory> history,
+                  PageStatus status, std::string pageToken);
 
 // A token for this run of the program, that no other program can guess.
 std::string newPageToken();

@@ -172,11 +172,11 @@ void serveGift(const httplib::Request& req, httplib::Response& res, const config
   res.set_content(handleGift(request, config, history), jsonType);
 }
 
-void registerRoutes(HttpServer& server, std::shared_ptr<const config::LoadedConfig> config,
+void registerRoutes(HttpServer& server, std::shared_ptr<config::LiveConfig> config,
                     std::shared_ptr<GiftHistory> history) {
   server.set_payload_max_length(maxRequestBodyBytes);
   server.Post("/webhook", [config, history](const httplib::Request& req, httplib::Response& res) {
-    serveGift(req, res, *config, *history);
+    serveGift(req, res, *config->current(), *history);
   });
   server.Options("/webhook", [](const httplib::Request&, httplib::Response& res) {
     res.set_header("Access-Control-Allow-Methods", "POST, OPTIONS");

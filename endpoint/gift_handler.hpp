@@ -13,6 +13,7 @@
 
 #include "actions/outcome.hpp"
 #include "config/config_file.hpp"
+#include "config/live_config.hpp"
 #include "endpoint/feed.hpp"
 
 namespace httplib {
@@ -60,6 +61,8 @@ class GiftHistory {
   // entries in the feed.
   void tell(std::uint64_t gift, Source source, const std::string& name, std::initializer_list<actions::Step> steps);
   Feed& feed() { return feed_; }
+  // The configuration was applied again, or refused: the page reads it anew.
+  void configChanged() { feed_.add(R"({"gift": 0, "kind": "config"})"); }
   // True, and the gift counted as run at `now`, unless it ran less than
   // `cooldown` before.
   bool mayRun(const std::string& gift, std::chrono::milliseconds cooldown, Clock::time_point now);
@@ -94,7 +97,7 @@ void serveGift(const httplib::Request& req, httplib::Response& res, const config
 // the request size limit, and the CORS header on every /webhook reply. The
 // handler keeps the configuration alive. An empty secret lets every request
 // in.
-void registerRoutes(HttpServer& server, std::shared_ptr<const config::LoadedConfig> config,
+void registerRoutes(HttpServer& server, std::shared_ptr<config::LiveConfig> config,
                     std::shared_ptr<GiftHistory> history);
 
 }  // namespace endpoint

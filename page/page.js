@@ -32,6 +32,11 @@ function cooldownOf(gift) {
 }
 
 function showStatus(state) {
+  const problem = document.getElementById("config-problem");
+  problem.hidden = !state.configProblem;
+  problem.textContent = state.configProblem
+    ? "Le fichier de configuration modifié ne se charge pas ; les cadeaux restent ceux d'avant. " + state.configProblem
+    : "";
   const status = document.getElementById("status");
   status.replaceChildren(
     "Version " + state.version + " · port " + state.port + " · " + state.received +
@@ -163,6 +168,7 @@ function feedRow(step) {
 function showSteps(steps) {
   const list = document.getElementById("feed");
   for (const step of steps) {
+    if (step.kind === "config") continue;  // the gifts are read anew below
     let gift = feedGifts.get(step.gift);
     if (!gift) {
       gift = { row: feedRow(step), outcomes: [] };
@@ -181,9 +187,9 @@ function showSteps(steps) {
     gift.row.remove();
     feedGifts.delete(id);
   }
-  // The counts follow, once a burst has passed.
+  // The counts follow, once a burst has passed; a changed file at once.
   clearTimeout(stateDue);
-  stateDue = setTimeout(load, 1000);
+  stateDue = setTimeout(load, steps.some((step) => step.kind === "config") ? 0 : 1000);
 }
 
 async function follow() {

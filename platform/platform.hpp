@@ -38,6 +38,12 @@ bool aloneOnConsole();
 // Makes sure a written file's content has reached the disk.
 Result<> flushFileToDisk(const std::string& path);
 
+// From now on, calls `changed` with an entry's name, from a thread of its own,
+// whenever an entry of the folder is written, made, renamed or removed (an
+// empty name when the system lost count of what changed). The system tells
+// the program; nothing looks at the folder in the meantime.
+Result<> watchFolder(const std::string& folder, std::function<void(const std::string& name)> changed);
+
 // A key as the program knows it. Letters are the keys that type them in the
 // keyboard's current layout; the others are the same keys on every layout.
 enum class Key : std::uint8_t {

@@ -3,10 +3,12 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
+#include <thread>
 
 #include "platform/platform.hpp"
 
@@ -44,6 +46,31 @@ Result<> flushFileToDisk(const std::string& path) {
   const int error = errno;
   ::close(fd);
   if (result != 0) return Failure{std::generic_category().message(error)};
+  return {};
+}
+
+Result<> watchFolder(const std::string& folder, std::function<void(const std::string& name)> changed) {
+  const int watch = inotify_init1(IN_CLOEXEC);
+  if (watch < 0) return Failure{std::generic_category().message(errno)};
+  const auto events = IN_CLOSE_WRITE | IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE;
+  if (inotify_add_watch(watch, folder.c_str(), events) < 0) {
+    const int error = errno;
+    close(watch);
+    return Failure{std::generic_category().message(error)};
+  }
+  std::thread([watch, changed = std::move(changed)] {
+    alignas(inotify_event) char buffer[16 * 1024];
+    for (;;) {
+      const ssize_t size = read(watch, buffer, sizeof(buffer));
+      if (size < 0 && errno == EINTR) continue;
+      if (size <= 0) return;
+      for (const char* at = buffer; at < buffer + size;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(at);
+        changed((event->mask & IN_Q_OVERFLOW) != 0 || event->len == 0 ? std::string() : std::string(event->name));
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
+  }).detach();
   return {};
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.hpp"
@@ -219,6 +220,30 @@ Result<> flushFileToDisk(const std::string& path) {
   const DWORD error = GetLastError();
   CloseHandle(file);
   if (!flushed) return Failure{systemMessage(error)};
+  return {};
+}
+
+Result<> watchFolder(const std::string& folder, std::function<void(const std::string& name)> changed) {
+  const HANDLE directory =
+      CreateFileW(wide(folder).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return Failure{systemMessage(GetLastError())};
+  std::thread([directory, changed = std::move(changed)] {
+    alignas(FILE_NOTIFY_INFORMATION) char buffer[16 * 1024];
+    const DWORD events = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE;
+    for (;;) {
+      DWORD size = 0;
+      if (!ReadDirectoryChangesW(directory, buffer, sizeof(buffer), FALSE, events, &size, nullptr, nullptr)) return;
+      if (size == 0) changed({});  // more changes than the buffer holds
+      for (DWORD at = 0; size != 0;) {
+        const auto* event = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer + at);
+        const std::wstring name(event->FileName, event->FileNameLength / sizeof(WCHAR));
+        changed(utf8(name.c_str()));
+        if (event->NextEntryOffset == 0) break;
+        at += event->NextEntryOffset;
+      }
+    }
+  }).detach();
   return {};
 }
 

@@ -16,7 +16,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
 from . import harness
-from .harness import PRESSED
+from .harness import CONFIG_NAME, PRESSED
 from .test_gifts import KEYS, KeyLog, strokes
 
 PAGE, TOKEN = "http://localhost:5000/", "k0r4v3l-page"
@@ -46,7 +46,7 @@ def page(tmp_path_factory):
                      "--host-resolver-rules=MAP rebound.example 127.0.0.1"):  # a name that points to this machine
         options.add_argument(argument)
     browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    yield program, keys, browser
+    yield program, keys, browser, folder
     browser.quit()
     program.stop()
     keys.process.kill()
@@ -61,7 +61,7 @@ def request(method, path, host="127.0.0.1", headers=None, body=None):
 
 
 def test_the_page_lists_the_gifts_and_a_test_presses_the_key_after_its_countdown(page):
-    program, keys, browser = page
+    program, keys, browser, _ = page
     keys.events()
     browser.get(PAGE)
     wait = WebDriverWait(browser, 10)
@@ -97,7 +97,7 @@ def test_the_page_lists_the_gifts_and_a_test_presses_the_key_after_its_countdown
 
 
 def test_the_page_answers_this_machine_under_its_own_name_alone(page):
-    program, keys, browser = page
+    program, keys, browser, _ = page
     subprocess.run(["ip", "addr", "add", ELSEWHERE + "/32", "dev", "lo"], capture_output=True)
     program.mark()
     assert request("GET", "/", host=ELSEWHERE)[0] == 403
@@ -131,3 +131,23 @@ def test_the_page_answers_this_machine_under_its_own_name_alone(page):
     time.sleep(1)
     assert strokes(keys.events()) == [] and "Cadeau recu: G" not in program.since_mark()
     hostile.shutdown()
+
+
+def test_a_hand_edit_applies_within_two_seconds_and_a_broken_one_leaves_the_gifts_and_is_shown(page):
+    program, _, browser, folder = page
+    browser.get(PAGE)
+    rows = lambda count: lambda b: len(b.find_elements(By.CSS_SELECTOR, "#gifts tbody tr")) == count
+    WebDriverWait(browser, 10).until(rows(3))
+    program.mark()
+    harness.write_config(folder, {"token": TOKEN, "gifts": GIFTS | {"Lion": {"action": "key", "target": "n"}}})
+    program.wait_for_line("Configuration rechargee: 4 cadeaux configures", 2)
+    WebDriverWait(browser, 2).until(rows(4))
+    assert harness.post_gift("Lion") == PRESSED
+    (folder / CONFIG_NAME).write_text('{"token": "t", "gifts": {"Lion": ')  # as Notepad saves a mistake
+    harness.wait_until(lambda: any("n'est pas du JSON valide" in line for line in program.since_mark()), 2)
+    banner = browser.find_element(By.ID, "config-problem")
+    WebDriverWait(browser, 2).until(lambda b: banner.is_displayed() and "ne se charge pas" in banner.text)
+    assert harness.post_gift("Lion") == PRESSED  # the gifts as they were
+    harness.write_config(folder, {"token": TOKEN, "gifts": GIFTS})
+    program.wait_for_line("Configuration rechargee: 3 cadeaux configures", 2)
+    WebDriverWait(browser, 2).until(lambda b: not banner.is_displayed() and rows(3)(b))

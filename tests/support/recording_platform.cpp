@@ -56,6 +56,8 @@ bool aloneOnConsole() { return false; }
 Result<> openKeyboard() { return {}; }
 Result<> openSoundOutput() { return {}; }
 void releaseKeysAtExit() {}
+// The tests apply a changed file themselves.
+Result<> watchFolder(const std::string&, std::function<void(const std::string&)>) { return {}; }
 Result<> flushFileToDisk(const std::string& path) { return recording::locked(recording::state().flush)(path); }
 
 Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "actions/gift_check.hpp"
+#include "app/config_reload.hpp"
 #include "config/config_file.hpp"
 #include "recording_platform.hpp"
 #include "support.hpp"
@@ -143,6 +144,36 @@ TEST(ConfigWarnings, AGiftThatCannotWorkIsToldAtLoad) {
     const auto warning = actions::giftWarning("R\nose", gift);
     EXPECT_EQ(warning.value_or(""), problems.empty() ? "" : "Attention, cadeau \"R?ose\" : " + problems);
   }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ConfigReload, AChangedFileAppliesAndOneThatDoesNotLoadLeavesTheGiftsAsTheyWere) {
+  testing_support::ConsoleCapture console;
+  const auto dir = testing_support::scratchDir("reload");
+  const std::string file = (dir / "c.json").string(), first = rose("");
+  const auto live = std::make_shared<config::LiveConfig>(*config::parseConfig(first));
+  int changes = 0;
+  const auto reload = std::make_shared<app::ConfigReload>(file, live, first, [&changes] { ++changes; });
+  const auto write = [&file](const std::string& text) { std::ofstream(file, std::ios::binary) << text; };
+  write(first);
+  reload->apply();                      // as loaded: nothing to do
+  const auto during = live->current();  // a gift under way keeps its settings
+  write(rose("").substr(0, 30));        // half written, as an editor may leave it for a moment
+  reload->apply();
+  write(rose("").substr(0, 30));
+  reload->apply();
+  EXPECT_EQ(live->current(), during);
+  EXPECT_NE(live->problem().find("n'est pas du JSON valide"), std::string::npos) << live->problem();
+  write(gifts(R"("Lion": {"action": "key", "target": "ctlr+g"}, "Rose": {"action": "key", "target": "n"})"));
+  reload->apply();
+  EXPECT_EQ(std::make_tuple(live->current()->gifts.at("Rose").target, live->problem(), during->gifts.at("Rose").target),
+            std::make_tuple("n", "", "g"));
+  EXPECT_EQ(changes, 2);
+  const auto lines = console.lines();
+  ASSERT_EQ(lines.size(), 4u);  // a mistake is told once, however many times it is written
+  EXPECT_EQ(lines[1], "Les cadeaux restent ceux d'avant, jusqu'a ce que le fichier se charge.");
+  EXPECT_EQ(lines[2], "Configuration rechargee: 2 cadeaux configures");
+  EXPECT_EQ(lines[3], "Attention, cadeau \"Lion\" : touche inconnue \"ctlr+g\"");
   std::filesystem::remove_all(dir);
 }
 

@@ -1,0 +1,83 @@
+#include "app/config_reload.hpp"
+
+#include <array>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "actions/gift_check.hpp"
+#include "common/console.hpp"
+#include "platform/platform.hpp"
+
+namespace app {
+
+void printLoaded(const std::string& verb, const config::LoadedConfig& loaded) {
+  console::printLine("Configuration " + verb + ": " + std::to_string(loaded.gifts.size()) + " cadeaux configures");
+  for (const auto& [name, gift] : loaded.gifts) {
+    if (const auto warning = actions::giftWarning(name, gift)) console::printLine(*warning);
+  }
+}
+
+ConfigReload::ConfigReload(std::string file, std::shared_ptr<config::LiveConfig> live, std::string text,
+                           std::function<void()> changed)
+    : file_(std::move(file)), live_(std::move(live)), lastText_(std::move(text)), changed_(std::move(changed)) {}
+
+void ConfigReload::apply() {
+  const auto text = config::readConfigFile(file_);
+  if (text && *text == lastText_) return;
+  Result<config::LoadedConfig> loaded =
+      text ? config::parseConfig(*text)
+           : Result<config::LoadedConfig>(
+                 Failure{"Impossible de lire le fichier de configuration " + file_ + " : " + text.reason()});
+  if (text) lastText_ = *text;
+  if (!loaded) {
+    // Said once, however many times the file is written with the mistake.
+    if (loaded.reason() != lastProblem_) {
+      console::printLines(std::array<std::string_view, 2>{
+          loaded.reason(), "Les cadeaux restent ceux d'avant, jusqu'a ce que le fichier se charge."});
+    }
+    lastProblem_ = loaded.reason();
+    live_->refuse(loaded.reason());
+    changed_();
+    return;
+  }
+  lastProblem_.clear();
+  printLoaded("rechargee", *loaded);
+  live_->replace(std::move(*loaded));
+  changed_();
+}
+
+Result<> ConfigReload::watch(std::chrono::milliseconds settle) {
+  struct Changes {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool pending = false;
+  };
+  const auto changes = std::make_shared<Changes>();
+  const std::filesystem::path path(file_);
+  const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
+  const auto watched =
+      platform::watchFolder(folder, [changes, name = path.filename().string()](const std::string& entry) {
+        if (!entry.empty() && entry != name) return;
+        std::lock_guard<std::mutex> lock(changes->mutex);
+        changes->pending = true;
+        changes->changed.notify_one();
+      });
+  if (!watched) return watched;
+  std::thread([self = shared_from_this(), changes, settle] {
+    std::unique_lock<std::mutex> lock(changes->mutex);
+    for (;;) {
+      changes->changed.wait(lock, [&] { return changes->pending; });
+      do {
+        changes->pending = false;
+      } while (changes->changed.wait_for(lock, settle, [&] { return changes->pending; }));
+      lock.unlock();
+      self->apply();
+      lock.lock();
+    }
+  }).detach();
+  return {};
+}
+
+}  // namespace app

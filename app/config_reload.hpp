@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "common/result.hpp"
+#include "config/live_config.hpp"
+
+namespace app {
+
+// The summary line of a loaded configuration ("Configuration chargee: N
+// cadeaux configures", with `verb`), then one line for each gift that cannot
+// work as written.
+void printLoaded(const std::string& verb, const config::LoadedConfig& loaded);
+
+// Applies the configuration file again whenever it changes, whoever wrote it
+// (the control page, or Notepad while the program runs). A file that does
+// not load leaves the gifts as they were and says why.
+class ConfigReload : public std::enable_shared_from_this<ConfigReload> {
+ public:
+  // `text`: the file as it was when `live` was loaded from it. `changed` is
+  // called whenever the file was applied, or refused.
+  ConfigReload(std::string file, std::shared_ptr<config::LiveConfig> live, std::string text,
+               std::function<void()> changed);
+
+  // Reads the file and, when it is not as last read, applies it or says why
+  // it cannot.
+  void apply();
+
+  // From now on, applies the file once it has been left alone for `settle`
+  // after a change: editors write a file in more than one step.
+  Result<> watch(std::chrono::milliseconds settle);
+
+ private:
+  const std::string file_;
+  const std::shared_ptr<config::LiveConfig> live_;
+  std::string lastText_;
+  std::string lastProblem_;
+  const std::function<void()> changed_;
+};
+
+}  // namespace app
