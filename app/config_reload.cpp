@@ -24,6 +24,33 @@ ConfigReload::ConfigReload(std::string file, std::shared_ptr<config::LiveConfig>
     : file_(std::move(file)), live_(std::move(live)), lastText_(std::move(text)), changed_(std::move(changed)) {}
 
 void ConfigReload::apply() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  applyLocked();
+}
+
+Result<> ConfigReload::save(const std::function<Result<std::string>(std::string_view text)>& edit) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const auto text = config::readConfigFile(file_);
+    if (!text) return Failure{"le fichier de configuration ne se lit pas : " + text.reason()};
+    auto edited = edit(*text);
+    if (!edited) return edited.failure();
+    if (const auto loaded = config::parseConfig(*edited); !loaded) return loaded.failure();
+    // Notepad may have saved in the meantime: its change is not lost.
+    if (const auto again = config::readConfigFile(file_); !again || *again != *text) continue;
+    if (const auto kept = config::writeFileAtomically(file_ + ".bak", *text); !kept) {
+      return Failure{"la copie de l'ancien fichier n'a pas pu etre ecrite : " + kept.reason()};
+    }
+    if (const auto written = config::writeFileAtomically(file_, *edited); !written) {
+      return Failure{"le fichier n'a pas pu etre ecrit : " + written.reason()};
+    }
+    applyLocked();
+    return {};
+  }
+  return Failure{"un autre programme ecrit le fichier sans cesse ; reessayez"};
+}
+
+void ConfigReload::applyLocked() {
   const auto text = config::readConfigFile(file_);
   if (text && *text == lastText_) return;
   Result<config::LoadedConfig> loaded =

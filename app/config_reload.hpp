@@ -3,7 +3,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
 
 #include "common/result.hpp"
 #include "config/live_config.hpp"
@@ -29,11 +31,21 @@ class ConfigReload : public std::enable_shared_from_this<ConfigReload> {
   // it cannot.
   void apply();
 
+  // Writes the file as `edit` makes it of the file's text, when the result
+  // loads, keeping the file as it was in a ".bak" beside it, and applies it.
+  // Fails, saying why, and leaves the file as it was otherwise. Two saves at
+  // once go one after the other; a file that another program writes
+  // meanwhile is read again rather than overwritten.
+  Result<> save(const std::function<Result<std::string>(std::string_view text)>& edit);
+
   // From now on, applies the file once it has been left alone for `settle`
   // after a change: editors write a file in more than one step.
   Result<> watch(std::chrono::milliseconds settle);
 
  private:
+  void applyLocked();
+
+  std::mutex mutex_;  // one reading or writing of the file at a time
   const std::string file_;
   const std::shared_ptr<config::LiveConfig> live_;
   std::string lastText_;

@@ -86,7 +86,8 @@ Result<> WebhookReceiver::start(int port) const {
                        watched.reason());
   }
   endpoint::registerRoutes(server, config_, history);
-  endpoint::registerPage(server, config_, history, std::move(status), endpoint::newPageToken());
+  endpoint::registerPage(server, config_, history, std::move(status), endpoint::newPageToken(),
+                         [reload](const auto& edit) { return reload->save(edit); });
   console::printLine("\n=== Serveur demarre sur le port " + std::to_string(port) + " ===");
   console::printLine("En attente de webhooks...\nPage de controle: " + endpoint::pageAddress(port) + "\n");
   if (const auto served = server.serve(); !served) {

@@ -3,13 +3,18 @@
 #include <httplib.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "actions/gift_check.hpp"
 #include "actions/outgoing_webhook.hpp"
+#include "actions/sound.hpp"
 #include "common/console.hpp"
+#include "config/config_edit.hpp"
 #include "endpoint/http_server.hpp"
 #include "endpoint/page_access.hpp"
 #include "endpoint/page_files.hpp"
@@ -21,6 +26,7 @@ namespace {
 using nlohmann::json;
 
 constexpr const char* textType = "text/plain; charset=utf-8";
+constexpr const char* jsonType = "application/json; charset=utf-8";
 constexpr std::string_view tokenMark = "{{page-token}}";
 // The feed waits this long after a step for the others of a storm, and
 // says something at least this often.
@@ -57,6 +63,17 @@ std::string refusalText(PageRefusal refusal, int port) {
 std::optional<std::string> headerOf(const httplib::Request& req, const char* name) {
   if (!req.has_header(name)) return std::nullopt;
   return req.get_header_value(name);
+}
+
+// The sounds the page lists, at most.
+constexpr std::size_t maxSoundFiles = 500;
+
+// A save's reply: done, or why not (400), for the page to show beside the
+// form.
+void answerSave(httplib::Response& res, const Result<>& saved) {
+  if (!saved) res.status = 400;
+  const json reply = saved ? json{{"saved", true}} : json{{"error", saved.reason()}};
+  res.set_content(reply.dump(-1, ' ', false, json::error_handler_t::replace), jsonType);
 }
 
 const char* typeOf(std::string_view path) {
@@ -111,8 +128,26 @@ std::string newPageToken() {
   return token;
 }
 
+std::vector<std::string> soundFiles(const std::string& folder, std::size_t most) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> found;
+  std::error_code error;
+  const fs::path base = fs::u8path(folder);
+  fs::recursive_directory_iterator entry(base, fs::directory_options::skip_permission_denied, error);
+  for (; !error && entry != fs::recursive_directory_iterator() && found.size() < most; entry.increment(error)) {
+    if (entry.depth() >= 4) entry.disable_recursion_pending();
+    std::string extension;
+    for (const char8_t c : entry->path().extension().u8string()) extension += static_cast<char>(std::tolower(c));
+    if (extension != ".mp3" || !entry->is_regular_file(error)) continue;
+    const std::u8string relative = entry->path().lexically_relative(base).generic_u8string();
+    found.emplace_back(relative.begin(), relative.end());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config, std::shared_ptr<GiftHistory> history,
-                  PageStatus status, std::string pageToken) {
+                  PageStatus status, std::string pageToken, SaveFile save) {
   const int port = status.port;
   server.set_pre_routing_handler([port, pageToken](const httplib::Request& req, httplib::Response& res) {
     if (req.path == "/webhook") return httplib::Server::HandlerResponse::Unhandled;
@@ -144,11 +179,59 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
   }
   server.Get("/api/state", [config, history, status](const httplib::Request&, httplib::Response& res) {
     const json state = pageState(*config, *history, status, platform::networkAddresses());
-    res.set_content(state.dump(-1, ' ', false, json::error_handler_t::replace), "application/json; charset=utf-8");
+    res.set_content(state.dump(-1, ' ', false, json::error_handler_t::replace), jsonType);
   });
   server.Post("/api/test", [config, history](const httplib::Request& req, httplib::Response& res) {
     const GiftRequest request{"application/json", req.body};
-    res.set_content(handleGift(request, *config->current(), *history, Source::Test), "application/json; charset=utf-8");
+    res.set_content(handleGift(request, *config->current(), *history, Source::Test), jsonType);
+  });
+  server.Post("/api/gift", [config, save](const httplib::Request& req, httplib::Response& res) {
+    const json body = json::parse(req.body, nullptr, false);
+    if (!body.is_object() || !body.value("name", json()).is_string() || !body.value("gift", json()).is_object()) {
+      return answerSave(res, Failure{"demande illisible"});
+    }
+    const json originalMember = body.value("original", json());
+    const std::string original = originalMember.is_string() ? originalMember.get<std::string>() : "";
+    const std::string name = body["name"];
+    json members = body["gift"];
+    // The page shows a web address with its token as ***: given back as
+    // shown, the address keeps its token.
+    const auto current = config->current();
+    const auto before = current->gifts.find(original);
+    if (before != current->gifts.end() &&
+        members.value("target", json()) == actions::printedUrl(before->second.target, current->token)) {
+      members["target"] = before->second.target;
+    }
+    answerSave(res, save([&](std::string_view text) { return config::withGift(text, original, name, members); }));
+  });
+  server.Post("/api/gift/remove", [save](const httplib::Request& req, httplib::Response& res) {
+    const json body = json::parse(req.body, nullptr, false);
+    if (!body.is_object() || !body.value("name", json()).is_string()) {
+      return answerSave(res, Failure{"demande illisible"});
+    }
+    const std::string name = body["name"];
+    answerSave(res, save([&](std::string_view text) { return config::withoutGift(text, name); }));
+  });
+  server.Get("/api/sounds", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(json(soundFiles(".", maxSoundFiles)).dump(-1, ' ', false, json::error_handler_t::replace),
+                    jsonType);
+  });
+  server.Post("/api/preview", [](const httplib::Request& req, httplib::Response& res) {
+    const json body = json::parse(req.body, nullptr, false);
+    const json sound = body.is_object() ? body.value("sound", json()) : json();
+    const json volume = body.is_object() ? body.value("volume", json(100)) : json();
+    const auto listed = soundFiles(".", maxSoundFiles);
+    if (!sound.is_string() || !volume.is_number_integer() ||
+        std::find(listed.begin(), listed.end(), sound.get<std::string>()) == listed.end()) {
+      res.status = 400;
+      res.set_content(R"({"error": "pas un fichier MP3 du dossier du programme"})", jsonType);
+      return;
+    }
+    actions::playSound(sound.get<std::string>(), volume.get<std::int32_t>(), std::chrono::steady_clock::now(),
+                       [](actions::Step step) {
+                         if (const auto line = actions::consoleLine(step); !line.empty()) console::printLine(line);
+                       });
+    res.set_content(R"({"playing": true})", jsonType);
   });
   // Long polling: the page asks for the steps after those it has, and the
   // answer waits until there are some (a heartbeat of none now and then finds
@@ -166,7 +249,7 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     const std::string steps = history->feed().next(seen, feedGather, feedHeartbeat);
     history->feed().unfollow();
     res.set_content(R"({"next": )" + std::to_string(seen) + R"(, "steps": )" + (steps.empty() ? "[]" : steps) + "}",
-                    "application/json; charset=utf-8");
+                    jsonType);
   });
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "common/result.hpp"
 #include "config/live_config.hpp"
 #include "endpoint/gift_handler.hpp"
 
@@ -31,15 +34,27 @@ std::string pageAddress(int port);
 nlohmann::json pageState(const config::LiveConfig& config, const GiftHistory& history, const PageStatus& status,
                          const std::vector<std::string>& networkAddresses);
 
+// Writes the configuration file as an edit makes it of the file's text, and
+// applies it; fails, saying why, leaving the file as it was.
+using SaveFile = std::function<Result<>(const std::function<Result<std::string>(std::string_view text)>& edit)>;
+
 // The control page at "/", its files, and the calls it makes:
 //   GET  /api/state  the state above
 //   POST /api/test   runs a gift as the relay's request would ({"giftName"})
 //   GET  /api/feed   what became of each gift, step by step (?after=N: the
 //                    steps after the first N, once there are some)
+//   POST /api/gift   saves a gift: {"original": name or "", "name", "gift"}
+//   POST /api/gift/remove  {"name"}
+//   GET  /api/sounds the MP3 files under the program's folder
+//   POST /api/preview plays one of them: {"sound", "volume"}
 // Every route but /webhook answers this machine alone, and a change needs
 // `pageToken`, which the page alone is given (endpoint/page_access.hpp).
 void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config, std::shared_ptr<GiftHistory> history,
-                  PageStatus status, std::string pageToken);
+                  PageStatus status, std::string pageToken, SaveFile save);
+
+// The MP3 files under `folder`, as paths relative to it with '/' between
+// names, sorted; at most `most` of them.
+std::vector<std::string> soundFiles(const std::string& folder, std::size_t most);
 
 // A token for this run of the program, that no other program can guess.
 std::string newPageToken();

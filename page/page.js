@@ -115,8 +115,18 @@ function giftRow(gift) {
   result.setAttribute("aria-live", "polite");
   button.addEventListener("click", () => runTest(gift.name, button, result));
   test.append(button, result);
+  const change = element("td");
+  const edit = element("button", "Modifier");
+  edit.type = "button";
+  edit.setAttribute("aria-label", "Modifier " + gift.name);
+  edit.addEventListener("click", () => openEditor(gift));
+  const remove = element("button", "Supprimer");
+  remove.type = "button";
+  remove.setAttribute("aria-label", "Supprimer " + gift.name);
+  remove.addEventListener("click", () => removeGift(gift.name, remove));
+  change.append(edit, " ", remove);
   row.append(name, element("td", whatItDoes(gift)), element("td", soundOf(gift)), element("td", cooldownOf(gift)),
-    element("td", String(gift.runs), "runs"), test);
+    element("td", String(gift.runs), "runs"), test, change);
   return row;
 }
 
@@ -147,6 +157,148 @@ async function load() {
     document.getElementById("status").textContent = "Le programme ne répond pas : " + error.message;
   }
 }
+
+// Changing the gifts: the program checks each value as it checks the file,
+// writes the file and applies it at once.
+let editing = null; // the name of the gift being changed; "" for a new one
+
+async function post(path, body) {
+  const reply = await fetch(path, {
+    method: "POST",
+    headers: { "Content-Type": "application/json", "X-Page-Token": pageToken },
+    body: JSON.stringify(body),
+  });
+  const text = await reply.text();
+  try {
+    return JSON.parse(text);
+  } catch {
+    return { error: text };
+  }
+}
+
+async function fillSounds(current) {
+  const select = document.getElementById("edit-sound");
+  let sounds = [];
+  try {
+    sounds = await (await fetch("/api/sounds", { cache: "no-store" })).json();
+  } catch {
+    // the list stays empty; the current sound is still offered
+  }
+  if (current && !sounds.includes(current)) sounds.unshift(current);
+  select.replaceChildren(element("option", "(aucun son)"), ...sounds.map((sound) => element("option", sound)));
+  select.options[0].value = "";
+  select.value = current || "";
+}
+
+function openEditor(gift) {
+  editing = gift ? gift.name : "";
+  const form = document.getElementById("editor");
+  const value = (name, fallback) => (gift ? gift[name] : fallback);
+  document.getElementById("editor-title").textContent = gift ? "Modifier « " + gift.name + " »" : "Nouveau cadeau";
+  document.getElementById("edit-name").value = value("name", "");
+  document.getElementById("edit-action").value = value("action", "key");
+  document.getElementById("edit-target").value = value("target", "");
+  document.getElementById("edit-volume").value = value("volume", 100);
+  document.getElementById("edit-hold").value = value("hold", 50);
+  document.getElementById("edit-repeat").value = value("repeat", 1);
+  document.getElementById("edit-cooldown").value = value("cooldown", 0);
+  showRefusal("");
+  fillSounds(value("sound", ""));
+  form.hidden = false;
+  document.getElementById("edit-name").focus();
+}
+
+function showRefusal(reason) {
+  for (const error of document.querySelectorAll(".field-error")) error.textContent = "";
+  const general = document.getElementById("editor-error");
+  general.textContent = "";
+  if (!reason) return;
+  // The program's reasons name the member in quotes: "volume", "hold"...
+  const field = [...document.querySelectorAll(".field-error")].find((error) =>
+    reason.includes('"' + error.dataset.for + '"'));
+  (field || general).textContent = reason;
+}
+
+async function saveGift(event) {
+  event.preventDefault();
+  const number = (id) => {
+    const text = document.getElementById(id).value.trim();
+    return text === "" ? null : Number(text);
+  };
+  const reply = await post("/api/gift", {
+    original: editing,
+    name: document.getElementById("edit-name").value,
+    gift: {
+      action: document.getElementById("edit-action").value,
+      target: document.getElementById("edit-target").value,
+      sound: document.getElementById("edit-sound").value,
+      volume: number("edit-volume"),
+      hold: number("edit-hold"),
+      repeat: number("edit-repeat"),
+      cooldown: number("edit-cooldown"),
+    },
+  });
+  if (reply.error) return showRefusal(reply.error);
+  document.getElementById("editor").hidden = true;
+  load();
+}
+
+async function removeGift(name, button) {
+  if (!window.confirm("Supprimer le cadeau « " + name + " » du fichier ?")) return;
+  button.disabled = true;
+  const reply = await post("/api/gift/remove", { name });
+  button.disabled = false;
+  if (reply.error) window.alert(reply.error);
+  load();
+}
+
+// A key as the program names it: "ctrl+shift+f1", "numpad9", "left"...
+function keyName(event) {
+  const code = event.code;
+  const named = {
+    Space: "space", Enter: "enter", NumpadEnter: "enter", Tab: "tab", Escape: "escape", Backspace: "backspace",
+    Delete: "delete", Insert: "insert", Home: "home", End: "end", PageUp: "pageup", PageDown: "pagedown",
+    ArrowUp: "up", ArrowDown: "down", ArrowLeft: "left", ArrowRight: "right",
+  };
+  const match = /^(?:Key([A-Z])|Digit(\d)|Numpad(\d)|F(\d{1,2}))$/.exec(code);
+  let key = named[code];
+  if (match) key = match[1] ? match[1].toLowerCase() : match[2] || (match[3] ? "numpad" + match[3] : "f" + match[4]);
+  if (!key) return null;
+  const modifiers = [];
+  if (event.ctrlKey) modifiers.push("ctrl");
+  if (event.shiftKey) modifiers.push("shift");
+  if (event.altKey) modifiers.push("alt");
+  if (event.metaKey) modifiers.push("win");
+  return [...modifiers, key].join("+");
+}
+
+function captureKey() {
+  const button = document.getElementById("capture-key");
+  button.textContent = "Pressez la touche ou la combinaison…";
+  const listener = (event) => {
+    if (["Control", "Shift", "Alt", "Meta", "OS"].includes(event.key)) return; // the chord is not complete yet
+    event.preventDefault();
+    event.stopPropagation();
+    const name = keyName(event);
+    if (!name) return; // a key the program cannot press: wait for another
+    document.getElementById("edit-target").value = name;
+    document.getElementById("edit-action").value = "key";
+    button.textContent = "Presser la touche…";
+    window.removeEventListener("keydown", listener, true);
+  };
+  window.addEventListener("keydown", listener, true);
+}
+
+document.getElementById("editor").addEventListener("submit", saveGift);
+document.getElementById("cancel-edit").addEventListener("click", () => (document.getElementById("editor").hidden = true));
+document.getElementById("add-gift").addEventListener("click", () => openEditor(null));
+document.getElementById("capture-key").addEventListener("click", captureKey);
+document.getElementById("preview-sound").addEventListener("click", async () => {
+  const sound = document.getElementById("edit-sound").value;
+  if (!sound) return;
+  const reply = await post("/api/preview", { sound, volume: Number(document.getElementById("edit-volume").value) });
+  if (reply.error) showRefusal(reply.error);
+});
 
 // The feed: the latest gifts first, each with what became of it.
 const feedKept = 200;

@@ -2,6 +2,7 @@
 and who may use it."""
 
 import http.client
+import json
 import http.server
 import os
 import re
@@ -12,7 +13,9 @@ import time
 import pytest
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 from . import harness
@@ -20,7 +23,7 @@ from .harness import CONFIG_NAME, PRESSED
 from .test_gifts import KEYS, KeyLog, strokes
 
 PAGE, TOKEN = "http://localhost:5000/", "k0r4v3l-page"
-GIFTS = {"G": {"action": "key", "target": "g", "hold": 100, "cooldown": 5000},
+GIFTS = {"G": {"action": "key", "target": "g", "hold": 100, "cooldown": 5000, "note": "kept"},
          "Typo": {"action": "key", "target": "ctlr+g"},
          "Win": {"action": "webhook", "target": f"https://localhost:8443/ok?token={TOKEN}"}}
 ELSEWHERE = "10.9.9.9"  # an address of this machine's that is not loopback: another computer, as the page sees it
@@ -151,3 +154,47 @@ def test_a_hand_edit_applies_within_two_seconds_and_a_broken_one_leaves_the_gift
     harness.write_config(folder, {"token": TOKEN, "gifts": GIFTS})
     program.wait_for_line("Configuration rechargee: 3 cadeaux configures", 2)
     WebDriverWait(browser, 2).until(lambda b: not banner.is_displayed() and rows(3)(b))
+
+
+def test_gifts_are_changed_added_and_removed_on_the_page_and_the_next_relay_gift_uses_them(page):
+    program, keys, browser, folder = page
+    browser.get(PAGE)
+    rows = lambda names: lambda b: b.execute_script(
+        "return [...document.querySelectorAll('#gifts tbody tr')].map(row => row.dataset.gift)") == names
+    wait, field = WebDriverWait(browser, 5), lambda name: browser.find_element(By.ID, "edit-" + name)
+    wait.until(rows(["G", "Typo", "Win"]))
+    browser.find_element(By.CSS_SELECTOR, 'button[aria-label="Modifier G"]').click()
+    browser.find_element(By.ID, "capture-key").click()
+    ActionChains(browser).key_down(Keys.CONTROL).key_down(Keys.SHIFT).send_keys(Keys.F1).key_up(Keys.SHIFT).key_up(
+        Keys.CONTROL).perform()
+    assert field("target").get_attribute("value") == "ctrl+shift+f1"
+    for name, value in (("hold", "5001"), ("cooldown", "0")):
+        field(name).clear()
+        field(name).send_keys(value)
+    field("name").submit()
+    refusal = browser.find_element(By.CSS_SELECTOR, '.field-error[data-for="hold"]')
+    wait.until(lambda b: "doit etre un nombre entier de 10 a 5000" in refusal.text)  # beside its field; nothing saved
+    field("hold").clear()
+    field("hold").send_keys("100")
+    program.mark()
+    field("name").submit()
+    wait.until(lambda b: not b.find_element(By.ID, "editor").is_displayed())
+    program.wait_for_line("Configuration rechargee: 3 cadeaux configures", 2)
+    keys.events()
+    assert harness.post_gift("G") == PRESSED
+    assert [name for kind, name, _, _ in keys.events() if kind == "down"] == [KEYS["ctrl"], KEYS["shift"], KEYS["f1"]]
+    browser.find_element(By.ID, "add-gift").click()
+    field("name").send_keys("Tigre")
+    field("target").send_keys("n")
+    field("name").submit()
+    wait.until(rows(["G", "Tigre", "Typo", "Win"]))
+    browser.find_element(By.CSS_SELECTOR, 'button[aria-label="Supprimer Typo"]').click()
+    browser.switch_to.alert.accept()
+    wait.until(rows(["G", "Tigre", "Win"]))
+    assert harness.post_gift("Tigre") == PRESSED and harness.post_gift("Typo") == '{"message": "Gift not configured"}'
+    saved = json.loads((folder / CONFIG_NAME).read_text(encoding="utf-8"))
+    assert saved["token"] == TOKEN and saved["gifts"]["Win"] == GIFTS["Win"]  # the address kept its token
+    assert saved["gifts"]["G"] == {"action": "key", "target": "ctrl+shift+f1", "hold": 100, "cooldown": 0, "note": "kept",
+                                   "volume": 100, "repeat": 1}  # members the page does not know are kept
+    backup = json.loads((folder / (CONFIG_NAME + ".bak")).read_text(encoding="utf-8"))
+    assert "Typo" in backup["gifts"] and "Tigre" in backup["gifts"]  # the file before the last save

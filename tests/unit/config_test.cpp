@@ -3,9 +3,11 @@
 
 #include <csignal>
 #include <fstream>
+#include <thread>
 
 #include "actions/gift_check.hpp"
 #include "app/config_reload.hpp"
+#include "config/config_edit.hpp"
 #include "config/config_file.hpp"
 #include "recording_platform.hpp"
 #include "support.hpp"
@@ -174,7 +176,49 @@ TEST(ConfigReload, AChangedFileAppliesAndOneThatDoesNotLoadLeavesTheGiftsAsTheyW
   EXPECT_EQ(lines[1], "Les cadeaux restent ceux d'avant, jusqu'a ce que le fichier se charge.");
   EXPECT_EQ(lines[2], "Configuration rechargee: 2 cadeaux configures");
   EXPECT_EQ(lines[3], "Attention, cadeau \"Lion\" : touche inconnue \"ctlr+g\"");
+  const auto adding = [](const char* name, const char* hold) {
+    return [=](std::string_view text) {
+      return config::withGift(text, "", name, {{"action", "key"}, {"target", "t"}, {"hold", std::stoi(hold)}});
+    };
+  };
+  std::thread other([&] { EXPECT_TRUE(reload->save(adding("Tigre", "50"))); });  // two saves at once both land
+  EXPECT_TRUE(reload->save(adding("Ours", "50")));
+  other.join();
+  bool notepad = false;  // Notepad saves while the page's save is under way: neither change is lost
+  EXPECT_TRUE(reload->save([&](std::string_view text) {
+    if (!std::exchange(notepad, true)) write(*adding("Bloc-notes", "50")(text));
+    return adding("Loup", "50")(text);
+  }));
+  EXPECT_EQ(reload->save(adding("Faux", "9")).reason(),
+            "Le champ \"hold\" du cadeau \"Faux\" doit etre un nombre entier de 10 a 5000");
+  const auto saved = *config::parseConfig(*config::readConfigFile(file));
+  EXPECT_EQ(saved.gifts.size(), 6u);
+  EXPECT_EQ(live->current()->gifts.size(), 6u);
+  EXPECT_EQ(config::parseConfig(*config::readConfigFile(file + ".bak"))->gifts.size(), 5u);
   std::filesystem::remove_all(dir);
+}
+
+TEST(ConfigEdit, AGiftChangesAndEverythingElseOfTheFileStaysInItsPlace) {
+  const std::string file =
+      "\xEF\xBB\xBF"
+      R"({"token": "t", "zeta": [1], "gifts": {"B": {"target": "b", "action": "key",
+      "note": "x", "sound": "s.mp3"}, "A": {"action": "key", "target": "a"}}, "secret": "s"})";
+  const auto members = nlohmann::json::parse(R"({"target": "ctrl+g", "sound": "", "volume": null, "other": 1})");
+  EXPECT_EQ(*config::withGift(file, "B", "B", members),
+            "\xEF\xBB\xBF" +
+                nlohmann::ordered_json::parse(R"({"token": "t", "zeta": [1], "gifts": {"B": {"target":
+      "ctrl+g", "action": "key", "note": "x"}, "A": {"action": "key", "target": "a"}}, "secret": "s"})")
+                    .dump(4) +
+                "\n");
+  const auto renamed = nlohmann::json::parse(*config::withGift(file.substr(3), "B", "C", members));
+  EXPECT_EQ(std::make_tuple(renamed["gifts"].size(), renamed["gifts"]["C"]["note"], renamed["secret"]),
+            std::make_tuple(2u, "x", "s"));
+  const auto added = nlohmann::json::parse(*config::withGift(R"({"token": "t"})", "", "N", {{"action", "key"}}));
+  EXPECT_EQ(added["gifts"]["N"], nlohmann::json({{"action", "key"}}));
+  EXPECT_EQ(nlohmann::json::parse(*config::withoutGift(file.substr(3), "A"))["gifts"].size(), 1u);
+  EXPECT_EQ(config::withGift(file, "B", "A", members).reason(), "un cadeau s'appelle deja \"A\"");
+  EXPECT_EQ(config::withoutGift(file, "Z").reason(), "aucun cadeau ne s'appelle \"Z\"");
+  for (const char* broken : {"{\"token\": ", "[1]", R"({"gifts": 5})"}) EXPECT_FALSE(config::withoutGift(broken, "A"));
 }
 
 }  // namespace

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+#include "common/result.hpp"
+
+namespace config {
+
+// The members of a gift that the control page edits: "action", "target",
+// "sound", "volume", "hold", "repeat", "cooldown". A null member, or an empty
+// "sound", is removed from the gift; any other member of the page's is
+// ignored.
+inline constexpr const char* editedMembers[] = {"action", "target", "sound", "volume", "hold", "repeat", "cooldown"};
+
+// The configuration file's text with the gift `original` (empty: none, a new
+// gift) turned into `name` with the page's `members`: every other member of
+// the file and of the gift is kept, in its place. Fails, saying why, when the
+// text is not a JSON object or another gift is already called `name`.
+Result<std::string> withGift(std::string_view text, const std::string& original, const std::string& name,
+                             const nlohmann::json& members);
+
+// The text without the gift `name`.
+Result<std::string> withoutGift(std::string_view text, const std::string& name);
+
+}  // namespace config
