@@ -11,7 +11,8 @@ constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 
 // The file's document changed by `edit`, written back as the program writes
 // the file (an indent of 4), with its byte-order mark if it had one.
-Result<std::string> edited(std::string_view text, const std::function<Result<>(ordered_json& gifts)>& edit) {
+Result<std::string> edited(std::string_view text,
+                           const std::function<Result<>(ordered_json& gifts, ordered_json& document)>& edit) {
   const bool marked = text.starts_with(byteOrderMark);
   if (marked) text.remove_prefix(byteOrderMark.size());
   ordered_json document = ordered_json::parse(text, nullptr, false);
@@ -21,7 +22,7 @@ Result<std::string> edited(std::string_view text, const std::function<Result<>(o
   ordered_json& gifts = document["gifts"];
   if (gifts.is_null()) gifts = ordered_json::object();
   if (!gifts.is_object()) return Failure{"le champ \"gifts\" du fichier n'est pas une liste de cadeaux"};
-  if (auto done = edit(gifts); !done) return done.failure();
+  if (auto done = edit(gifts, document); !done) return done.failure();
   return (marked ? std::string(byteOrderMark) : std::string()) +
          document.dump(4, ' ', false, ordered_json::error_handler_t::replace) + "\n";
 }
@@ -30,7 +31,7 @@ Result<std::string> edited(std::string_view text, const std::function<Result<>(o
 
 Result<std::string> withGift(std::string_view text, const std::string& original, const std::string& name,
                              const nlohmann::json& members) {
-  return edited(text, [&](ordered_json& gifts) -> Result<> {
+  return edited(text, [&](ordered_json& gifts, ordered_json&) -> Result<> {
     if (name.empty()) return Failure{"le nom du cadeau est vide"};
     if (name != original && gifts.contains(name)) return Failure{"un cadeau s'appelle deja \"" + name + "\""};
     ordered_json gift = ordered_json::object();
@@ -54,8 +55,27 @@ Result<std::string> withGift(std::string_view text, const std::string& original,
   });
 }
 
+Result<std::string> withToken(std::string_view text, const std::string& token) {
+  return edited(text, [&](ordered_json& gifts, ordered_json& document) -> Result<> {
+    if (token.empty()) return Failure{"le token est vide"};
+    const ordered_json before = document.value("token", ordered_json());
+    if (before.is_string() && !before.get_ref<const std::string&>().empty()) {
+      const std::string& old = before.get_ref<const std::string&>();
+      for (auto& gift : gifts) {
+        if (!gift.is_object() || !gift.value("target", ordered_json()).is_string()) continue;
+        auto& target = gift["target"].get_ref<std::string&>();
+        for (auto at = target.find(old); at != std::string::npos; at = target.find(old, at + token.size())) {
+          target.replace(at, old.size(), token);
+        }
+      }
+    }
+    document["token"] = token;
+    return {};
+  });
+}
+
 Result<std::string> withoutGift(std::string_view text, const std::string& name) {
-  return edited(text, [&](ordered_json& gifts) -> Result<> {
+  return edited(text, [&](ordered_json& gifts, ordered_json&) -> Result<> {
     if (gifts.erase(name) == 0) return Failure{"aucun cadeau ne s'appelle \"" + name + "\""};
     return {};
   });

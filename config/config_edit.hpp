@@ -21,6 +21,10 @@ inline constexpr const char* editedMembers[] = {"action", "target", "sound", "vo
 Result<std::string> withGift(std::string_view text, const std::string& original, const std::string& name,
                              const nlohmann::json& members);
 
+// The text with the account token `token`, in the "token" member and in
+// every gift's address that held the one before.
+Result<std::string> withToken(std::string_view text, const std::string& token);
+
 // The text without the gift `name`.
 Result<std::string> withoutGift(std::string_view text, const std::string& name);
 

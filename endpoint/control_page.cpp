@@ -108,10 +108,18 @@ json pageState(const config::LiveConfig& live, const GiftHistory& history, const
          {"runs", history.runs(name)},
          {"problem", actions::giftProblems(gift)}});
   }
-  return {{"version", status.version},        {"port", status.port},
-          {"keys", status.keysProblem},       {"sounds", status.soundsProblem},
-          {"secret", !config.secret.empty()}, {"relay", relay},
-          {"received", history.received()},   {"gifts", gifts},
+  // The token shown as the streamer may check it, never whole.
+  const std::string& token = config.token;
+  const std::string masked = token.size() > 8 ? "***" + token.substr(token.size() - 4) : "***";
+  return {{"token", masked},
+          {"version", status.version},
+          {"port", status.port},
+          {"keys", status.keysProblem},
+          {"sounds", status.soundsProblem},
+          {"secret", !config.secret.empty()},
+          {"relay", relay},
+          {"received", history.received()},
+          {"gifts", gifts},
           {"configProblem", live.problem()}};
 }
 
@@ -203,6 +211,14 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
       members["target"] = before->second.target;
     }
     answerSave(res, save([&](std::string_view text) { return config::withGift(text, original, name, members); }));
+  });
+  server.Post("/api/token", [save](const httplib::Request& req, httplib::Response& res) {
+    const json body = json::parse(req.body, nullptr, false);
+    if (!body.is_object() || !body.value("token", json()).is_string()) {
+      return answerSave(res, Failure{"demande illisible"});
+    }
+    const std::string token = body["token"];
+    answerSave(res, save([&](std::string_view text) { return config::withToken(text, token); }));
   });
   server.Post("/api/gift/remove", [save](const httplib::Request& req, httplib::Response& res) {
     const json body = json::parse(req.body, nullptr, false);

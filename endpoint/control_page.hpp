@@ -30,7 +30,7 @@ std::string pageAddress(int port);
 // to (this machine's, then those of its networks), whether a secret is set,
 // each gift with what it does, how many times it ran, and what keeps it from
 // working, and why the file does not load when it was changed and does not.
-// The account token is never in it.
+// The account token is never in it whole: only its last 4 characters.
 nlohmann::json pageState(const config::LiveConfig& config, const GiftHistory& history, const PageStatus& status,
                          const std::vector<std::string>& networkAddresses);
 
@@ -45,6 +45,7 @@ using SaveFile = std::function<Result<>(const std::function<Result<std::string>(
 //                    steps after the first N, once there are some)
 //   POST /api/gift   saves a gift: {"original": name or "", "name", "gift"}
 //   POST /api/gift/remove  {"name"}
+//   POST /api/token  replaces the account token, in the gifts' addresses too
 //   GET  /api/sounds the MP3 files under the program's folder
 //   POST /api/preview plays one of them: {"sound", "volume"}
 // Every route but /webhook answers this machine alone, and a change needs

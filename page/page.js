@@ -65,6 +65,7 @@ function showRelay(state) {
     item.append(element("code", address), copy);
     list.append(item);
   }
+  document.getElementById("token-shown").textContent = state.token;
   document.getElementById("secret").textContent = state.secret
     ? "Le secret est activé : chaque requête de l'outil doit le porter."
     : "Pas de secret : toute page web qui connaît cette adresse peut envoyer des cadeaux.";
@@ -290,6 +291,14 @@ function captureKey() {
 }
 
 document.getElementById("editor").addEventListener("submit", saveGift);
+document.getElementById("token-form").addEventListener("submit", async (event) => {
+  event.preventDefault();
+  const field = document.getElementById("new-token");
+  const reply = await post("/api/token", { token: field.value.trim() });
+  document.getElementById("token-result").textContent = reply.error || "Token remplacé.";
+  if (!reply.error) field.value = "";
+  load();
+});
 document.getElementById("cancel-edit").addEventListener("click", () => (document.getElementById("editor").hidden = true));
 document.getElementById("add-gift").addEventListener("click", () => openEditor(null));
 document.getElementById("capture-key").addEventListener("click", captureKey);

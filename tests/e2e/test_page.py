@@ -198,3 +198,9 @@ def test_gifts_are_changed_added_and_removed_on_the_page_and_the_next_relay_gift
                                    "volume": 100, "repeat": 1}  # members the page does not know are kept
     backup = json.loads((folder / (CONFIG_NAME + ".bak")).read_text(encoding="utf-8"))
     assert "Typo" in backup["gifts"] and "Tigre" in backup["gifts"]  # the file before the last save
+    assert browser.find_element(By.ID, "token-shown").text == "***page"  # masked
+    browser.find_element(By.ID, "new-token").send_keys("n3w-t0k3n-e2e\n")
+    wait.until(lambda b: b.find_element(By.ID, "token-shown").text == "***-e2e")
+    saved = json.loads((folder / CONFIG_NAME).read_text(encoding="utf-8"))
+    assert saved["token"] == "n3w-t0k3n-e2e" and saved["gifts"]["Win"]["target"].endswith("?token=n3w-t0k3n-e2e")
+    assert "n3w-t0k3n" not in browser.page_source

@@ -218,6 +218,10 @@ TEST(ConfigEdit, AGiftChangesAndEverythingElseOfTheFileStaysInItsPlace) {
   EXPECT_EQ(nlohmann::json::parse(*config::withoutGift(file.substr(3), "A"))["gifts"].size(), 1u);
   EXPECT_EQ(config::withGift(file, "B", "A", members).reason(), "un cadeau s'appelle deja \"A\"");
   EXPECT_EQ(config::withoutGift(file, "Z").reason(), "aucun cadeau ne s'appelle \"Z\"");
+  const auto token = nlohmann::json::parse(*config::withToken(
+      R"({"token": "old", "gifts": {"W": {"target": "https://x/?t=old&u=old"}, "K": {"target": "g"}}})", "new"));
+  EXPECT_EQ(std::make_tuple(token["token"], token["gifts"]["W"]["target"], token["gifts"]["K"]["target"]),
+            std::make_tuple("new", "https://x/?t=new&u=new", "g"));
   for (const char* broken : {"{\"token\": ", "[1]", R"({"gifts": 5})"}) EXPECT_FALSE(config::withoutGift(broken, "A"));
 }
 
