@@ -120,7 +120,8 @@ json pageState(const config::LiveConfig& live, const GiftHistory& history, const
           {"relay", relay},
           {"received", history.received()},
           {"gifts", gifts},
-          {"configProblem", live.problem()}};
+          {"configProblem", live.problem()},
+          {"perMinute", history.perMinute(GiftHistory::Clock::now())}};
 }
 
 std::string newPageToken() {

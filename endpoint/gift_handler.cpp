@@ -35,7 +35,7 @@ std::string runGift(const std::string& giftName, const config::LoadedConfig& con
     history.tell(history.nextGift(), source, giftName, {received});
     return R"({"error": "giftName not provided"})";
   }
-  const std::uint64_t number = history.arrived();
+  const std::uint64_t number = history.arrived(arrived);
   // Each pair of lines in one write: a storm of such gifts costs the console
   // half as many.
   const auto found = config.gifts.find(giftName);
@@ -106,6 +106,35 @@ void GiftHistory::tell(std::uint64_t gift, Source source, const std::string& nam
   }
   written.assign(lines.begin(), lines.end());
   if (!written.empty()) console::printLines(written);
+}
+
+namespace {
+std::int64_t minuteOf(GiftHistory::Clock::time_point at) {
+  return std::chrono::duration_cast<std::chrono::minutes>(at.time_since_epoch()).count();
+}
+}  // namespace
+
+std::uint64_t GiftHistory::arrived(Clock::time_point now) {
+  received_.fetch_add(1, std::memory_order_relaxed);
+  const std::int64_t minute = minuteOf(now);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto& [which, count] = minutes_[static_cast<std::size_t>(minute % 60)];
+    if (which != minute) which = minute, count = 0;
+    ++count;
+  }
+  return nextGift();
+}
+
+std::array<std::uint32_t, 60> GiftHistory::perMinute(Clock::time_point now) const {
+  std::array<std::uint32_t, 60> counts{};
+  const std::int64_t last = minuteOf(now);
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (std::int64_t minute = last - 59; minute <= last; ++minute) {
+    const auto& [which, count] = minutes_[static_cast<std::size_t>(((minute % 60) + 60) % 60)];
+    if (which == minute) counts[static_cast<std::size_t>(minute - (last - 59))] = count;
+  }
+  return counts;
 }
 
 std::uint64_t GiftHistory::runs(const std::string& gift) const {

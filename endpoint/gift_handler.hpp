@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -52,10 +53,7 @@ class GiftHistory {
  public:
   using Clock = std::chrono::steady_clock;
   // A gift has come, named: its number in the feed.
-  std::uint64_t arrived() {
-    received_.fetch_add(1, std::memory_order_relaxed);
-    return nextGift();
-  }
+  std::uint64_t arrived(Clock::time_point now);
   std::uint64_t nextGift() { return gifts_.fetch_add(1, std::memory_order_relaxed) + 1; }
   // Tells steps of one gift: their console lines, in one write, and their
   // entries in the feed.
@@ -68,6 +66,9 @@ class GiftHistory {
   bool mayRun(const std::string& gift, std::chrono::milliseconds cooldown, Clock::time_point now);
 
   std::uint64_t received() const { return received_.load(std::memory_order_relaxed); }
+  // The gifts that came in each of the 60 minutes up to `now`, the oldest
+  // first.
+  std::array<std::uint32_t, 60> perMinute(Clock::time_point now) const;
   std::uint64_t runs(const std::string& gift) const;
 
  private:
@@ -78,6 +79,9 @@ class GiftHistory {
   mutable std::mutex mutex_;
   std::map<std::string, Runs> runs_;
   std::atomic<std::uint64_t> received_{0};
+  // For each minute of the last hour, by its number modulo 60: which minute
+  // it is, and how many gifts came in it.
+  std::array<std::pair<std::int64_t, std::uint32_t>, 60> minutes_{};
   std::atomic<std::uint64_t> gifts_{0};
   Feed feed_;
 };

@@ -146,6 +146,28 @@ function showGifts(state) {
   document.getElementById("no-gifts").hidden = state.gifts.length > 0;
 }
 
+// Gifts per minute over the last hour: one bar a minute, the latest on the
+// right, scaled to the busiest minute.
+function showChart(perMinute) {
+  const chart = document.getElementById("chart");
+  const most = Math.max(1, ...perMinute);
+  const bars = perMinute.map((count, minute) => {
+    const bar = document.createElementNS("http://www.w3.org/2000/svg", "rect");
+    const height = Math.round((count / most) * 80);
+    for (const [name, value] of [["x", minute * 10 + 1], ["y", 90 - height], ["width", 8], ["height", height]]) {
+      bar.setAttribute(name, value);
+    }
+    const title = document.createElementNS("http://www.w3.org/2000/svg", "title");
+    title.textContent = count + " cadeau(x), il y a " + (59 - minute) + " min";
+    bar.append(title);
+    return bar;
+  });
+  chart.replaceChildren(...bars);
+  const total = perMinute.reduce((sum, count) => sum + count, 0);
+  document.getElementById("chart-caption").textContent =
+    "Cadeaux par minute, sur la dernière heure : " + total + " en tout, " + Math.max(...perMinute) + " au plus en une minute";
+}
+
 async function load() {
   try {
     const reply = await fetch("/api/state", { cache: "no-store" });
@@ -154,6 +176,7 @@ async function load() {
     showStatus(state);
     showRelay(state);
     showGifts(state);
+    showChart(state.perMinute);
   } catch (error) {
     document.getElementById("status").textContent = "Le programme ne répond pas : " + error.message;
   }

@@ -96,6 +96,8 @@ def test_the_page_lists_the_gifts_and_a_test_presses_the_key_after_its_countdown
         b.find_elements(By.CSS_SELECTOR, "#feed li")) == 2 else None)
     print(f"a relay gift in the feed after {time.monotonic() - sent:.2f} s")
     assert [row[1:] for row in feed] == [["G", "relais", "Cadeau en recharge: G"], ["G", "test", "Touche 'g' pressee"]]
+    caption = browser.find_element(By.ID, "chart-caption")
+    wait.until(lambda b: "2 en tout" in caption.text)  # the chart of the last hour
     browser.save_screenshot(os.path.join(os.path.dirname(harness.program_command()[-1]), "control-page.png"))
 
 

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <numeric>
 
 #include "actions/key_press.hpp"
 #include "endpoint/gift_handler.hpp"
@@ -118,6 +119,13 @@ TEST_F(Endpoint, CooldownsAndAFullKeyQueue) {
       {"Rose", 2000ms, 2000ms, true}, {"Rose", 2000ms, 3999ms, false}, {"Rose", 0ms, 3999ms, true},
       {"Rose", 0ms, 3000ms, true}};  // arrived before the last run began, it runs all the same
   for (const auto& [gift, cooldown, at, runs] : arrivals) EXPECT_EQ(history.mayRun(gift, cooldown, t0 + at), runs);
+  for (const auto after : {0min, 0min, 1min, 59min, 60min}) history.arrived(t0 + after);
+  const auto counts = history.perMinute(t0 + 60min);  // the hour up to t0 + 60 min: t0 itself is gone
+  EXPECT_EQ(std::make_tuple(counts[0], counts[58], counts[59], std::accumulate(counts.begin(), counts.end(), 0u)),
+            std::make_tuple(1u, 1u, 1u, 3u));
+  history.arrived(t0 + 180min);
+  const auto later = history.perMinute(t0 + 180min);  // two hours on, the first hour's counts are gone
+  EXPECT_EQ(std::make_tuple(later[59], std::accumulate(later.begin(), later.end(), 0u)), std::make_tuple(1u, 1u));
   EXPECT_EQ(std::make_tuple(history.runs("Rose"), history.runs("Lion"), history.runs("Tiger")),
             std::make_tuple(4u, 1u, 0u));
 
