@@ -27,8 +27,9 @@ int exitCode(bool succeeded) {
   return succeeded ? 0 : 1;
 }
 
-WebhookReceiver::WebhookReceiver(std::string file, config::LoadedConfig config, std::string text)
-    : file_(std::move(file)),
+WebhookReceiver::WebhookReceiver(std::string file, config::LoadedConfig config, std::string text, bool firstRun)
+    : firstRun_(firstRun),
+      file_(std::move(file)),
       config_(std::make_shared<config::LiveConfig>(std::move(config))),
       text_(std::move(text)) {}
 
@@ -36,8 +37,9 @@ namespace {
 
 // The configuration file's text, or the console line that says why it
 // cannot be had.
-Result<std::string> configText(const std::string& configFile) {
-  if (config::isAbsent(configFile)) {
+Result<std::string> configText(const std::string& configFile, bool& made) {
+  made = config::isAbsent(configFile);
+  if (made) {
     console::printLine("Fichier de configuration non trouve. Creation...");
     if (const auto created = config::createDefaultConfig(configFile); !created) {
       return Failure{"Impossible de creer le fichier de configuration " + configFile + " : " + created.reason()};
@@ -51,11 +53,12 @@ Result<std::string> configText(const std::string& configFile) {
 }  // namespace
 
 Result<WebhookReceiver> WebhookReceiver::load(const std::string& configFile) {
-  const auto text = configText(configFile);
+  bool created = false;
+  const auto text = configText(configFile, created);
   auto loaded = text ? config::parseConfig(*text) : Result<config::LoadedConfig>(text.failure());
   if (!loaded) return Failure{loaded.reason() + "\nErreur lors du chargement de la configuration"};
   printLoaded("chargee", *loaded);
-  return WebhookReceiver(configFile, std::move(*loaded), *text);
+  return WebhookReceiver(configFile, std::move(*loaded), *text, created);
 }
 
 Result<> WebhookReceiver::start(int port) const {
@@ -90,6 +93,8 @@ Result<> WebhookReceiver::start(int port) const {
                          [reload](const auto& edit) { return reload->save(edit); });
   console::printLine("\n=== Serveur demarre sur le port " + std::to_string(port) + " ===");
   console::printLine("En attente de webhooks...\nPage de controle: " + endpoint::pageAddress(port) + "\n");
+  // The very first start shows the streamer where everything is.
+  if (firstRun_) platform::openInBrowser(endpoint::pageAddress(port));
   if (const auto served = server.serve(); !served) {
     return Failure{"\nLe serveur ne peut plus recevoir de cadeaux : " + served.reason() + ". Relancez le programme."};
   }

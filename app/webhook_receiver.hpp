@@ -22,8 +22,9 @@ class WebhookReceiver {
   Result<> start(int port) const;
 
  private:
-  WebhookReceiver(std::string file, config::LoadedConfig config, std::string text);
+  WebhookReceiver(std::string file, config::LoadedConfig config, std::string text, bool firstRun);
 
+  bool firstRun_;  // the file was made by this start
   std::string file_;
   // Shared with the gift handler, which the server's threads run, and
   // replaced when the file changes.

@@ -11,6 +11,7 @@ gift was lost, never because of a time.
 """
 
 import argparse
+import http.client
 import json
 import math
 import os
@@ -22,6 +23,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -88,6 +90,31 @@ class Server:
     def output(self):
         with open(self.output_path, encoding="utf-8", errors="replace") as output:
             return output.read()
+
+
+class PageFollower:
+    """The control page's feed, followed as an open page follows it, for as long as the receiver runs: what the
+    program does for a page open during a live."""
+
+    def __init__(self, port):
+        self.steps, self.polls, self._stop = 0, 0, False
+        self._thread = threading.Thread(target=self._follow, args=(port,), daemon=True)
+        self._thread.start()
+
+    def _follow(self, port):
+        after = 0
+        while not self._stop:
+            try:
+                connection = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+                connection.request("GET", f"/api/feed?after={after}", headers={"Host": f"localhost:{port}"})
+                batch = json.loads(connection.getresponse().read())
+                connection.close()
+                after, self.steps, self.polls = batch["next"], self.steps + len(batch["steps"]), self.polls + 1
+            except (OSError, ValueError):
+                time.sleep(0.1)  # between the receiver's stop and its next start
+
+    def stop(self):
+        self._stop = True
 
 
 def wrk(script, url, connections, seconds, threads=2, extra=(), env=None):
@@ -240,6 +267,7 @@ def main():
     parser.add_argument("--keylog", required=True)
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--seconds", type=int, default=5)
+    parser.add_argument("--page", action="store_true", help="with the control page open, its feed followed")
     options = parser.parse_args()
 
     display = measure.virtual_display_for_keys()
@@ -253,6 +281,7 @@ def main():
     # Within the 10 s a press may wait for its turn (125 presses).
     storm_gifts = (100,)
     rounds = []
+    follower = PageFollower(5000) if options.page else None
     try:
         for number in range(options.rounds):
             samples = {}
@@ -281,6 +310,9 @@ def main():
             rounds.append(samples)
             print(f"round {number + 1} of {options.rounds} done", file=sys.stderr, flush=True)
     finally:
+        if follower:
+            follower.stop()
+            print(f"page open: {follower.steps} steps of the feed in {follower.polls} answers", file=sys.stderr)
         for server in servers:
             server.stop()
         if presses:

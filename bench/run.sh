@@ -4,6 +4,7 @@
 #   bench/run.sh            five rounds of 5 s per workload (about 6 minutes)
 #   bench/run.sh --short    one round of 1 s per workload (a check that it runs)
 #   bench/run.sh --rounds N --seconds S
+#   bench/run.sh --page     the same with the control page open, its feed followed
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 args=()

@@ -38,6 +38,11 @@ bool aloneOnConsole();
 // Makes sure a written file's content has reached the disk.
 Result<> flushFileToDisk(const std::string& path);
 
+// Opens the address in the streamer's default browser, and returns at once;
+// does nothing where there is no desktop to show it (Linux without a
+// display).
+void openInBrowser(const std::string& address);
+
 // From now on, calls `changed` with an entry's name, from a thread of its own,
 // whenever an entry of the folder is written, made, renamed or removed (an
 // empty name when the system lost count of what changed). The system tells

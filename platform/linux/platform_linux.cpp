@@ -3,10 +3,13 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <system_error>
 #include <thread>
 
@@ -72,6 +75,18 @@ Result<> watchFolder(const std::string& folder, std::function<void(const std::st
     }
   }).detach();
   return {};
+}
+
+void openInBrowser(const std::string& address) {
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0')) return;
+  std::string program = "xdg-open", argument = address;
+  char* arguments[] = {program.data(), argument.data(), nullptr};
+  pid_t child = 0;
+  if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, arguments, environ) != 0) return;
+  // Waited for, so that it does not linger as a zombie.
+  std::thread([child] { waitpid(child, nullptr, 0); }).detach();
 }
 
 }  // namespace platform

@@ -5,6 +5,8 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <mmsystem.h>
+#include <objbase.h>
+#include <shellapi.h>
 // clang-format on
 
 #include <algorithm>
@@ -245,6 +247,15 @@ Result<> watchFolder(const std::string& folder, std::function<void(const std::st
     }
   }).detach();
   return {};
+}
+
+void openInBrowser(const std::string& address) {
+  // The shell may use COM for it, on a thread of its own.
+  std::thread([url = wide(address)] {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (SUCCEEDED(com)) CoUninitialize();
+  }).detach();
 }
 
 }  // namespace platform

@@ -60,6 +60,12 @@ def desktop_session(tmp_path_factory):
         context.load_cert_chain(certificates / f"{name}.pem", certificates / f"{name}.key")
         server.socket = context.wrap_socket(server.socket, server_side=True)
         threading.Thread(target=server.serve_forever, daemon=True).start()
+    # The desktop's opener (xdg-open, which wine's browser calls too), that the first start asks to open the page
+    # in the default browser: it notes the address in $KORAVEL_OPENED.
+    opener = tmp_path_factory.mktemp("desktop") / "xdg-open"
+    opener.write_text('#!/bin/sh\necho "$1" >> "${KORAVEL_OPENED:-/dev/null}"\n')
+    opener.chmod(0o755)
+    os.environ["PATH"] = f"{opener.parent}:{os.environ['PATH']}"
     pulse, display = tmp_path_factory.mktemp("pulse"), None
     try:
         audio.start_pulseaudio(pulse)

@@ -6,6 +6,7 @@ import json
 import http.server
 import os
 import re
+import shutil
 import subprocess
 import threading
 import time
@@ -23,6 +24,7 @@ from .harness import CONFIG_NAME, PRESSED
 from .test_gifts import KEYS, KeyLog, strokes
 
 PAGE, TOKEN = "http://localhost:5000/", "k0r4v3l-page"
+DEFAULT_CONFIG = os.path.join(os.path.dirname(__file__), "..", "support", "default-config.json")
 GIFTS = {"G": {"action": "key", "target": "g", "hold": 100, "cooldown": 5000, "note": "kept"},
          "Typo": {"action": "key", "target": "ctlr+g"},
          "Win": {"action": "webhook", "target": f"https://localhost:8443/ok?token={TOKEN}"}}
@@ -36,8 +38,10 @@ fetch("http://localhost:5000/api/test", {method: "POST", mode: "no-cors", header
 
 
 @pytest.fixture(scope="module")
-def page(tmp_path_factory):
+def page(tmp_path_factory, mp3s):
     folder = tmp_path_factory.mktemp("page")
+    (folder / "sounds").mkdir()
+    (folder / "sounds" / "low.mp3").write_bytes(mp3s["low"])
     keys = KeyLog(folder)
     harness.write_config(folder, {"token": TOKEN, "gifts": GIFTS})
     harness.wait_for_port_free()
@@ -98,7 +102,6 @@ def test_the_page_lists_the_gifts_and_a_test_presses_the_key_after_its_countdown
     assert [row[1:] for row in feed] == [["G", "relais", "Cadeau en recharge: G"], ["G", "test", "Touche 'g' pressee"]]
     caption = browser.find_element(By.ID, "chart-caption")
     wait.until(lambda b: "2 en tout" in caption.text)  # the chart of the last hour
-    browser.save_screenshot(os.path.join(os.path.dirname(harness.program_command()[-1]), "control-page.png"))
 
 
 def test_the_page_answers_this_machine_under_its_own_name_alone(page):
@@ -119,6 +122,11 @@ def test_the_page_answers_this_machine_under_its_own_name_alone(page):
                             ("OPTIONS", {"Origin": "http://rebound.example:5000"})):
         status, replied, _ = request(method, "/api/test", headers=headers, body='{"giftName": "Win"}')
         assert status == 403 and "Access-Control-Allow-Origin" not in replied, headers
+    # The page's sounds: the MP3 files of the folder alone, played on demand.
+    assert json.loads(request("GET", "/api/sounds")[2]) == ["sounds/low.mp3"]
+    for sound, status in (("../low.mp3", 400), ("sounds/low.mp3", 200)):
+        assert request("POST", "/api/preview", headers=fire, body=json.dumps({"sound": sound, "volume": 50}))[0] == status
+    program.wait_for_line("Lecture audio: sounds/low.mp3 (volume: 50%)")
     status, replied, body = request("POST", "/api/test", headers=fire | {"Origin": "http://127.0.0.1:5000"},
                                     body='{"giftName": "Typo"}')
     assert (status, body) == (200, '{"error":"Key not supported: ctlr+g"}') and "Access-Control-Allow-Origin" not in replied
@@ -206,3 +214,16 @@ def test_gifts_are_changed_added_and_removed_on_the_page_and_the_next_relay_gift
     saved = json.loads((folder / CONFIG_NAME).read_text(encoding="utf-8"))
     assert saved["token"] == "n3w-t0k3n-e2e" and saved["gifts"]["Win"]["target"].endswith("?token=n3w-t0k3n-e2e")
     assert "n3w-t0k3n" not in browser.page_source
+
+
+def test_a_picture_of_the_page_with_the_default_gifts_and_a_few_gifts_in_the_feed(page):
+    """For a reviewer: build/<preset>/control-page.png."""
+    program, _, browser, folder = page
+    shutil.copyfile(DEFAULT_CONFIG, folder / CONFIG_NAME)
+    program.wait_for_line("Configuration rechargee: 7 cadeaux configures", 5)
+    for gift in ("Rose", "TikTok", "Licorne", "Rose"):
+        harness.post_gift(gift)
+    browser.get(PAGE)
+    WebDriverWait(browser, 5).until(lambda b: len(b.find_elements(By.CSS_SELECTOR, "#feed li")) >= 4)
+    browser.set_window_size(1280, 2000)
+    browser.save_screenshot(os.path.join(os.path.dirname(harness.program_command()[-1]), "control-page.png"))

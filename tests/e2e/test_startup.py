@@ -23,8 +23,10 @@ linux_only = pytest.mark.skipif(harness.under_wine(), reason="Windows always has
 
 
 def test_first_run_asks_for_the_token_writes_the_file_and_serves(run, tmp_path):
-    program = run(stdin_text=b"caf\xe9\r\na b&c\r\n")  # Latin-1 cannot be stored: asked again
+    opened = tmp_path.parent / (tmp_path.name + "-opened.txt")
+    program = run(stdin_text=b"caf\xe9\r\na b&c\r\n", env={"KORAVEL_OPENED": str(opened)})  # Latin-1: asked again
     program.wait_until_serving()
+    harness.wait_until(opened.exists, 30)  # the very first start opens the page in the default browser
     prompt = "Entrez le token de votre compte Koravel : "
     assert program.lines == BANNERS + [
         "Fichier de configuration non trouve. Creation...", "", "=== CONFIGURATION INITIALE ===", prompt + "Ce token "
@@ -40,10 +42,10 @@ def test_first_run_asks_for_the_token_writes_the_file_and_serves(run, tmp_path):
     relay.request("POST", "/webhook?giftName=Rose")
     assert relay.getresponse().read().decode() == PRESSED
     program.stop()
-    again = run()  # reads the file and asks nothing
+    again = run(env={"KORAVEL_OPENED": str(opened)})  # reads the file, asks nothing and opens nothing
     again.wait_until_serving()
     assert again.lines == BANNERS + LOADED + SERVING
-    assert harness.post_gift("Rose") == PRESSED
+    assert harness.post_gift("Rose") == PRESSED and opened.read_text() == "http://localhost:5000/\n"
 
 
 @pytest.mark.parametrize("file, cause", [

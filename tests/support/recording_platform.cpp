@@ -56,6 +56,7 @@ bool aloneOnConsole() { return false; }
 Result<> openKeyboard() { return {}; }
 Result<> openSoundOutput() { return {}; }
 void releaseKeysAtExit() {}
+void openInBrowser(const std::string&) {}
 // The tests apply a changed file themselves.
 Result<> watchFolder(const std::string&, std::function<void(const std::string&)>) { return {}; }
 Result<> flushFileToDisk(const std::string& path) { return recording::locked(recording::state().flush)(path); }
