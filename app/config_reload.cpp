@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "actions/gift_check.hpp"
@@ -57,7 +58,9 @@ void ConfigReload::applyLocked() {
       text ? config::parseConfig(*text)
            : Result<config::LoadedConfig>(
                  Failure{"Impossible de lire le fichier de configuration " + file_ + " : " + text.reason()});
-  if (text) lastText_ = *text;
+  // A file that could not be read is applied afresh once it can, whatever
+  // it holds.
+  lastText_ = text ? std::optional<std::string>(*text) : std::nullopt;
   if (!loaded) {
     // Said once, however many times the file is written with the mistake.
     if (loaded.reason() != lastProblem_) {

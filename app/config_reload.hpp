@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,7 +49,7 @@ class ConfigReload : public std::enable_shared_from_this<ConfigReload> {
   std::mutex mutex_;  // one reading or writing of the file at a time
   const std::string file_;
   const std::shared_ptr<config::LiveConfig> live_;
-  std::string lastText_;
+  std::optional<std::string> lastText_;  // none: the file could not be read
   std::string lastProblem_;
   const std::function<void()> changed_;
 };

@@ -195,6 +195,12 @@ TEST(ConfigReload, AChangedFileAppliesAndOneThatDoesNotLoadLeavesTheGiftsAsTheyW
   EXPECT_EQ(saved.gifts.size(), 6u);
   EXPECT_EQ(live->current()->gifts.size(), 6u);
   EXPECT_EQ(config::parseConfig(*config::readConfigFile(file + ".bak"))->gifts.size(), 5u);
+  std::filesystem::rename(file, file + ".away");  // gone for a moment, then back as it was
+  reload->apply();
+  EXPECT_NE(live->problem(), "");
+  std::filesystem::rename(file + ".away", file);
+  reload->apply();
+  EXPECT_EQ(std::make_tuple(live->problem(), live->current()->gifts.size()), std::make_tuple("", 6u));
   std::filesystem::remove_all(dir);
 }
 
