@@ -213,22 +213,20 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     }
     answerSave(res, save([&](std::string_view text) { return config::withGift(text, original, name, members); }));
   });
-  server.Post("/api/token", [save](const httplib::Request& req, httplib::Response& res) {
-    const json body = json::parse(req.body, nullptr, false);
-    if (!body.is_object() || !body.value("token", json()).is_string()) {
-      return answerSave(res, Failure{"demande illisible"});
-    }
-    const std::string token = body["token"];
-    answerSave(res, save([&](std::string_view text) { return config::withToken(text, token); }));
-  });
-  server.Post("/api/gift/remove", [save](const httplib::Request& req, httplib::Response& res) {
-    const json body = json::parse(req.body, nullptr, false);
-    if (!body.is_object() || !body.value("name", json()).is_string()) {
-      return answerSave(res, Failure{"demande illisible"});
-    }
-    const std::string name = body["name"];
-    answerSave(res, save([&](std::string_view text) { return config::withoutGift(text, name); }));
-  });
+  // A save whose request names one text member: the new token, the gift to remove.
+  const auto savingMember = [save](const char* member,
+                                   Result<std::string> (*edit)(std::string_view, const std::string&)) {
+    return [save, member, edit](const httplib::Request& req, httplib::Response& res) {
+      const json body = json::parse(req.body, nullptr, false);
+      if (!body.is_object() || !body.value(member, json()).is_string()) {
+        return answerSave(res, Failure{"demande illisible"});
+      }
+      const std::string value = body[member];
+      answerSave(res, save([&](std::string_view text) { return edit(text, value); }));
+    };
+  };
+  server.Post("/api/token", savingMember("token", config::withToken));
+  server.Post("/api/gift/remove", savingMember("name", config::withoutGift));
   server.Get("/api/sounds", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(json(soundFiles(".", maxSoundFiles)).dump(-1, ' ', false, json::error_handler_t::replace),
                     jsonType);
