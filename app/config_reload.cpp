@@ -22,7 +22,11 @@ void printLoaded(const std::string& verb, const config::LoadedConfig& loaded) {
 
 ConfigReload::ConfigReload(std::string file, std::shared_ptr<config::LiveConfig> live, std::string text,
                            std::function<void()> changed)
-    : file_(std::move(file)), live_(std::move(live)), lastText_(std::move(text)), changed_(std::move(changed)) {}
+    : file_(std::move(file)),
+      live_(std::move(live)),
+      servingPort_(live_->current()->port),
+      lastText_(std::move(text)),
+      changed_(std::move(changed)) {}
 
 void ConfigReload::apply() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -74,6 +78,12 @@ void ConfigReload::applyLocked() {
   }
   lastProblem_.clear();
   printLoaded("rechargee", *loaded);
+  // The relay's address cannot change under it while the program runs.
+  if (loaded->port != servingPort_) {
+    console::printLine("Le port " + std::to_string(loaded->port) +
+                       " s'appliquera au prochain demarrage ; d'ici la, les cadeaux arrivent toujours sur le port " +
+                       std::to_string(servingPort_) + ".");
+  }
   live_->replace(std::move(*loaded));
   changed_();
 }

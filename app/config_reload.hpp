@@ -49,6 +49,7 @@ class ConfigReload : public std::enable_shared_from_this<ConfigReload> {
   std::mutex mutex_;  // one reading or writing of the file at a time
   const std::string file_;
   const std::shared_ptr<config::LiveConfig> live_;
+  const int servingPort_;                // the port of the file the program started with
   std::optional<std::string> lastText_;  // none: the file could not be read
   std::string lastProblem_;
   const std::function<void()> changed_;

@@ -10,6 +10,22 @@ namespace {
 // Enough for the deepest work a thread does (a TLS handshake, the library's
 // 16 KiB read buffer, parsing a request) many times over.
 constexpr std::size_t threadStackBytes = 256 * 1024;
+
+// A double-click starts the program in its own folder, where its file and
+// its sounds are. Said at once when it was started otherwise.
+void checkFolder() {
+  if (const auto moved = platform::leaveSystemFolder()) {
+    console::printLine("Lance depuis le dossier de Windows (" + moved->first +
+                       ") : le programme utilise son propre "
+                       "dossier, " +
+                       moved->second);
+  }
+  if (const auto temporary = platform::programInTemporaryFolder()) {
+    console::printLine("Attention : le programme tourne depuis un dossier temporaire (" + *temporary +
+                       "), sans doute ouvert dans le zip ; ce qu'il y enregistre sera perdu. Fermez-le, extrayez "
+                       "d'abord le zip (clic droit, Extraire tout...) et lancez-le depuis le dossier extrait.");
+  }
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -23,8 +39,9 @@ int main(int argc, char** argv) {
   platform::setThreadStackSize(threadStackBytes);
   console::printLine("=== ORBEK CADEAUX / SONS ILLIMITES ===");
   console::printLine("=== KORAVEL ===");
+  checkFolder();
   const auto receiver = app::WebhookReceiver::load(config::configFileName);
-  const Result<> served = receiver ? receiver->start(5000) : receiver.failure();
+  const Result<> served = receiver ? receiver->start() : receiver.failure();
   if (!served) console::printLine(served.reason());
   return app::exitCode(served.ok());
 }

@@ -50,6 +50,18 @@ Result<std::string> configText(const std::string& configFile, bool& made) {
   return text;
 }
 
+// What the streamer reads when the port cannot be had.
+Failure portRefused(int port, const platform::ListenFailure& failure) {
+  const std::string first = "\nImpossible d'ouvrir le port " + std::to_string(port) + " : " + failure.reason;
+  if (failure.cause != platform::ListenFailure::Cause::Forbidden) {
+    return Failure{first + ". Le programme est peut-etre deja lance, ou un autre programme utilise ce port."};
+  }
+  return Failure{first +
+                 "\nLe systeme reserve ce port (sous Windows, Hyper-V, WSL ou Docker en gardent pour eux : la "
+                 "commande netsh interface ipv4 show excludedportrange protocol=tcp les liste). Choisissez un autre "
+                 "port dans le fichier de configuration, par exemple \"port\": 5050."};
+}
+
 }  // namespace
 
 Result<WebhookReceiver> WebhookReceiver::load(const std::string& configFile) {
@@ -61,15 +73,13 @@ Result<WebhookReceiver> WebhookReceiver::load(const std::string& configFile) {
   return WebhookReceiver(configFile, std::move(*loaded), *text, created);
 }
 
-Result<> WebhookReceiver::start(int port) const {
+Result<> WebhookReceiver::start() const {
+  const int port = config_->current()->port;
   endpoint::HttpServer server;
   // Every IPv4 address, and the IPv6 loopback: Windows tries "localhost" on
   // ::1 first, and a relay set to localhost would wait two seconds for each
   // new connection there before falling back to IPv4.
-  if (const auto opened = server.open("0.0.0.0", port, true); !opened) {
-    return Failure{"\nImpossible d'ouvrir le port " + std::to_string(port) + " : " + opened.reason() +
-                   ". Le programme est peut-etre deja lance, ou un autre programme utilise ce port."};
-  }
+  if (const auto opened = server.open("0.0.0.0", port, true); !opened) return portRefused(port, opened.failure());
   // Said once here, and on the page; each gift that needs them says so again.
   endpoint::PageStatus status{KORAVEL_VERSION, port, {}, {}};
   if (const auto keys = platform::openKeyboard(); !keys) {

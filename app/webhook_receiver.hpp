@@ -16,10 +16,10 @@ class WebhookReceiver {
   // absent. A failure's reason is the console lines that say why.
   static Result<WebhookReceiver> load(const std::string& configFile);
 
-  // Binds the port and serves until the server stops; fails, with the
-  // console lines that say why, when the port cannot be had or the server had
-  // to stop.
-  Result<> start(int port) const;
+  // Binds the file's port and serves until the server stops; fails, with
+  // the console lines that say why, when the port cannot be had or the
+  // server had to stop.
+  Result<> start() const;
 
  private:
   WebhookReceiver(std::string file, config::LoadedConfig config, std::string text, bool firstRun);

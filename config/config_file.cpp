@@ -47,8 +47,8 @@ Result<std::int32_t> readVolume(const json& value, const std::string& gift) {
 }
 
 // The whole number a member holds, within its range, or `absent` when there
-// is no such member.
-Result<std::int64_t> readWhole(const json& entry, const char* member, const std::string& gift, std::int64_t lowest,
+// is no such member. `label` names the member in the refusal.
+Result<std::int64_t> readWhole(const json& entry, const char* member, const std::string& label, std::int64_t lowest,
                                std::int64_t highest, std::int64_t absent) {
   const auto it = entry.find(member);
   if (it == entry.end()) return absent;
@@ -61,8 +61,7 @@ Result<std::int64_t> readWhole(const json& entry, const char* member, const std:
     const auto value = it->get<std::int64_t>();  // negative, or -0
     if (value >= lowest && value <= highest) return value;
   }
-  return Failure{memberOfGift(member, gift) + " doit etre un nombre entier de " + std::to_string(lowest) + " a " +
-                 std::to_string(highest)};
+  return Failure{label + " doit etre un nombre entier de " + std::to_string(lowest) + " a " + std::to_string(highest)};
 }
 
 Result<GiftAction> readGift(const std::string& name, const json& entry) {
@@ -93,11 +92,12 @@ Result<GiftAction> readGift(const std::string& name, const json& entry) {
     if (!volume) return volume.failure();
     gift.volume = *volume;
   }
-  const auto hold = readWhole(entry, "hold", name, 10, 5000, gift.hold.count());
+  const auto hold = readWhole(entry, "hold", memberOfGift("hold", name), 10, 5000, gift.hold.count());
   if (!hold) return hold.failure();
-  const auto repeat = readWhole(entry, "repeat", name, 1, 50, gift.repeat);
+  const auto repeat = readWhole(entry, "repeat", memberOfGift("repeat", name), 1, 50, gift.repeat);
   if (!repeat) return repeat.failure();
-  const auto cooldown = readWhole(entry, "cooldown", name, 0, 86'400'000, gift.cooldown.count());
+  const auto cooldown =
+      readWhole(entry, "cooldown", memberOfGift("cooldown", name), 0, 86'400'000, gift.cooldown.count());
   if (!cooldown) return cooldown.failure();
   gift.hold = std::chrono::milliseconds(*hold);
   gift.repeat = static_cast<int>(*repeat);
@@ -155,6 +155,11 @@ Result<LoadedConfig> parseConfig(std::string_view text) {
     if (!secret->is_string()) return Failure{"Le champ \"secret\" doit etre un texte entre guillemets"};
     loaded.secret = secret->get<std::string>();
   }
+  // Windows may keep the usual port for its own (Hyper-V, WSL, Docker):
+  // the streamer then picks another.
+  const auto port = readWhole(document, "port", "Le champ \"port\"", 1, 65535, loaded.port);
+  if (!port) return port.failure();
+  loaded.port = static_cast<int>(*port);
 
   const auto gifts = document.find("gifts");
   if (gifts == document.end() || gifts->is_null() || (gifts->is_array() && gifts->empty())) {

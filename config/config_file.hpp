@@ -9,11 +9,14 @@
 namespace config {
 
 inline constexpr const char* configFileName = "Koravel_KEY_WEBHOOK_config.json";
+// Where the relay sends its gifts unless the file names another port.
+inline constexpr int defaultPort = 5000;
 
 struct LoadedConfig {
   std::string token;
   GiftTable gifts;
   std::string secret;  // what each request must carry; empty for none
+  int port = defaultPort;
 };
 
 // Reads a configuration document: the first JSON value of the text (a UTF-8

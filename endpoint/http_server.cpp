@@ -121,7 +121,8 @@ HttpServer::~HttpServer() {
   for (const platform::Socket socket : listening_) platform::closeSocket(socket);
 }
 
-Result<> HttpServer::open(const std::string& address, int port, bool ipv6Loopback) {
+Result<std::monostate, platform::ListenFailure> HttpServer::open(const std::string& address, int port,
+                                                                 bool ipv6Loopback) {
   const auto first = platform::listenOn(address, port);
   if (!first) return first.failure();
   listening_.push_back(*first);

@@ -66,7 +66,7 @@ class HttpServer final : private httplib::Server {
   // Takes the port on the address and, when `ipv6Loopback`, on [::1] too,
   // wherever the system has IPv6; fails with the reason the port cannot be
   // had.
-  Result<> open(const std::string& address, int port, bool ipv6Loopback);
+  Result<std::monostate, platform::ListenFailure> open(const std::string& address, int port, bool ipv6Loopback);
 
   // Accepts and serves connections until a listening socket fails for good,
   // and then fails with why.

@@ -15,8 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "common/result.hpp"
 
@@ -34,6 +36,19 @@ void setThreadStackSize(std::size_t bytes);
 // standard input is that console: the window was opened for this program
 // alone (a double-click) and closes as soon as it ends.
 bool aloneOnConsole();
+
+// The program looks for its file and its sounds in the working folder, which
+// a double-click makes the program's own. Two other ways of starting it on
+// Windows go wrong; Linux has neither, and answers nothing to both.
+//
+// When the working folder is the system's (where Windows starts a program
+// run as administrator from Explorer), makes the program's own folder the
+// working folder and answers the two, system's first.
+std::optional<std::pair<std::string, std::string>> leaveSystemFolder();
+// The program's folder when it lies in the user's temporary folder, where
+// Explorer puts a program opened inside a zip; everything written there is
+// soon lost.
+std::optional<std::string> programInTemporaryFolder();
 
 // Makes sure a written file's content has reached the disk.
 Result<> flushFileToDisk(const std::string& path);

@@ -22,12 +22,24 @@ inline constexpr Socket noSocket = -1;
 // A burst of gifts must not overflow the queue of waiting connections.
 inline constexpr int listenBacklog = 128;
 
+// Why a port could not be had.
+struct ListenFailure {
+  enum class Cause {
+    Taken,      // another program listens on it, or another copy of this one
+    Forbidden,  // the system keeps it from this program (Windows reserves
+                // ranges of ports for Hyper-V, WSL and Docker)
+    Other,
+  };
+  Cause cause = Cause::Other;
+  std::string reason;
+};
+
 // A socket listening on the numeric address ("0.0.0.0", "::1") and port (0:
 // one of the system's choosing), and the port's alone: a second listener on
 // the same port is refused, while a restart may bind again at once. When the
 // address is `optional`, a system that has no such address (no IPv6, say)
 // answers noSocket rather than failing.
-Result<Socket> listenOn(const std::string& address, int port, bool optional = false);
+Result<Socket, ListenFailure> listenOn(const std::string& address, int port, bool optional = false);
 // The port a listening socket holds.
 int portOf(Socket listening);
 

@@ -77,6 +77,11 @@ Result<> watchFolder(const std::string& folder, std::function<void(const std::st
   return {};
 }
 
+// A Linux program is neither started in a system folder nor run from inside
+// an archive by the file manager.
+std::optional<std::pair<std::string, std::string>> leaveSystemFolder() { return std::nullopt; }
+std::optional<std::string> programInTemporaryFolder() { return std::nullopt; }
+
 void openInBrowser(const std::string& address) {
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");

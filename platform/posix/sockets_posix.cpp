@@ -22,6 +22,12 @@ namespace {
 
 std::string reason(int error) { return std::generic_category().message(error); }
 
+ListenFailure listenFailure(int error) {
+  using enum ListenFailure::Cause;
+  const auto cause = error == EADDRINUSE ? Taken : error == EACCES || error == EPERM ? Forbidden : Other;
+  return {cause, reason(error)};
+}
+
 int fd(Socket socket) { return static_cast<int>(socket); }
 
 timeval timevalOf(std::chrono::milliseconds timeout) {
@@ -42,15 +48,16 @@ bool waitFor(Socket socket, short events, std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-Result<Socket> listenOn(const std::string& address, int port, bool optional) {
+Result<Socket, ListenFailure> listenOn(const std::string& address, int port, bool optional) {
   sockaddr_storage storage;
   socklen_t length = 0;
-  if (!fillAddress(address, port, storage, length)) return Failure{"adresse invalide"};
+  if (!fillAddress(address, port, storage, length))
+    return ListenFailure{ListenFailure::Cause::Other, "adresse invalide"};
   const int s = ::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s < 0) {
     const int error = errno;
     if (optional && error == EAFNOSUPPORT) return noSocket;
-    return Failure{reason(error)};
+    return listenFailure(error);
   }
   // SO_REUSEADDR alone: a restart may bind while the last run's connections
   // linger in TIME_WAIT, but a second listener on the port is still refused
@@ -62,7 +69,7 @@ Result<Socket> listenOn(const std::string& address, int port, bool optional) {
     const int error = errno;
     ::close(s);
     if (optional && (error == EADDRNOTAVAIL || error == EAFNOSUPPORT)) return noSocket;
-    return Failure{reason(error)};
+    return listenFailure(error);
   }
   return Socket{s};
 }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -247,6 +248,74 @@ Result<> watchFolder(const std::string& folder, std::function<void(const std::st
     }
   }).detach();
   return {};
+}
+
+namespace {
+
+// A folder's path as written by the system, in full (a temporary folder may
+// be given in 8.3 form, C:\Users\JEAN~1\...), without a final backslash.
+std::wstring fullFolder(std::wstring path) {
+  if (const DWORD length = GetLongPathNameW(path.c_str(), nullptr, 0); length > 0) {
+    std::wstring full(length, L'\0');
+    const DWORD written = GetLongPathNameW(path.c_str(), full.data(), length);
+    if (written > 0 && written < length) path = full.substr(0, written);
+  }
+  while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  return path;
+}
+
+// Folder names are compared as Windows does: without regard to case.
+bool sameText(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+bool isWithin(const std::wstring& folder, const std::wstring& parent) {
+  if (parent.empty() || folder.size() < parent.size()) return false;
+  if (!sameText(folder.substr(0, parent.size()), parent)) return false;
+  return folder.size() == parent.size() || folder[parent.size()] == L'\\' || parent.back() == L'\\';
+}
+
+std::wstring programFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  return fullFolder(path.substr(0, path.find_last_of(L"\\/")));
+}
+
+std::wstring systemFolder() {
+  wchar_t buffer[MAX_PATH + 1];
+  const UINT length = GetSystemDirectoryW(buffer, MAX_PATH + 1);
+  return length > 0 && length <= MAX_PATH ? fullFolder(std::wstring(buffer, length)) : std::wstring();
+}
+
+}  // namespace
+
+std::optional<std::pair<std::string, std::string>> leaveSystemFolder() {
+  wchar_t current[MAX_PATH + 1];
+  const DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, current);
+  if (length == 0 || length > MAX_PATH) return std::nullopt;
+  const std::wstring system = systemFolder();
+  if (system.empty() || !sameText(fullFolder(std::wstring(current, length)), system)) return std::nullopt;
+  const std::wstring own = programFolder();
+  if (own.empty() || !SetCurrentDirectoryW(own.c_str())) return std::nullopt;
+  return std::pair{utf8(system.c_str()), utf8(own.c_str())};
+}
+
+std::optional<std::string> programInTemporaryFolder() {
+  wchar_t temporary[MAX_PATH + 2];
+  const DWORD length = GetTempPathW(MAX_PATH + 2, temporary);
+  if (length == 0 || length > MAX_PATH + 1) return std::nullopt;
+  const std::wstring own = programFolder();
+  if (!isWithin(own, fullFolder(std::wstring(temporary, length)))) return std::nullopt;
+  return utf8(own.c_str());
 }
 
 void openInBrowser(const std::string& address) {

@@ -19,6 +19,12 @@ namespace {
 
 std::string reason(int code) { return systemMessage(static_cast<DWORD>(code)); }
 
+ListenFailure listenFailure(int error) {
+  using enum ListenFailure::Cause;
+  const auto cause = error == WSAEADDRINUSE ? Taken : error == WSAEACCES ? Forbidden : Other;
+  return {cause, reason(error)};
+}
+
 SOCKET sock(Socket socket) { return static_cast<SOCKET>(socket); }
 
 void startWinsock() {
@@ -42,16 +48,17 @@ void setTimeout(Socket socket, int option, std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-Result<Socket> listenOn(const std::string& address, int port, bool optional) {
+Result<Socket, ListenFailure> listenOn(const std::string& address, int port, bool optional) {
   startWinsock();
   sockaddr_storage storage;
   socklen_t length = 0;
-  if (!fillAddress(address, port, storage, length)) return Failure{"adresse invalide"};
+  if (!fillAddress(address, port, storage, length))
+    return ListenFailure{ListenFailure::Cause::Other, "adresse invalide"};
   const SOCKET s = WSASocketW(storage.ss_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) {
     const int error = WSAGetLastError();
     if (optional && error == WSAEAFNOSUPPORT) return noSocket;
-    return Failure{reason(error)};
+    return listenFailure(error);
   }
   // No reuse option at all. Windows refuses a second listener on the port
   // unless it asks for SO_REUSEADDR, which this program never does, and
@@ -69,7 +76,7 @@ Result<Socket> listenOn(const std::string& address, int port, bool optional) {
     const int error = WSAGetLastError();
     closesocket(s);
     if (optional && (error == WSAEADDRNOTAVAIL || error == WSAEAFNOSUPPORT)) return noSocket;
-    return Failure{reason(error)};
+    return listenFailure(error);
   }
   return static_cast<Socket>(s);
 }

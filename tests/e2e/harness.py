@@ -86,7 +86,7 @@ def post_gift(name, timeout=30.0, host="127.0.0.1"):  # as a relay tool does; an
     connection = http.client.HTTPConnection(host, PORT, timeout=timeout)
     connection.request("POST", "/webhook", json.dumps({"giftName": name}), {"Content-Type": "application/json"})
     reply = connection.getresponse()
-    assert (reply.status, reply.getheader("Content-Type")) == (200, "application/json")
+    assert (reply.status, reply.getheader("Content-Type")) == (200, "application/json; charset=utf-8")
     return reply.read().decode()
 
 

@@ -4,6 +4,7 @@ import http.client
 import json
 import os
 import re
+import shutil
 import subprocess
 
 import pytest
@@ -124,3 +125,65 @@ def test_a_display_that_goes_away_and_comes_back(run, tmp_path):
     display, _ = harness.start_x_display(name)
     assert harness.post_gift("G") == PRESSED
     display.kill()
+
+
+def test_a_port_the_system_keeps_is_told_apart_and_the_file_can_choose_another(run, tmp_path):
+    # The system forbids the port to the program, as Windows does with the ranges Hyper-V, WSL and Docker keep: below
+    # the namespace's first unprivileged port, and without the right to bind such ports.
+    forbidden = ["setpriv", "--bounding-set", "-net_bind_service", "--inh-caps", "-net_bind_service"]
+    setting = "/proc/sys/net/ipv4/ip_unprivileged_port_start"
+    with open(setting) as f:
+        before = f.read()
+    if harness.under_wine():  # wine's server binds for its programs: it must start without the right too
+        subprocess.run("wineserver -k; wineserver -w", shell=True)
+    try:
+        with open(setting, "w") as f:
+            f.write("5001")
+        harness.write_config(tmp_path, {"token": "t", "gifts": {"Rose": {"action": "key", "target": "g"}}})
+        refused = run(wrapper=forbidden)
+        assert refused.exit_code() == 1 and refused.lines[-2].startswith("Impossible d'ouvrir le port 5000 : ")
+        assert refused.lines[-1] == (
+            "Le systeme reserve ce port (sous Windows, Hyper-V, WSL ou Docker en gardent pour eux : la commande netsh "
+            "interface ipv4 show excludedportrange protocol=tcp les liste). Choisissez un autre port dans le fichier de "
+            'configuration, par exemple "port": 5050.')
+        harness.write_config(tmp_path, {"token": "t", "port": 5050, "gifts": {"Rose": {"action": "key", "target": "g"}}})
+        program = run(wrapper=forbidden)
+        program.wait_for_line("Page de controle: http://localhost:5050/", float(os.environ.get("KORAVEL_START_TIMEOUT", "10")))
+        assert "=== Serveur demarre sur le port 5050 ===" in program.lines
+        relay = http.client.HTTPConnection("127.0.0.1", 5050, timeout=30)
+        relay.request("POST", "/webhook?giftName=Rose")
+        assert relay.getresponse().read().decode() == PRESSED
+        relay.request("GET", "/", headers={"Host": "localhost:5050"})  # the page follows the port
+        assert relay.getresponse().status == 200
+    finally:
+        with open(setting, "w") as f:
+            f.write(before)
+        if harness.under_wine():
+            subprocess.run("wineserver -k; wineserver -w", shell=True)
+
+
+@pytest.mark.skipif(not harness.under_wine(), reason="Linux starts a program neither in a system folder nor in an archive")
+def test_started_in_the_system_folder_or_inside_a_zip_it_says_so_and_goes_on(run, tmp_path, monkeypatch):
+    exe = tmp_path / "koravel-key-webhook.exe"
+    shutil.copyfile(harness.program_command()[-1], exe)
+    monkeypatch.setenv("KORAVEL_PROGRAM", f"wine {exe}")
+    # Run as administrator from Explorer: started in the system folder, it settles in its own.
+    program = run(cwd=os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32"), stdin_text="t\n")
+    program.wait_until_serving()
+    assert program.lines[2] == ("Lance depuis le dossier de Windows (C:\\windows\\system32) : le programme utilise son "
+                                "propre dossier, Z:" + str(tmp_path).replace("/", "\\"))
+    assert sorted(os.listdir(tmp_path)) == [CONFIG_NAME, exe.name]
+    program.stop()
+    # Opened inside the zip: Explorer runs it from the temporary folder.
+    temporary = subprocess.run("winepath -u \"$(wine cmd /c echo %TEMP% | tr -d '\\r')\"", shell=True,
+                               capture_output=True, text=True, check=True).stdout.strip()
+    inside = os.path.join(temporary, "Temp1_koravel-key-webhook.zip")
+    os.makedirs(inside, exist_ok=True)
+    shutil.copyfile(exe, os.path.join(inside, exe.name))
+    monkeypatch.setenv("KORAVEL_PROGRAM", f"wine {os.path.join(inside, exe.name)}")
+    program = run(cwd=inside, stdin_text="t\n")
+    program.wait_until_serving()
+    assert re.fullmatch(r"Attention : le programme tourne depuis un dossier temporaire \(C:\\.*\\Temp1_koravel-key-"
+                        r"webhook\.zip\), sans doute ouvert dans le zip ; ce qu'il y enregistre sera perdu\. Fermez-le, "
+                        r"extrayez d'abord le zip \(clic droit, Extraire tout\.\.\.\) et lancez-le depuis le dossier "
+                        r"extrait\.", program.lines[2])

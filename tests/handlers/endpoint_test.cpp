@@ -34,7 +34,7 @@ class Endpoint : public ::testing::Test {
     req.headers.emplace("Content-Type", type);
     httplib::Response res;
     endpoint::serveGift(req, res, loaded, history_);
-    EXPECT_EQ(res.get_header_value("Content-Type"), json);
+    EXPECT_EQ(res.get_header_value("Content-Type"), json + "; charset=utf-8");
     return std::to_string(res.status == -1 ? 200 : res.status) + " " + res.body;  // as the library sends it
   }
   Lines newLines() {  // printed since the last call

@@ -26,12 +26,14 @@ std::string gifts(const std::string& members) { return R"({"token": "t", "gifts"
 std::string rose(const std::string& extra) { return gifts(R"("Rose": {"action": "key", "target": "g")" + extra + "}"); }
 
 TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
-  const auto loaded = mustLoad(R"({"token": "abc", "secret": "s3cret", "other": true, "gifts": {
+  const auto loaded = mustLoad(R"({"token": "abc", "secret": "s3cret", "port": 65535, "other": true, "gifts": {
       "Rose": {"action": "key", "target": "g", "sound": "s/rose.mp3", "volume": 80, "hold": 5000, "repeat": 50,
                "cooldown": 86400000, "extra": 1},
       "rose": {"action": "webhook", "target": "x"}, "C\u0153ur ": {"action": "key", "target": "d"}}})");
   EXPECT_EQ(loaded.token, "abc");
-  EXPECT_EQ(loaded.secret, "s3cret");
+  EXPECT_EQ(std::tie(loaded.secret, loaded.port), std::make_tuple("s3cret", 65535));
+  EXPECT_EQ(mustLoad(R"({"token": "t", "port": 1})").port, 1);
+  EXPECT_EQ(mustLoad(R"({"token": "t"})").port, 5000);
   const auto& set = loaded.gifts.at("Rose");
   EXPECT_EQ(std::tie(set.action, set.target, set.sound, set.volume), std::make_tuple("key", "g", "s/rose.mp3", 80));
   EXPECT_EQ(std::tie(set.hold, set.repeat, set.cooldown), std::make_tuple(5000ms, 50, 86'400'000ms));
@@ -63,6 +65,7 @@ TEST(ConfigParse, RefusalsSayWhy) {
       {gifts(R"("A": {"action": "key", "target": "a"}, "Rose": {"action": "key"})"),
        "\"Rose\" n'a pas de champ \"target\""},
       {rose(R"(, "hold": 9)"), "\"hold\" du cadeau \"Rose\" doit etre un nombre entier de 10 a 5000"},
+      {R"({"token": "t", "port": 65536})", "Le champ \"port\" doit etre un nombre entier de 1 a 65535"},
   };
   for (const auto& [text, expectedPart] : named) {
     // Printed escaped: a text or a cause may hold bytes that are not UTF-8.
@@ -74,6 +77,8 @@ TEST(ConfigParse, RefusalsSayWhy) {
                                  "{}",
                                  "{\"token\": 5}",
                                  "{\"token\": \"t\", \"secret\": 1234}",
+                                 "{\"token\": \"t\", \"port\": 0}",
+                                 "{\"token\": \"t\", \"port\": \"5050\"}",
                                  "{\"token\": \"t\", \"gifts\": [1]}",
                                  gifts(R"("Rose": null)"),
                                  gifts(R"("Rose": {"target": "g"})"),
@@ -201,6 +206,15 @@ TEST(ConfigReload, AChangedFileAppliesAndOneThatDoesNotLoadLeavesTheGiftsAsTheyW
   std::filesystem::rename(file + ".away", file);
   reload->apply();
   EXPECT_EQ(std::make_tuple(live->problem(), live->current()->gifts.size()), std::make_tuple("", 6u));
+  const auto before = console.lines().size();  // a new port waits for the next start, and says so
+  write(R"({"token": "t", "port": 5050})");
+  reload->apply();
+  EXPECT_EQ(console.lines().back(),
+            "Le port 5050 s'appliquera au prochain demarrage ; d'ici la, les cadeaux arrivent toujours sur le port "
+            "5000.");
+  write(R"({"token": "t"})");
+  reload->apply();
+  EXPECT_EQ(console.lines().size(), before + 3);
   std::filesystem::remove_all(dir);
 }
 
