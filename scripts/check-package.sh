@@ -4,7 +4,9 @@
 # it holds exactly the expected files; its .exe answers --version under wine
 # with the version in the zip's name and carries that version and its
 # manifest as resources; the guide is UTF-8 with a byte-order mark and CR LF
-# line ends. Given the .exe the tests ran, the zip's must be that very file.
+# line ends; its sounds are MP3s. Given the .exe the tests ran, the zip's must
+# be that very file, and a streamer's first contact is followed from the
+# unzipped folder under wine: start, the page, a test, a relay's gift.
 set -euo pipefail
 zip="$(realpath "$1")"
 tested="${2:+$(realpath "$2")}"
@@ -22,7 +24,14 @@ koravel-key-webhook.exe
 licences/cpp-httplib.txt
 licences/mingw-w64.txt
 licences/nlohmann-json.txt
-licences/openssl.txt"
+licences/openssl.txt
+sounds/boxe.mp3
+sounds/coeur.mp3
+sounds/drift.mp3
+sounds/girafe.mp3
+sounds/incroyable.mp3
+sounds/rose.mp3
+sounds/tiktok.mp3"
 held="$(cd "$work/unpacked" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)"
 [[ "$held" == "$expected" ]] || { printf 'the zip holds:\n%s\nexpected:\n%s\n' "$held" "$expected" >&2; exit 1; }
 
@@ -46,4 +55,13 @@ for key in ("FileVersion", "ProductVersion"):
     assert re.search(wanted, rsrc), f"no {key} {version} in the version resource"
 assert b'level="asInvoker"' in rsrc and b"supportedOS" in rsrc, "no manifest asking for the user's own rights"
 PY
-echo "$(basename "$zip"): the expected files, version $version, guide in UTF-8 with CR LF"
+for sound in "$work"/unpacked/sounds/*.mp3; do
+  # An MPEG audio frame's sync bits, or an ID3 tag.
+  [[ "$(head -c 3 "$sound" | od -An -tx1 | tr -d ' ')" =~ ^(494433|fff[23ab]) ]] || { echo "$sound is not an MP3" >&2; exit 1; }
+done
+if [[ -n "$tested" ]]; then
+  wineserver -k 2>/dev/null || true
+  # The suite's key log is the tested build's; the program is the zip's.
+  KORAVEL_RELEASE="$work/unpacked" "$(dirname "${BASH_SOURCE[0]}")/../tests/e2e/run-suite.sh" --wine "$tested" tests/e2e/test_streamer.py
+fi
+echo "$(basename "$zip"): the expected files, version $version, guide in UTF-8 with CR LF, sounds; a streamer's first contact works"

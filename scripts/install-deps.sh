@@ -40,7 +40,9 @@ if ((windows)); then
   # The cross build, and what the Windows program needs under wine: MP3
   # playback through GStreamer into a PulseAudio null sink.
   packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-    make perl wine wine64 gstreamer1.0-plugins-base gstreamer1.0-plugins-good pulseaudio pulseaudio-utils)
+    make perl wine wine64 gstreamer1.0-plugins-base gstreamer1.0-plugins-good pulseaudio pulseaudio-utils
+    # The release's sounds.
+    sox lame)
 fi
 
 # Only what is missing: no package lists fetched when all is there.

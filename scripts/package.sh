@@ -2,8 +2,9 @@
 # Makes the release a streamer downloads: builds the Windows program and writes
 # dist/koravel-key-webhook-<version>-windows-x64.zip, holding the .exe, the
 # guide in French (LISEZMOI.txt, in UTF-8 with a byte-order mark and CR LF
-# line ends, so that Notepad shows its accents) and the licences of what the
-# .exe contains. The version is the CMake project's.
+# line ends, so that Notepad shows its accents), a short sound for each gift
+# of the first configuration (sounds/) and the licences of what the .exe
+# contains. The version is the CMake project's.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -21,6 +22,7 @@ stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
 cp build/windows/koravel-key-webhook.exe "$stage/"
 { printf '\xEF\xBB\xBF'; sed 's/\r*$/\r/' docs/LISEZMOI.txt; } >"$stage/LISEZMOI.txt"
+scripts/make-sounds.sh "$stage/sounds"
 mkdir "$stage/licences"
 cp "$deps/httplib/LICENSE" "$stage/licences/cpp-httplib.txt"
 cp /usr/share/doc/nlohmann-json3-dev/copyright "$stage/licences/nlohmann-json.txt"

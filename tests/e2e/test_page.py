@@ -37,6 +37,15 @@ fetch("http://localhost:5000/api/test", {method: "POST", mode: "no-cors", header
 </script>"""
 
 
+def open_browser(*arguments):
+    """Headless Chromium, at the size of a streamer's small screen."""
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ("--headless=new", "--no-sandbox", "--window-size=1280,720", *arguments):
+        options.add_argument(argument)
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
 @pytest.fixture(scope="module")
 def page(tmp_path_factory, mp3s):
     folder = tmp_path_factory.mktemp("page")
@@ -47,12 +56,7 @@ def page(tmp_path_factory, mp3s):
     harness.wait_for_port_free()
     program = harness.Program(folder)
     program.wait_until_serving()
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for argument in ("--headless=new", "--no-sandbox", "--window-size=1280,720",
-                     "--host-resolver-rules=MAP rebound.example 127.0.0.1"):  # a name that points to this machine
-        options.add_argument(argument)
-    browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    browser = open_browser("--host-resolver-rules=MAP rebound.example 127.0.0.1")  # a name that points to this machine
     yield program, keys, browser, folder
     browser.quit()
     program.stop()
