@@ -22,20 +22,16 @@ KEYS = {name: names[0 if harness.under_wine() else 1] for name, names in {
     "g": ((0x47, 0x22, False), "g"), "space": ((0x20, 0x39, False), "space"), "f1": ((0x70, 0x3B, False), "F1"),
     "f13": ((0x7C, 0x64, False), "F13"), "left": ((0x25, 0x4B, True), "Left"), "9": ((0x39, 0x0A, False), "9"),
     "ctrl": ((0xA2, 0x1D, False), "Control_L"), "shift": ((0xA0, 0x2A, False), "Shift_L"),
-    "numpad9": ((0x69, 0x49, False), "KP_Prior"), "w": ((0x57, 0x11, False), "w")}.items()}  # X names the keypad's 9 by its first keysym
-GIFTS = {name: {"action": "key", "target": name} for name in ("G", "space", "f13", "left", "numpad9", "9", "f25")}
+    "numpad9": ((0x69, 0x49, False), "KP_Prior")}.items()}  # X names the keypad's 9 by its first keysym
+GIFTS = {name: {"action": "key", "target": name} for name in ("G", "space", "f13", "left", "numpad9", "9")}
 GIFTS["Combo"] = {"action": "key", "target": "ctrl+shift+f1"}
 GIFTS |= {name: {"action": "key", "target": "f24", "sound": f"sounds/{name}.mp3"} for name in (
     "low", "high", "long", "missing", "broken", "f\u00e9e")}
 GIFTS |= {"Rose": {"action": "key", "target": "g", "sound": "sounds/low.mp3", "volume": 80},
-          "Held": {"action": "key", "target": "g", "hold": 300}, "n": {"action": "key", "target": "n", "repeat": 3},
-          "Stuck": {"action": "key", "target": "space", "hold": 3000},
-          "Slow combo": {"action": "key", "target": "ctrl+shift+f1", "hold": 300},
-          "Slow w": {"action": "key", "target": "w", "hold": 300}}
+          "n": {"action": "key", "target": "n", "repeat": 3}, "Stuck": {"action": "key", "target": "space", "hold": 3000}}
 # Gifts that call a web service, the start of their reply and their line: what a call becomes, each way it ends.
 OK, FAILED = '{"message":"Webhook executed successfully","response":', '{"error":"Webhook call failed: '
 CALLS = {"http://localhost:8443/ok": (OK + '"win added: /ok"}', "Requete HTTP reussie: http://localhost:8443/ok"),
-         "https://localhost:8443/quote": (OK + r'"say \"hi\"\nbye"}', None),
          "https://localhost:8443/latin1": (OK + '"caf\ufffd"}', None),
          "https://localhost:8443/redirect?to=ok": (OK + '"win added: /ok"}', None),
          "https://localhost:8443/created": (FAILED + 'HTTP status 204"}', "Erreur requete HTTP: 204"),
@@ -45,10 +41,7 @@ CALLS = {"http://localhost:8443/ok": (OK + '"win added: /ok"}', "Requete HTTP re
              "Erreur requete HTTP: 308 (redirection vers une adresse non chiffree refusee)"),
          "https://localhost:8443/loop": (FAILED + 'too many redirects"}', "Erreur requete HTTP: 302 (trop de redirections)"),
          "https://localhost:8443/big": (FAILED + "no response", "Erreur requete HTTP: 0"),
-         "https://localhost:8444/ok": (FAILED + "no response", "Erreur requete HTTP: 0"),
-         "https://127.0.0.1:1/x": (FAILED + "no response", "Erreur requete HTTP: 0"),
-         "localhost/ok": (FAILED + 'invalid URL (no scheme)"}', "URL invalide (pas de protocole): localhost/ok"),
-         "https://localhost?a=1": (FAILED + 'invalid URL (no path)"}', "URL invalide (pas de chemin): https://localhost?a=1")}
+         "https://localhost:8444/ok": (FAILED + "no response", "Erreur requete HTTP: 0")}
 GIFTS |= {url: {"action": "webhook", "target": url} for url in CALLS}
 
 
@@ -112,7 +105,7 @@ def send(program, *gifts):
         return list(pool.map(harness.post_gift, gifts))
 
 
-def test_each_target_presses_its_own_key_once_a_combo_in_order_and_an_unknown_one_nothing(desktop):
+def test_each_target_presses_its_own_key_once_and_a_combo_in_order(desktop):
     program, keys = desktop
     assert send(program, "Rose") == [PRESSED]
     lines = ["Cadeau recu: Rose", "Lecture audio: sounds/low.mp3 (volume: 80%)", "Touche 'g' pressee"]
@@ -130,29 +123,6 @@ def test_each_target_presses_its_own_key_once_a_combo_in_order_and_an_unknown_on
     send(program, "Combo")  # modifiers down in the order written, all up in reverse
     assert [(kind, name) for kind, name, _, _ in keys.events()] == [("down", KEYS["ctrl"]), ("down", KEYS["shift"]), (
         "down", KEYS["f1"]), ("up", KEYS["f1"]), ("up", KEYS["shift"]), ("up", KEYS["ctrl"])]
-    assert send(program, "f25") == ['{"error":"Key not supported: f25"}'] and keys.events() == []
-
-
-def test_gifts_at_once_are_as_many_presses_that_never_overlap_on_one_key(desktop):
-    program, keys = desktop
-    assert send(program, "n", "G", "G", "G", "G", "Held") == [PRESSED] * 6
-    pressed = strokes(keys.events())
-    g = [stroke for stroke in pressed if stroke[0] == KEYS["g"]]
-    assert len(g) == 5 and 280 <= max(up - down for _, down, up in g) <= 450, g  # one held 300 ms
-    assert len(pressed) == 8, pressed  # and n three times
-    assert all(later[1] - earlier[2] >= 25 for earlier, later in zip(g, g[1:])), g  # 30 ms, give or take a tick
-
-
-def test_a_chord_with_a_modifier_never_mixes_with_another_gifts_key(desktop):
-    program, keys = desktop
-    for gifts in (("Slow combo", "Slow w"), ("Slow w", "Slow combo")):  # the second sent 100 ms after the first
-        with concurrent.futures.ThreadPoolExecutor(2) as pool:
-            first = pool.submit(harness.post_gift, gifts[0])
-            time.sleep(0.1)
-            assert [pool.submit(harness.post_gift, gifts[1]).result(), first.result()] == [PRESSED] * 2
-        pressed = strokes(keys.events())
-        [(_, ctrl_down, ctrl_up)], [(_, w_down, w_up)] = ([s for s in pressed if s[0] == KEYS[k]] for k in ("ctrl", "w"))
-        assert w_up < ctrl_down or w_down > ctrl_up, pressed
 
 
 def test_sounds_are_heard_at_their_volume_together_for_ten_seconds_at_most(desktop):

@@ -51,23 +51,16 @@ def test_first_run_asks_for_the_token_writes_the_file_and_serves(run, tmp_path):
 
 @pytest.mark.parametrize("file, cause", [
     (b'{\n"token": "t",\n"gifts": {"Rose": {"action": "key", "target": "g",}}}', "line 3, column"),
-    ("50 MB", "n'est pas du JSON valide"),
     (None, "Impossible de lire le fichier de configuration " + CONFIG_NAME + " : "),
-], ids=["bad JSON", "50 MB", "unreadable"])
+], ids=["bad JSON", "unreadable"])
 def test_a_file_that_cannot_be_used_says_why_exits_1_and_is_left_as_it_was(run, tmp_path, file, cause):
-    path, file = tmp_path / CONFIG_NAME, b'{"token": "' + b"x" * (50 << 20) if file == "50 MB" else file
+    path = tmp_path / CONFIG_NAME
     path.mkdir() if file is None else path.write_bytes(file)  # a folder is a file that cannot be read
     program = run(stdin_text="token\n")
-    assert program.exit_code(timeout=240) == 1  # reading 50 MB takes a minute under ThreadSanitizer
+    assert program.exit_code() == 1
     assert program.lines[:2] == BANNERS and program.lines[-1] == LOAD_FAILED and len(program.lines) == 4
     assert cause in program.lines[-2], program.lines[-2][:300]
     assert path.is_dir() if file is None else path.read_bytes() == file
-
-
-def test_version_is_told_and_nothing_else_is_done(run, tmp_path):
-    program = run(args=["--version"])
-    assert program.exit_code() == 0 and re.fullmatch(r"Koravel Key Webhook \d+\.\d+\.\d+", "\n".join(program.lines))
-    assert os.listdir(tmp_path) == []
 
 
 def test_a_second_copy_is_told_the_port_is_taken_and_the_first_keeps_every_gift(run, tmp_path_factory):
@@ -78,17 +71,6 @@ def test_a_second_copy_is_told_the_port_is_taken_and_the_first_keeps_every_gift(
     other = harness.Program(second)
     assert other.exit_code() == 1 and other.lines[-1].startswith("Impossible d'ouvrir le port 5000 : ")
     assert [harness.post_gift("Rose") for _ in range(10)] == [PRESSED] * 10
-
-
-def test_first_run_in_a_read_only_folder_leaves_no_file(run, tmp_path):
-    # Mounted read-only for the program alone: the tests run as root, whom permissions do not stop.
-    read_only = ["unshare", "--mount", "sh", "-c",
-                 'mount --bind "$0" "$0" && mount -o remount,bind,ro "$0" && cd "$0" && exec "$@"', tmp_path]
-    if harness.under_wine():  # wine's server opens the files for its programs: it must start inside the mount
-        subprocess.run("wineserver -k; wineserver -w", shell=True)
-    program = run(stdin_text="token\n", wrapper=read_only)
-    assert program.exit_code() == 1 and program.lines[-1] == LOAD_FAILED and os.listdir(tmp_path) == []
-    assert any("Impossible de creer le fichier de configuration" in line for line in program.lines)
 
 
 @linux_only
@@ -128,62 +110,47 @@ def test_a_display_that_goes_away_and_comes_back(run, tmp_path):
 
 
 def test_a_port_the_system_keeps_is_told_apart_and_the_file_can_choose_another(run, tmp_path):
-    # The system forbids the port to the program, as Windows does with the ranges Hyper-V, WSL and Docker keep: below
-    # the namespace's first unprivileged port, and without the right to bind such ports.
-    forbidden = ["setpriv", "--bounding-set", "-net_bind_service", "--inh-caps", "-net_bind_service"]
-    setting = "/proc/sys/net/ipv4/ip_unprivileged_port_start"
-    with open(setting) as f:
-        before = f.read()
-    if harness.under_wine():  # wine's server binds for its programs: it must start without the right too
-        subprocess.run("wineserver -k; wineserver -w", shell=True)
+    # Forbidden as Windows forbids the ranges Hyper-V, WSL and Docker keep: below the namespace's first unprivileged
+    # port, to a program without the right to bind such ports (nor wine's server, which binds for it).
+    forbidden, setting = ["setpriv", "--bounding-set", "-net_bind_service"], "/proc/sys/net/ipv4/ip_unprivileged_port_start"
+    before, restart_wine = open(setting).read(), "wineserver -k; wineserver -w" if harness.under_wine() else "true"
     try:
-        with open(setting, "w") as f:
-            f.write("5001")
+        subprocess.run(f"{restart_wine}; echo 5001 > {setting}", shell=True, check=True)
         harness.write_config(tmp_path, {"token": "t", "gifts": {"Rose": {"action": "key", "target": "g"}}})
         refused = run(wrapper=forbidden)
         assert refused.exit_code() == 1 and refused.lines[-2].startswith("Impossible d'ouvrir le port 5000 : ")
-        assert refused.lines[-1] == (
-            "Le systeme reserve ce port (sous Windows, Hyper-V, WSL ou Docker en gardent pour eux : la commande netsh "
-            "interface ipv4 show excludedportrange protocol=tcp les liste). Choisissez un autre port dans le fichier de "
-            'configuration, par exemple "port": 5050.')
+        assert refused.lines[-1].startswith("Le systeme reserve ce port (sous Windows, Hyper-V, WSL ou Docker en gardent "
+                                            "pour eux : la commande netsh interface ipv4 show excludedportrange")
         harness.write_config(tmp_path, {"token": "t", "port": 5050, "gifts": {"Rose": {"action": "key", "target": "g"}}})
         program = run(wrapper=forbidden)
         program.wait_for_line("Page de controle: http://localhost:5050/", float(os.environ.get("KORAVEL_START_TIMEOUT", "10")))
-        assert "=== Serveur demarre sur le port 5050 ===" in program.lines
         relay = http.client.HTTPConnection("127.0.0.1", 5050, timeout=30)
         relay.request("POST", "/webhook?giftName=Rose")
         assert relay.getresponse().read().decode() == PRESSED
         relay.request("GET", "/", headers={"Host": "localhost:5050"})  # the page follows the port
         assert relay.getresponse().status == 200
     finally:
-        with open(setting, "w") as f:
-            f.write(before)
-        if harness.under_wine():
-            subprocess.run("wineserver -k; wineserver -w", shell=True)
+        subprocess.run(f"echo {before.strip()} > {setting}; {restart_wine}", shell=True)
 
 
 @pytest.mark.skipif(not harness.under_wine(), reason="Linux starts a program neither in a system folder nor in an archive")
 def test_started_in_the_system_folder_or_inside_a_zip_it_says_so_and_goes_on(run, tmp_path, monkeypatch):
     exe = tmp_path / "koravel-key-webhook.exe"
     shutil.copyfile(harness.program_command()[-1], exe)
-    monkeypatch.setenv("KORAVEL_PROGRAM", f"wine {exe}")
-    # Run as administrator from Explorer: started in the system folder, it settles in its own.
-    program = run(cwd=os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32"), stdin_text="t\n")
-    program.wait_until_serving()
-    assert program.lines[2] == ("Lance depuis le dossier de Windows (C:\\windows\\system32) : le programme utilise son "
-                                "propre dossier, Z:" + str(tmp_path).replace("/", "\\"))
-    assert sorted(os.listdir(tmp_path)) == [CONFIG_NAME, exe.name]
-    program.stop()
-    # Opened inside the zip: Explorer runs it from the temporary folder.
     temporary = subprocess.run("winepath -u \"$(wine cmd /c echo %TEMP% | tr -d '\\r')\"", shell=True,
                                capture_output=True, text=True, check=True).stdout.strip()
-    inside = os.path.join(temporary, "Temp1_koravel-key-webhook.zip")
-    os.makedirs(inside, exist_ok=True)
-    shutil.copyfile(exe, os.path.join(inside, exe.name))
-    monkeypatch.setenv("KORAVEL_PROGRAM", f"wine {os.path.join(inside, exe.name)}")
-    program = run(cwd=inside, stdin_text="t\n")
-    program.wait_until_serving()
-    assert re.fullmatch(r"Attention : le programme tourne depuis un dossier temporaire \(C:\\.*\\Temp1_koravel-key-"
-                        r"webhook\.zip\), sans doute ouvert dans le zip ; ce qu'il y enregistre sera perdu\. Fermez-le, "
-                        r"extrayez d'abord le zip \(clic droit, Extraire tout\.\.\.\) et lancez-le depuis le dossier "
-                        r"extrait\.", program.lines[2])
+    inside = os.path.join(temporary, "Temp1_koravel.zip")  # where Explorer runs a program opened in a zip
+    shutil.copytree(tmp_path, inside)
+    told = []  # run as administrator from Explorer, it starts in the system folder; opened in the zip, in there
+    for cwd, program in ((os.path.join(os.environ["WINEPREFIX"], "drive_c/windows/system32"), exe),
+                         (inside, os.path.join(inside, exe.name))):
+        monkeypatch.setenv("KORAVEL_PROGRAM", f"wine {program}")
+        started = run(cwd=cwd, stdin_text="t\n")
+        started.wait_until_serving()
+        started.stop()
+        told.append(started.lines[2])
+    assert told[0] == ("Lance depuis le dossier de Windows (C:\\windows\\system32) : le programme utilise son propre "
+                       "dossier, Z:" + str(tmp_path).replace("/", "\\"))
+    assert os.path.exists(tmp_path / CONFIG_NAME)
+    assert re.fullmatch(r"Attention : le programme tourne depuis un dossier temporaire \(C:\\.*\\Temp1_koravel\.zip\), "
+                        r"sans doute ouvert dans le zip ; ce qu'il y enregistre sera perdu\. .*", told[1])
