@@ -15,10 +15,9 @@ constexpr std::size_t threadStackBytes = 256 * 1024;
 // its sounds are. Said at once when it was started otherwise.
 void checkFolder() {
   if (const auto moved = platform::leaveSystemFolder()) {
-    console::printLine("Lance depuis le dossier de Windows (" + moved->first +
-                       ") : le programme utilise son propre "
-                       "dossier, " +
-                       moved->second);
+    const auto& [system, own] = *moved;
+    console::printLine("Lance depuis le dossier de Windows (" + system +
+                       ") : le programme utilise son propre dossier, " + own);
   }
   if (const auto temporary = platform::programInTemporaryFolder()) {
     console::printLine("Attention : le programme tourne depuis un dossier temporaire (" + *temporary +
