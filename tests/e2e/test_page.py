@@ -126,6 +126,17 @@ def test_the_page_answers_this_machine_under_its_own_name_alone(page):
                             ("OPTIONS", {"Origin": "http://rebound.example:5000"})):
         status, replied, _ = request(method, "/api/test", headers=headers, body='{"giftName": "Win"}')
         assert status == 403 and "Access-Control-Allow-Origin" not in replied, headers
+    # A few pages follow the feed at once; one more is told to close one.
+    after, polls, status = json.loads(request("GET", "/api/feed?after=0")[2])["next"], [], None
+    while status != 503 and len(polls) < 6:
+        polls.append(http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=1))
+        polls[-1].request("GET", f"/api/feed?after={after}", headers={"Host": "localhost:5000"})
+        try:
+            status = polls[-1].getresponse().status
+        except TimeoutError:  # following: nothing new to tell yet
+            pass
+    assert status == 503 and len(polls) <= 5
+    list(map(http.client.HTTPConnection.close, polls))
     # The page's sounds: the MP3 files of the folder alone, played on demand.
     assert json.loads(request("GET", "/api/sounds")[2]) == ["sounds/low.mp3"]
     for sound, status in (("../low.mp3", 400), ("sounds/low.mp3", 200)):
