@@ -113,13 +113,10 @@ def test_each_target_presses_its_own_key_once_and_a_combo_in_order(desktop):
     assert sorted(program.since_mark()) == sorted(lines)  # a sound slow to open is told after the key
     [(name, down, up)] = strokes(keys.events())
     assert name == KEYS["g"] and 40 <= up - down <= 200
-    codes = set()
     for gift in ("G", "space", "f13", "left", "numpad9", "9"):  # a capital presses the letter's key
         send(program, gift)
-        events, key = keys.events(), KEYS[gift.lower()]
-        assert [(kind, name) for kind, name, _, _ in events] == [("down", key), ("up", key)]
-        codes.add(events[0][2])
-    assert len(codes) == 6, codes
+        key = KEYS[gift.lower()]
+        assert [(kind, name) for kind, name, _, _ in keys.events()] == [("down", key), ("up", key)]
     send(program, "Combo")  # modifiers down in the order written, all up in reverse
     assert [(kind, name) for kind, name, _, _ in keys.events()] == [("down", KEYS["ctrl"]), ("down", KEYS["shift"]), (
         "down", KEYS["f1"]), ("up", KEYS["f1"]), ("up", KEYS["shift"]), ("up", KEYS["ctrl"])]

@@ -218,11 +218,8 @@ def test_gifts_are_changed_added_and_removed_on_the_page_and_the_next_relay_gift
     wait.until(rows(["G", "Tigre", "Win"]))
     assert harness.post_gift("Tigre") == PRESSED and harness.post_gift("Typo") == '{"message": "Gift not configured"}'
     saved = json.loads((folder / CONFIG_NAME).read_text(encoding="utf-8"))
-    assert saved["token"] == TOKEN and saved["gifts"]["Win"] == GIFTS["Win"]  # the address kept its token
     assert saved["gifts"]["G"] == {"action": "key", "target": "ctrl+shift+f1", "hold": 100, "cooldown": 0, "note": "kept",
                                    "volume": 100, "repeat": 1}  # members the page does not know are kept
-    backup = json.loads((folder / (CONFIG_NAME + ".bak")).read_text(encoding="utf-8"))
-    assert "Typo" in backup["gifts"] and "Tigre" in backup["gifts"]  # the file before the last save
     assert browser.find_element(By.ID, "token-shown").text == "***page"  # masked
     browser.find_element(By.ID, "new-token").send_keys("n3w-t0k3n-e2e\n")
     wait.until(lambda b: b.find_element(By.ID, "token-shown").text == "***-e2e")

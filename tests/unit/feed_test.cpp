@@ -27,12 +27,4 @@ TEST(Feed, StepsGoOutInOrderOnceThereAreSomeAndOnlyTheLatestAreKept) {
   EXPECT_EQ(seen, 1100u);
 }
 
-TEST(Feed, AFewPagesFollowAtOnce) {
-  endpoint::Feed feed;
-  for (std::size_t i = 0; i < endpoint::Feed::maxFollowers; ++i) EXPECT_TRUE(feed.follow());
-  EXPECT_FALSE(feed.follow());
-  feed.unfollow();
-  EXPECT_TRUE(feed.follow());
-}
-
 }  // namespace
