@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <cerrno>
 #include <csignal>
 #include <fstream>
+#include <system_error>
 #include <thread>
 
 #include "actions/gift_check.hpp"
@@ -104,6 +106,8 @@ TEST(ConfigFiles, AFileIsReadOrSaidAbsentOrUnreadable_AndWrittenWholeOrNotAtAll)
   const auto path = [&dir](const char* name) { return (dir / name).string(); };
   EXPECT_TRUE(config::isAbsent(path("none.json")) && !config::isAbsent(dir.string()));
   EXPECT_EQ(config::readConfigFile(dir.string()).reason(), "c'est un dossier, pas un fichier");
+  std::filesystem::create_symlink("loop.json", path("loop.json"));  // the system's own reason, whatever it is
+  EXPECT_EQ(config::readConfigFile(path("loop.json")).reason(), std::generic_category().message(ELOOP));
   std::string flushed;
   recording::answerFlush([&flushed](const std::string& file) { return flushed = file, Result<>(); });
   EXPECT_TRUE(config::writeFileAtomically(path("c.json"), "hello\nworld"));

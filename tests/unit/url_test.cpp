@@ -33,6 +33,7 @@ TEST(Url, ARedirectStaysOnTls) {
                                                  {"https://other?q", {"other", "/?q"}},
                                                  {"//other/x", {"other", "/x"}},
                                                  {"/c", {"server:8443", "/c"}},
+                                                 {"/c:d", {"server:8443", "/c:d"}},
                                                  {"c?d=1#frag", {"server:8443", "/a/c?d=1"}},
                                                  // Refused: no other scheme, not even a plain "http".
                                                  {"http://other/x", {}},
