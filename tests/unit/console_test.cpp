@@ -33,8 +33,8 @@ TEST(Console, LinesWaitWhileTheSinkIsBlockedAndWhatOverflowsIsCounted) {
         [&](std::string_view text) {
           if (written.empty()) entered.count_down();
           released.wait();
-          // A console slow to take the last line: the end still waits for it.
-          if (text.starts_with("again")) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          if (text.starts_with("again"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));  // slow: the end waits
           written.append(text);
         },
         12);

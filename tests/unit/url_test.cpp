@@ -13,7 +13,6 @@ Parts parts(const std::optional<actions::SplitUrl>& url) {
 TEST(Url, SplitIntoHostPartAndRequestTarget) {
   const std::pair<const char*, Parts> cases[] = {
       {"https://server/hook?a=1&b=2", {"server", "/hook?a=1&b=2"}},
-      {"ftp://server/x", {"server", "/x"}},
       {"https://server:8443/", {"server:8443", "/"}},
       {"https://server/r?u=http://other/", {"server", "/r?u=http://other/"}},
       {"https://[::1]:8443/x", {"[::1]:8443", "/x"}},
