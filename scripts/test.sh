@@ -15,6 +15,9 @@ step() { printf '\n=== %s ===\n' "$*"; }
 step "clang-format"
 clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.hpp')
 
+step "the guide quotes only console lines the program prints"
+python3 tests/guide/check_quotes.py .
+
 for preset in native sanitize tsan; do
   step "build and test: $preset"
   cmake --preset "$preset" >/dev/null
