@@ -53,7 +53,7 @@ Result<std::string> configText(const std::string& configFile, bool& made) {
 // What the streamer reads when the port cannot be had.
 Failure portRefused(int port, const platform::ListenFailure& failure) {
   const std::string first = "\nImpossible d'ouvrir le port " + std::to_string(port) + " : " + failure.reason;
-  if (failure.cause != platform::ListenFailure::Cause::Forbidden) {
+  if (!failure.forbidden) {
     return Failure{first + ". Le programme est peut-etre deja lance, ou un autre programme utilise ce port."};
   }
   return Failure{first +

@@ -26,7 +26,6 @@ namespace {
 using nlohmann::json;
 
 constexpr const char* textType = "text/plain; charset=utf-8";
-constexpr const char* jsonType = "application/json; charset=utf-8";
 constexpr std::string_view tokenMark = "{{page-token}}";
 // The feed waits this long after a step for the others of a storm, and
 // says something at least this often.
@@ -73,7 +72,7 @@ constexpr std::size_t maxSoundFiles = 500;
 void answerSave(httplib::Response& res, const Result<>& saved) {
   if (!saved) res.status = 400;
   const json reply = saved ? json{{"saved", true}} : json{{"error", saved.reason()}};
-  res.set_content(reply.dump(-1, ' ', false, json::error_handler_t::replace), jsonType);
+  res.set_content(reply.dump(-1, ' ', false, json::error_handler_t::replace), jsonReplyType);
 }
 
 const char* typeOf(std::string_view path) {
@@ -188,11 +187,11 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
   }
   server.Get("/api/state", [config, history, status](const httplib::Request&, httplib::Response& res) {
     const json state = pageState(*config, *history, status, platform::networkAddresses());
-    res.set_content(state.dump(-1, ' ', false, json::error_handler_t::replace), jsonType);
+    res.set_content(state.dump(-1, ' ', false, json::error_handler_t::replace), jsonReplyType);
   });
   server.Post("/api/test", [config, history](const httplib::Request& req, httplib::Response& res) {
     const GiftRequest request{"application/json", req.body};
-    res.set_content(handleGift(request, *config->current(), *history, Source::Test), jsonType);
+    res.set_content(handleGift(request, *config->current(), *history, Source::Test), jsonReplyType);
   });
   server.Post("/api/gift", [config, save](const httplib::Request& req, httplib::Response& res) {
     const json body = json::parse(req.body, nullptr, false);
@@ -229,7 +228,7 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
   server.Post("/api/gift/remove", savingMember("name", config::withoutGift));
   server.Get("/api/sounds", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(json(soundFiles(".", maxSoundFiles)).dump(-1, ' ', false, json::error_handler_t::replace),
-                    jsonType);
+                    jsonReplyType);
   });
   server.Post("/api/preview", [](const httplib::Request& req, httplib::Response& res) {
     const json body = json::parse(req.body, nullptr, false);
@@ -239,14 +238,14 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     if (!sound.is_string() || !volume.is_number_integer() ||
         std::find(listed.begin(), listed.end(), sound.get<std::string>()) == listed.end()) {
       res.status = 400;
-      res.set_content(R"({"error": "pas un fichier MP3 du dossier du programme"})", jsonType);
+      res.set_content(R"({"error": "pas un fichier MP3 du dossier du programme"})", jsonReplyType);
       return;
     }
     actions::playSound(sound.get<std::string>(), volume.get<std::int32_t>(), std::chrono::steady_clock::now(),
                        [](actions::Step step) {
                          if (const auto line = actions::consoleLine(step); !line.empty()) console::printLine(line);
                        });
-    res.set_content(R"({"playing": true})", jsonType);
+    res.set_content(R"({"playing": true})", jsonReplyType);
   });
   // Long polling: the page asks for the steps after those it has, and the
   // answer waits until there are some (a heartbeat of none now and then finds
@@ -264,7 +263,7 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     const std::string steps = history->feed().next(seen, feedGather, feedHeartbeat);
     history->feed().unfollow();
     res.set_content(R"({"next": )" + std::to_string(seen) + R"(, "steps": )" + (steps.empty() ? "[]" : steps) + "}",
-                    jsonType);
+                    jsonReplyType);
   });
 }
 

@@ -20,9 +20,6 @@ using nlohmann::json;
 
 // A request names its gift in JSON when its type says so, charset or not.
 constexpr const char* jsonType = "application/json";
-// Windows PowerShell reads a reply without a charset as Latin-1, and shows
-// accents as "Ã©".
-constexpr const char* replyType = "application/json; charset=utf-8";
 
 // Replies carry remote and exception texts; a byte that is not UTF-8 is
 // replaced rather than turning the reply into an error.
@@ -199,10 +196,10 @@ void serveGift(const httplib::Request& req, httplib::Response& res, const config
     history.tell(history.nextGift(), Source::Relay, request.giftNameParameter.value_or(""),
                  {{actions::StepKind::Refused, {}}});
     res.status = 403;
-    res.set_content(R"({"error": "Forbidden"})", replyType);
+    res.set_content(R"({"error": "Forbidden"})", jsonReplyType);
     return;
   }
-  res.set_content(handleGift(request, config, history), replyType);
+  res.set_content(handleGift(request, config, history), jsonReplyType);
 }
 
 void registerRoutes(HttpServer& server, std::shared_ptr<config::LiveConfig> config,

@@ -22,6 +22,10 @@ namespace endpoint {
 inline constexpr std::size_t baseWorkers = 8;
 inline constexpr std::size_t maxWorkers = 512;
 
+// The type of every JSON reply, with its charset: Windows PowerShell reads a
+// reply without one as Latin-1, and shows accents as "Ã©".
+inline constexpr const char* jsonReplyType = "application/json; charset=utf-8";
+
 // A connection waits this long for each read (its next request included) and
 // each write; it serves at most this many requests.
 inline constexpr std::chrono::seconds connectionTimeout{5};

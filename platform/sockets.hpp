@@ -24,13 +24,9 @@ inline constexpr int listenBacklog = 128;
 
 // Why a port could not be had.
 struct ListenFailure {
-  enum class Cause {
-    Taken,      // another program listens on it, or another copy of this one
-    Forbidden,  // the system keeps it from this program (Windows reserves
-                // ranges of ports for Hyper-V, WSL and Docker)
-    Other,
-  };
-  Cause cause = Cause::Other;
+  // The system keeps the port from this program (Windows reserves ranges of
+  // ports for Hyper-V, WSL and Docker), rather than another program holding it.
+  bool forbidden = false;
   std::string reason;
 };
 

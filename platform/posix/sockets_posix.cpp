@@ -22,11 +22,7 @@ namespace {
 
 std::string reason(int error) { return std::generic_category().message(error); }
 
-ListenFailure listenFailure(int error) {
-  using enum ListenFailure::Cause;
-  const auto cause = error == EADDRINUSE ? Taken : error == EACCES || error == EPERM ? Forbidden : Other;
-  return {cause, reason(error)};
-}
+ListenFailure listenFailure(int error) { return {error == EACCES || error == EPERM, reason(error)}; }
 
 int fd(Socket socket) { return static_cast<int>(socket); }
 
@@ -51,8 +47,7 @@ bool waitFor(Socket socket, short events, std::chrono::milliseconds timeout) {
 Result<Socket, ListenFailure> listenOn(const std::string& address, int port, bool optional) {
   sockaddr_storage storage;
   socklen_t length = 0;
-  if (!fillAddress(address, port, storage, length))
-    return ListenFailure{ListenFailure::Cause::Other, "adresse invalide"};
+  if (!fillAddress(address, port, storage, length)) return ListenFailure{false, "adresse invalide"};
   const int s = ::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s < 0) {
     const int error = errno;

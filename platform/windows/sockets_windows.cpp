@@ -19,11 +19,7 @@ namespace {
 
 std::string reason(int code) { return systemMessage(static_cast<DWORD>(code)); }
 
-ListenFailure listenFailure(int error) {
-  using enum ListenFailure::Cause;
-  const auto cause = error == WSAEADDRINUSE ? Taken : error == WSAEACCES ? Forbidden : Other;
-  return {cause, reason(error)};
-}
+ListenFailure listenFailure(int error) { return {error == WSAEACCES, reason(error)}; }
 
 SOCKET sock(Socket socket) { return static_cast<SOCKET>(socket); }
 
@@ -52,8 +48,7 @@ Result<Socket, ListenFailure> listenOn(const std::string& address, int port, boo
   startWinsock();
   sockaddr_storage storage;
   socklen_t length = 0;
-  if (!fillAddress(address, port, storage, length))
-    return ListenFailure{ListenFailure::Cause::Other, "adresse invalide"};
+  if (!fillAddress(address, port, storage, length)) return ListenFailure{false, "adresse invalide"};
   const SOCKET s = WSASocketW(storage.ss_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) {
     const int error = WSAGetLastError();

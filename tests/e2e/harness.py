@@ -24,9 +24,9 @@ def under_wine():
 
 
 class Program:
-    def __init__(self, folder, stdin_text="", env=None, wrapper=(), args=(), read=True):
+    def __init__(self, folder, stdin_text="", env=None, wrapper=(), read=True):
         self.lines, self._from = [], 0
-        self.process = subprocess.Popen([*wrapper, *program_command(), *args], cwd=folder, stdin=subprocess.PIPE,
+        self.process = subprocess.Popen([*wrapper, *program_command()], cwd=folder, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, env=dict(os.environ, **(env or {})),
                                         start_new_session=True)
         try:

@@ -1,6 +1,7 @@
 """The control page, in a real browser (headless Chromium) and in raw requests: what it shows, a test it fires,
 and who may use it."""
 
+import contextlib
 import http.client
 import json
 import http.server
@@ -131,10 +132,8 @@ def test_the_page_answers_this_machine_under_its_own_name_alone(page):
     while status != 503 and len(polls) < 6:
         polls.append(http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=1))
         polls[-1].request("GET", f"/api/feed?after={after}", headers={"Host": "localhost:5000"})
-        try:
+        with contextlib.suppress(TimeoutError):  # following: nothing new to tell yet
             status = polls[-1].getresponse().status
-        except TimeoutError:  # following: nothing new to tell yet
-            pass
     assert status == 503 and len(polls) <= 5
     list(map(http.client.HTTPConnection.close, polls))
     # The page's sounds: the MP3 files of the folder alone, played on demand.

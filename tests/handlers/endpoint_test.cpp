@@ -141,7 +141,7 @@ TEST_F(Endpoint, CooldownsAndAFullKeyQueue) {
   EXPECT_EQ(post(gifts, {{"giftName", "Tiger"}}), R"(200 {"error": "Key queue full"})");
   actions::setKeyPacing(actions::keyGap, actions::keyQueueLimit);
   EXPECT_EQ(console_.lines().back(), "File d'attente pleine: Tiger");
-  EXPECT_EQ(recording::presses().size() + recording::sounds().size(), 3u);
+  EXPECT_EQ(recording::presses().size() + recording::soundsPlayed(), 3u);
 }
 
 TEST_F(Endpoint, ARequestMustCarryTheSecretWhenOneIsSet) {

@@ -17,10 +17,6 @@ struct Press {
   std::vector<platform::Key> chord;
   Clock::time_point down, up;
 };
-struct Sound {
-  std::string path;
-  std::int32_t volume;
-};
 
 // Back to a clean slate: no records; every key is pressed (and held its
 // time), every sound plays, every file reaches the disk.
@@ -31,6 +27,6 @@ void answerKeys(std::function<Result<platform::KeyPress>(std::span<const platfor
 void answerFlush(std::function<Result<>(const std::string&)> answer);
 
 std::vector<Press> presses();
-std::vector<Sound> sounds();
+std::size_t soundsPlayed();
 
 }  // namespace recording
