@@ -33,8 +33,7 @@ class _Service(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         path, _, query = self.path.partition("?")
-        status, location, body = {"/latin1": (200, None, b"caf\xe9"),
-                                  "/created": (204, None, b""), "/loop": (302, "/loop", b""), "/made": (201, "/ok", b""),
+        status, location, body = {"/latin1": (200, None, b"caf\xe9"), "/loop": (302, "/loop", b""), "/made": (201, "/ok", b""),
                                   "/redirect": (308, urllib.parse.unquote(query[3:]), b""),
                                   "/big": (200, None, b"x" * (2 << 20))}.get(path, (200, None, b"win added: " + self.path.encode()))
         self.send_response(status)

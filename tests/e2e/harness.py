@@ -24,7 +24,7 @@ def under_wine():
 
 
 class Program:
-    def __init__(self, folder, stdin_text="", env=None, wrapper=(), read=True):
+    def __init__(self, folder, stdin_text="", env=None, wrapper=()):
         self.lines, self._from = [], 0
         self.process = subprocess.Popen([*wrapper, *program_command()], cwd=folder, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, env=dict(os.environ, **(env or {})),
@@ -36,10 +36,6 @@ class Program:
             pass  # it ended without reading: the test sees how from its output
         self._reader = threading.Thread(target=lambda: self.lines.extend(
             line.decode("utf-8", "replace").rstrip("\r\n") for line in self.process.stdout), daemon=True)
-        if read:  # else its output waits in the pipe until read()
-            self.read()
-
-    def read(self):
         self._reader.start()
 
     def mark(self):  # from now on, since_mark and wait_for_line look only at the lines printed after this
@@ -95,10 +91,10 @@ def write_config(folder, document):
         json.dump(document, f, indent=2)
 
 
-def start_x_display(name=None, *options):
-    """A virtual X display, the one named (":7") or one Xvfb finds free; answers its process and name."""
+def start_x_display():
+    """A virtual X display on a number Xvfb finds free; answers its process and name."""
     read, write = os.pipe()
-    server = subprocess.Popen(["Xvfb", *([name] if name else []), *options, "-displayfd", str(write), "-nolisten", "tcp"],
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-noreset"],
                               pass_fds=(write,), stderr=subprocess.DEVNULL)
     os.close(write)
     with os.fdopen(read) as numbers:  # written once it accepts connections

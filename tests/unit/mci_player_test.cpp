@@ -14,6 +14,7 @@ TEST(MciPlayer, SoundsThatCannotStartInTimeAreDroppedAndToldTogether) {
   std::mutex mutex;
   std::vector<std::string> commands;
   std::vector<platform::SoundStart> starts;
+  const auto began = std::chrono::steady_clock::now();
   {
     platform::mci::Player player({[&](const std::string& command) {
                                     if (command.starts_with("open")) std::this_thread::sleep_for(100ms);  // as wine
@@ -24,12 +25,13 @@ TEST(MciPlayer, SoundsThatCannotStartInTimeAreDroppedAndToldTogether) {
                                   [](const std::string& path) { return std::optional<std::string>("C:\\" + path); }});
     const auto startBy = std::chrono::steady_clock::now() + 250ms;
     for (int i = 0; i < 10; ++i) {
-      player.play("a.mp3", 50, 10ms, startBy, [&](const platform::SoundStart& start) {
+      player.play("a.mp3", 50, 400ms, startBy, [&](const platform::SoundStart& start) {
         std::lock_guard<std::mutex> lock(mutex);
         starts.push_back(start);
       });
     }
-  }  // every device closed
+  }  // every device closed, each once its sound is over: the first 400 ms after its open began
+  EXPECT_GE(std::chrono::steady_clock::now() - began, 500ms);
   ASSERT_EQ(starts.size(), 10u);
   const auto played =
       static_cast<std::size_t>(std::ranges::count(starts, Outcome::Playing, &platform::SoundStart::outcome));
