@@ -260,7 +260,8 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     std::uint64_t seen = 0;
     const std::string after = req.get_param_value("after");
     std::from_chars(after.data(), after.data() + after.size(), seen);
-    const std::string steps = history->feed().next(seen, feedGather, feedHeartbeat);
+    const std::string steps =
+        history->feed().next(seen, feedGather, feedHeartbeat, [&req] { return req.is_connection_closed(); });
     history->feed().unfollow();
     res.set_content(R"({"next": )" + std::to_string(seen) + R"(, "steps": )" + (steps.empty() ? "[]" : steps) + "}",
                     jsonReplyType);

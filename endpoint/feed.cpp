@@ -28,10 +28,16 @@ void Feed::unfollow() {
   --followers_;
 }
 
-std::string Feed::next(std::uint64_t& seen, std::chrono::milliseconds gather, std::chrono::milliseconds heartbeat) {
+std::string Feed::next(std::uint64_t& seen, std::chrono::milliseconds gather, std::chrono::milliseconds heartbeat,
+                       const std::function<bool()>& gone) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (seen > count_) seen = 0;  // a page left open while the program started again
-  if (!added_.wait_for(lock, heartbeat, [&] { return count_ > seen; })) return {};
+  const auto end = std::chrono::steady_clock::now() + heartbeat;
+  while (count_ <= seen) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= end || gone()) return {};
+    added_.wait_until(lock, std::min(end, now + goneCheck));
+  }
   // A storm of gifts goes out a few times a second, not one write per step.
   lock.unlock();
   std::this_thread::sleep_for(gather);

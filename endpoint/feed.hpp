@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -19,6 +20,9 @@ class Feed {
   static constexpr std::size_t kept = 1000;
   // Pages that may follow the feed at once: each holds a worker.
   static constexpr std::size_t maxFollowers = 4;
+  // How often a waiting page is asked whether it has gone (closed, reloaded),
+  // so that its place is free for the next page well before the heartbeat.
+  static constexpr std::chrono::seconds goneCheck{1};
 
   // Adds one step, as a JSON object, and wakes the pages that wait.
   void add(std::string step);
@@ -29,9 +33,12 @@ class Feed {
 
   // The steps after the `seen`-th, as a JSON array, once there are some; the
   // steps that come within `gather` of the first are sent with it. Empty
-  // after `heartbeat` without any. `seen` becomes the count of steps sent;
-  // one beyond every step ever added is taken for 0.
-  std::string next(std::uint64_t& seen, std::chrono::milliseconds gather, std::chrono::milliseconds heartbeat);
+  // after `heartbeat` without any, or once `gone` answers true. `seen`
+  // becomes the count of steps sent; one beyond every step ever added is
+  // taken for 0.
+  std::string next(
+      std::uint64_t& seen, std::chrono::milliseconds gather, std::chrono::milliseconds heartbeat,
+      const std::function<bool()>& gone = [] { return false; });
 
  private:
   std::mutex mutex_;

@@ -99,13 +99,13 @@ def test_the_page_answers_this_machine_under_its_own_name_alone(page):
         with contextlib.suppress(TimeoutError):  # following: nothing new to tell yet
             status = polls[-1].getresponse().status
     assert status == 503 and len(polls) <= 5
-    list(map(http.client.HTTPConnection.close, polls))  # they stop following at the next step
+    list(map(http.client.HTTPConnection.close, polls))  # closed, they let go well before the next heartbeat
+    harness.wait_until(lambda: request("GET", "/api/feed?after=0")[0] == 200, 5)
     subprocess.run(["ip", "addr", "add", ELSEWHERE + "/32", "dev", "lo"], capture_output=True)
     program.mark()
     assert request("GET", "/", host=ELSEWHERE)[0] == 403
     program.wait_for_line(f"Page de controle refusee a {ELSEWHERE} : elle ne s'ouvre que sur cet ordinateur")
     assert harness.post_gift("Typo", host=ELSEWHERE) == '{"error":"Key not supported: ctlr+g"}'  # a relay elsewhere
-    harness.wait_until(lambda: request("GET", "/api/feed?after=0")[0] == 200, 5)  # and the closed ones let go
     status, headers, body = request("GET", "/")
     token = re.search(r'name="page-token" content="([0-9a-f]{32})"', body)[1]
     assert status == 200 and "script-src 'self'" in headers["Content-Security-Policy"]
