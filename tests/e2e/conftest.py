@@ -4,6 +4,7 @@ import shutil
 import ssl
 import subprocess
 import threading
+import time
 import urllib.parse
 
 import pytest
@@ -29,10 +30,12 @@ def run(tmp_path):  # starts the program, in the test's own folder unless told; 
 
 
 class _Service(http.server.BaseHTTPRequestHandler):
-    """A web service that gifts call; /redirect leads to the address after "to=", anything else says it was called."""
+    """A web service that gifts call; /redirect leads to the address after "to=", /silent answers late, anything else
+    says it was called."""
 
     def do_GET(self):
         path, _, query = self.path.partition("?")
+        time.sleep(8 if path == "/silent" else 0)  # a site that says nothing for longer than a call waits
         status, location, body = {"/latin1": (200, None, b"caf\xe9"), "/loop": (302, "/loop", b""), "/made": (201, "/ok", b""),
                                   "/redirect": (308, urllib.parse.unquote(query[3:]), b""),
                                   "/big": (200, None, b"x" * (2 << 20))}.get(path, (200, None, b"win added: " + self.path.encode()))
