@@ -30,8 +30,7 @@ def run(tmp_path):  # starts the program, in the test's own folder unless told; 
 
 
 class _Service(http.server.BaseHTTPRequestHandler):
-    """A web service that gifts call; /redirect leads to the address after "to=", /silent answers late, anything else
-    says it was called."""
+    """A web service that gifts call; /redirect leads to the address after "to=", /silent answers late."""
 
     def do_GET(self):
         path, _, query = self.path.partition("?")

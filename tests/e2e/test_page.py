@@ -6,6 +6,7 @@ import http.client
 import json
 import re
 import subprocess
+import time
 
 import pytest
 from selenium import webdriver
@@ -74,11 +75,13 @@ def test_the_page_lists_the_gifts_and_a_test_presses_the_key_after_its_countdown
     countdown.clear()
     countdown.send_keys("2")
     program.mark()
+    clicked = time.monotonic()
     browser.find_element(By.CSS_SELECTOR, 'button[aria-label="Tester G"]').click()
     wait.until(lambda b: "Dans" in b.find_element(By.CSS_SELECTOR, 'button[aria-label="Tester G"]').text)
     assert program.since_mark() == []  # nothing before the countdown ends
     result = browser.find_element(By.CSS_SELECTOR, 'tr[data-gift="G"] .result')
     wait.until(lambda b: result.text == "Key pressed successfully")
+    assert time.monotonic() - clicked >= 2
     assert [name for name, *_ in strokes(keys.events())] == [KEYS["g"]]
     wait.until(lambda b: b.find_element(By.CSS_SELECTOR, 'tr[data-gift="G"] .runs').text == "1")
     assert harness.post_gift("G") == '{"message": "Gift on cooldown"}'  # the relay and the page share the cooldown
