@@ -78,8 +78,8 @@ def wait_for_port_free():
     wait_until(port_is_free)
 
 
-def post_gift(name, timeout=30.0, host="127.0.0.1"):  # as a relay tool does; answers the reply's body
-    connection = http.client.HTTPConnection(host, PORT, timeout=timeout)
+def post_gift(name, timeout=30.0, host="127.0.0.1", port=PORT):  # as a relay tool does; answers the reply's body
+    connection = http.client.HTTPConnection(host, port, timeout=timeout)
     connection.request("POST", "/webhook", json.dumps({"giftName": name}), {"Content-Type": "application/json"})
     reply = connection.getresponse()
     assert (reply.status, reply.getheader("Content-Type")) == (200, "application/json; charset=utf-8")
