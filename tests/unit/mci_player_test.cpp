@@ -30,7 +30,7 @@ TEST(MciPlayer, SoundsThatCannotStartInTimeAreDroppedAndToldTogether) {
         starts.push_back(start);
       });
     }
-  }  // every device closed, each once its sound is over: the first 400 ms after its open began
+  }  // every device closed once its sound is over: the first, 400 ms after its 100 ms open
   EXPECT_GE(std::chrono::steady_clock::now() - began, 500ms);
   ASSERT_EQ(starts.size(), 10u);
   const auto played =
