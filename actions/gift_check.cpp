@@ -9,9 +9,9 @@ namespace actions {
 std::string giftProblems(const config::GiftAction& gift) {
   std::string problems;
   const auto add = [&problems](const std::string& problem) { problems += (problems.empty() ? "" : " ; ") + problem; };
-  if (gift.action != "key" && gift.action != "webhook") {
+  if (gift.kind == config::ActionKind::Unknown) {
     add("action inconnue \"" + console::shown(gift.action) + "\" (il faut \"key\" ou \"webhook\", en minuscules)");
-  } else if (gift.action == "key" && !parseKeyTarget(gift.target)) {
+  } else if (gift.kind == config::ActionKind::Key && !parseKeyTarget(gift.target)) {
     add("touche inconnue \"" + console::shown(gift.target) + "\"");
   }
   if (!gift.sound.empty() && !soundFileExists(gift.sound)) {

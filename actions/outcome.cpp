@@ -5,7 +5,11 @@ namespace actions {
 std::string consoleLine(const Step& step) {
   switch (step.kind) {
     case StepKind::Received:
-      return "Cadeau recu: " + step.text;
+      return "Cadeau recu: " + step.text + (step.number > 0 ? " x" + std::to_string(step.number) : "") +
+             (step.detail.empty() ? "" : " de " + step.detail);
+    case StepKind::AlreadyCounted:
+      return "Cadeau deja compte: " + step.text + (step.detail.empty() ? "" : " de " + step.detail) +
+             (step.number > 0 ? " (serie a " + std::to_string(step.number) + ")" : " (evenement deja recu)");
     case StepKind::NotConfigured:
       return "Cadeau non configure: " + step.text;
     case StepKind::OnCooldown:
@@ -25,6 +29,8 @@ std::string consoleLine(const Step& step) {
       return "Sons non joues (trop de sons a la fois, pas demarres dans les 2 s) : " + std::to_string(step.number);
     case StepKind::KeyPressed:
       return "Touche '" + step.text + "' pressee";
+    case StepKind::KeyPressedAgain:
+      return "Touche '" + step.text + "' pressee encore " + std::to_string(step.number) + " fois";
     case StepKind::KeyUnsupported:
       return "Touche non supportee: " + step.text;
     case StepKind::KeyFailed:
@@ -50,6 +56,8 @@ const char* kindName(StepKind kind) {
   switch (kind) {
     case StepKind::Received:
       return "received";
+    case StepKind::AlreadyCounted:
+      return "already-counted";
     case StepKind::NotConfigured:
       return "not-configured";
     case StepKind::OnCooldown:
@@ -66,6 +74,7 @@ const char* kindName(StepKind kind) {
     case StepKind::SoundTooLate:
       return "sound-too-late";
     case StepKind::KeyPressed:
+    case StepKind::KeyPressedAgain:
       return "key-pressed";
     case StepKind::KeyUnsupported:
       return "key-unsupported";

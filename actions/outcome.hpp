@@ -9,6 +9,7 @@ namespace actions {
 // line and the page's feed are made from it.
 enum class StepKind {
   Received,
+  AlreadyCounted,  // a repeated event of a streak, or an event seen before
   NotConfigured,
   OnCooldown,
   Refused,  // the request did not carry the secret
@@ -18,6 +19,7 @@ enum class StepKind {
   SoundCannotPlay,
   SoundTooLate,
   KeyPressed,
+  KeyPressedAgain,  // the presses of a gift's count after its first
   KeyUnsupported,
   KeyFailed,
   KeyQueueFull,
@@ -33,11 +35,12 @@ struct Step {
   // What the step names, as the console shows it: a gift, a key target, a
   // sound file, an address (the token as ***), or a reason.
   std::string text;
-  // The reason a key was not pressed; what the status of a failed call does
-  // not say.
+  // The viewer who sent a gift; the reason a key was not pressed; what the
+  // status of a failed call does not say.
   std::string detail = {};
-  // A volume, the status of a failed call (0: no response), or how many
-  // sounds came too late together.
+  // A volume, the status of a failed call (0: no response), how many sounds
+  // came too late together, how many gifts a request was (0: it named no
+  // count), a streak's total, or how many presses followed the first.
   int number = 0;
 };
 

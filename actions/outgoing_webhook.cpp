@@ -134,6 +134,24 @@ std::unique_ptr<httplib::Client> tlsClientFor(const std::string& hostPart) {
   return client;
 }
 
+std::string filledUrl(const std::string& url, int count, const std::string& viewer, const std::string& gift) {
+  const std::pair<std::string_view, std::string> marks[] = {{"{count}", std::to_string(count)},
+                                                            {"{viewer}", httplib::encode_uri_component(viewer)},
+                                                            {"{gift}", httplib::encode_uri_component(gift)}};
+  std::string filled;
+  for (std::size_t i = 0; i < url.size();) {
+    const auto mark =
+        std::ranges::find_if(marks, [&](const auto& m) { return url.compare(i, m.first.size(), m.first) == 0; });
+    if (mark == std::end(marks)) {
+      filled += url[i++];
+    } else {
+      filled += mark->second;
+      i += mark->first.size();
+    }
+  }
+  return filled;
+}
+
 std::string printedUrl(const std::string& url, const std::string& token) {
   std::string printed = url;
   for (auto at = token.empty() ? std::string::npos : printed.find(token); at != std::string::npos;

@@ -45,6 +45,11 @@ inline constexpr int maxRedirects = 5;
 // trickles its answer cannot hold a gift for longer.
 inline constexpr std::chrono::seconds callTimeLimit{15};
 
+// The address with what a gift fills in, wherever it stands: "{count}" the
+// number of gifts, "{viewer}" the viewer, "{gift}" the gift's name, the last
+// two percent-encoded.
+std::string filledUrl(const std::string& url, int count, const std::string& viewer, const std::string& gift);
+
 // The address as the console shows it: the account token, wherever it
 // appears, as "***", so that a window shown on stream never shows it.
 std::string printedUrl(const std::string& url, const std::string& token);

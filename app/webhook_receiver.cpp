@@ -7,6 +7,7 @@
 #include "endpoint/control_page.hpp"
 #include "endpoint/gift_handler.hpp"
 #include "endpoint/http_server.hpp"
+#include "gifts/gift_state.hpp"
 #include "platform/platform.hpp"
 
 namespace app {
@@ -92,14 +93,14 @@ Result<> WebhookReceiver::start() const {
   }
   // Changes to the file apply while the program runs; without the system's
   // notice of them, only a restart applies them.
-  const auto history = std::make_shared<endpoint::GiftHistory>();
-  const auto reload = std::make_shared<ConfigReload>(file_, config_, text_, [history] { history->configChanged(); });
+  const auto gifts = std::make_shared<gifts::GiftState>();
+  const auto reload = std::make_shared<ConfigReload>(file_, config_, text_, [gifts] { gifts->teller.configChanged(); });
   if (const auto watched = reload->watch(reloadSettle); !watched) {
     console::printLine("Les changements du fichier de configuration ne s'appliqueront qu'au prochain demarrage : " +
                        watched.reason());
   }
-  endpoint::registerRoutes(server, config_, history);
-  endpoint::registerPage(server, config_, history, std::move(status), endpoint::newPageToken(),
+  endpoint::registerRoutes(server, config_, gifts);
+  endpoint::registerPage(server, config_, gifts, std::move(status), endpoint::newPageToken(),
                          [reload](const auto& edit) { return reload->save(edit); });
   console::printLine("\n=== Serveur demarre sur le port " + std::to_string(port) + " ===");
   console::printLine("En attente de webhooks...\nPage de controle: " + endpoint::pageAddress(port) + "\n");

@@ -102,6 +102,7 @@ Result<GiftAction> readGift(const std::string& name, const json& entry) {
   gift.hold = std::chrono::milliseconds(*hold);
   gift.repeat = static_cast<int>(*repeat);
   gift.cooldown = std::chrono::milliseconds(*cooldown);
+  gift.kind = actionKind(gift.action);
   return gift;
 }
 

@@ -7,6 +7,15 @@
 
 namespace config {
 
+// What a gift does, from its action word (exact, lower case), decided once
+// when the gift is read.
+enum class ActionKind { Key, Webhook, Unknown };
+inline ActionKind actionKind(const std::string& word) {
+  if (word == "key") return ActionKind::Key;
+  if (word == "webhook") return ActionKind::Webhook;
+  return ActionKind::Unknown;
+}
+
 // What one configured gift does when it arrives.
 struct GiftAction {
   std::string action;       // "key" or "webhook"; other words are refused on arrival
@@ -18,6 +27,7 @@ struct GiftAction {
   std::chrono::milliseconds hold{50};
   int repeat = 1;
   std::chrono::milliseconds cooldown{0};
+  ActionKind kind = actionKind(action);
 };
 
 // Gift name (exact bytes, case-sensitive) to its settings.

@@ -18,6 +18,7 @@
 #include "endpoint/http_server.hpp"
 #include "endpoint/page_access.hpp"
 #include "endpoint/page_files.hpp"
+#include "gifts/handle_gift.hpp"
 #include "platform/sockets.hpp"
 
 namespace endpoint {
@@ -85,7 +86,7 @@ const char* typeOf(std::string_view path) {
 
 std::string pageAddress(int port) { return "http://localhost:" + std::to_string(port) + "/"; }
 
-json pageState(const config::LiveConfig& live, const GiftHistory& history, const PageStatus& status,
+json pageState(const config::LiveConfig& live, const gifts::GiftState& state, const PageStatus& status,
                const std::vector<std::string>& networkAddresses) {
   const auto current = live.current();
   const config::LoadedConfig& config = *current;
@@ -98,14 +99,19 @@ json pageState(const config::LiveConfig& live, const GiftHistory& history, const
     gifts.push_back(
         {{"name", name},
          {"action", gift.action},
-         {"target", gift.action == "webhook" ? actions::printedUrl(gift.target, config.token) : gift.target},
+         {"target",
+          gift.kind == config::ActionKind::Webhook ? actions::printedUrl(gift.target, config.token) : gift.target},
          {"hold", gift.hold.count()},
          {"repeat", gift.repeat},
          {"sound", gift.sound},
          {"volume", gift.volume},
          {"cooldown", gift.cooldown.count()},
-         {"runs", history.runs(name)},
+         {"runs", state.cooldowns.runs(name)},
          {"problem", actions::giftProblems(gift)}});
+  }
+  json unconfigured = json::array();
+  for (const auto& [name, count] : state.tally.unconfiguredNames()) {
+    if (!config.gifts.contains(name)) unconfigured.push_back({{"name", name}, {"count", count}});
   }
   // The token shown as the streamer may check it, never whole.
   const std::string& token = config.token;
@@ -117,10 +123,11 @@ json pageState(const config::LiveConfig& live, const GiftHistory& history, const
           {"sounds", status.soundsProblem},
           {"secret", !config.secret.empty()},
           {"relay", relay},
-          {"received", history.received()},
+          {"received", state.tally.received()},
           {"gifts", gifts},
+          {"unconfigured", unconfigured},
           {"configProblem", live.problem()},
-          {"perMinute", history.perMinute(GiftHistory::Clock::now())}};
+          {"perMinute", state.tally.perMinute(std::chrono::steady_clock::now())}};
 }
 
 std::string newPageToken() {
@@ -154,8 +161,9 @@ std::vector<std::string> soundFiles(const std::string& folder, std::size_t most)
   return found;
 }
 
-void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config, std::shared_ptr<GiftHistory> history,
-                  PageStatus status, std::string pageToken, SaveFile save) {
+void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config,
+                  std::shared_ptr<gifts::GiftState> giftState, PageStatus status, std::string pageToken,
+                  SaveFile save) {
   const int port = status.port;
   server.set_pre_routing_handler([port, pageToken](const httplib::Request& req, httplib::Response& res) {
     if (req.path == "/webhook") return httplib::Server::HandlerResponse::Unhandled;
@@ -185,13 +193,18 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     server.Get(std::string(file.path), serve);
     if (file.path == "/index.html") server.Get("/", serve);
   }
-  server.Get("/api/state", [config, history, status](const httplib::Request&, httplib::Response& res) {
-    const json state = pageState(*config, *history, status, platform::networkAddresses());
+  server.Get("/api/state", [config, giftState, status](const httplib::Request&, httplib::Response& res) {
+    const json state = pageState(*config, *giftState, status, platform::networkAddresses());
     res.set_content(state.dump(-1, ' ', false, json::error_handler_t::replace), jsonReplyType);
   });
-  server.Post("/api/test", [config, history](const httplib::Request& req, httplib::Response& res) {
-    const GiftRequest request{"application/json", req.body};
-    res.set_content(handleGift(request, *config->current(), *history, Source::Test), jsonReplyType);
+  // The same way as the relay's: read, counted, run.
+  server.Post("/api/test", [config, giftState](const httplib::Request& req, httplib::Response& res) {
+    const gifts::RelayRequest request{"POST", "application/json", req.body, {}};
+    const auto outcome = gifts::handleGift(request, config->current(), giftState, gifts::Source::Test);
+    res.set_content(gifts::replyBody(outcome), jsonReplyType);
+  });
+  server.Get("/api/requests", [giftState](const httplib::Request&, httplib::Response& res) {
+    res.set_content(giftState->requests.latest().dump(-1, ' ', false, json::error_handler_t::replace), jsonReplyType);
   });
   server.Post("/api/gift", [config, save](const httplib::Request& req, httplib::Response& res) {
     const json body = json::parse(req.body, nullptr, false);
@@ -251,8 +264,9 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
   // answer waits until there are some (a heartbeat of none now and then finds
   // out a page that has gone). The library's streamed replies stop at once
   // under a server that runs its own accept loop, as this one does.
-  server.Get("/api/feed", [history](const httplib::Request& req, httplib::Response& res) {
-    if (!history->feed().follow()) {
+  server.Get("/api/feed", [giftState](const httplib::Request& req, httplib::Response& res) {
+    gifts::Feed& feed = giftState->teller.feed();
+    if (!feed.follow()) {
       res.status = 503;
       res.set_content("Trop de pages de controle ouvertes a la fois : fermez-en une.", textType);
       return;
@@ -260,9 +274,8 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     std::uint64_t seen = 0;
     const std::string after = req.get_param_value("after");
     std::from_chars(after.data(), after.data() + after.size(), seen);
-    const std::string steps =
-        history->feed().next(seen, feedGather, feedHeartbeat, [&req] { return req.is_connection_closed(); });
-    history->feed().unfollow();
+    const std::string steps = feed.next(seen, feedGather, feedHeartbeat, [&req] { return req.is_connection_closed(); });
+    feed.unfollow();
     res.set_content(R"({"next": )" + std::to_string(seen) + R"(, "steps": )" + (steps.empty() ? "[]" : steps) + "}",
                     jsonReplyType);
   });

@@ -9,7 +9,7 @@
 
 #include "common/result.hpp"
 #include "config/live_config.hpp"
-#include "endpoint/gift_handler.hpp"
+#include "gifts/gift_state.hpp"
 
 namespace endpoint {
 
@@ -29,9 +29,10 @@ std::string pageAddress(int port);
 // What GET /api/state answers: the status, the addresses a relay may post
 // to (this machine's, then those of its networks), whether a secret is set,
 // each gift with what it does, how many times it ran, and what keeps it from
-// working, and why the file does not load when it was changed and does not.
+// working, the names of gifts that came but are not in the file, with how
+// many came, and why the file does not load when it was changed and does not.
 // The account token is never in it whole: only its last 4 characters.
-nlohmann::json pageState(const config::LiveConfig& config, const GiftHistory& history, const PageStatus& status,
+nlohmann::json pageState(const config::LiveConfig& config, const gifts::GiftState& gifts, const PageStatus& status,
                          const std::vector<std::string>& networkAddresses);
 
 // Writes the configuration file as an edit makes it of the file's text, and
@@ -40,7 +41,10 @@ using SaveFile = std::function<Result<>(const std::function<Result<std::string>(
 
 // The control page at "/", its files, and the calls it makes:
 //   GET  /api/state  the state above
-//   POST /api/test   runs a gift as the relay's request would ({"giftName"})
+//   POST /api/test   runs a gift as the relay's JSON request would ({"giftName"},
+//                    and a streak's frames with "uniqueId" and "repeatCount")
+//   GET  /api/requests the latest requests of the relay, with what was read
+//                    from each and what became of it
 //   GET  /api/feed   what became of each gift, step by step (?after=N: the
 //                    steps after the first N, once there are some)
 //   POST /api/gift   saves a gift: {"original": name or "", "name", "gift"}
@@ -50,8 +54,8 @@ using SaveFile = std::function<Result<>(const std::function<Result<std::string>(
 //   POST /api/preview plays one of them: {"sound", "volume"}
 // Every route but /webhook answers this machine alone, and a change needs
 // `pageToken`, which the page alone is given (endpoint/page_access.hpp).
-void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config, std::shared_ptr<GiftHistory> history,
-                  PageStatus status, std::string pageToken, SaveFile save);
+void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config,
+                  std::shared_ptr<gifts::GiftState> giftState, PageStatus status, std::string pageToken, SaveFile save);
 
 // The MP3 files under `folder`, as paths relative to it with '/' between
 // names, sorted; at most `most` of them.

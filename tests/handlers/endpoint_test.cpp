@@ -9,6 +9,7 @@
 
 #include "actions/key_press.hpp"
 #include "endpoint/gift_handler.hpp"
+#include "gifts/handle_gift.hpp"
 #include "recording_platform.hpp"
 #include "support.hpp"
 
@@ -25,15 +26,17 @@ class Endpoint : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(dir_); }
   // "status body" of the reply to a request with these fields, body and headers.
   std::string post(const config::GiftTable& gifts, const Fields& fields, const std::string& body = {},
-                   const std::string& type = "text/plain", httplib::Headers headers = {}) {
-    const config::LoadedConfig loaded{"T0k", gifts, secret_};
+                   const std::string& type = "text/plain", httplib::Headers headers = {},
+                   const std::string& method = "POST") {
+    const auto loaded = std::make_shared<const config::LoadedConfig>(config::LoadedConfig{"T0k", gifts, secret_});
     httplib::Request req;
+    req.method = method;
     req.params = fields;
     req.body = body;
     req.headers = std::move(headers);
     req.headers.emplace("Content-Type", type);
     httplib::Response res;
-    endpoint::serveGift(req, res, loaded, history_);
+    endpoint::serveGift(req, res, loaded, state_);
     EXPECT_EQ(res.get_header_value("Content-Type"), json + "; charset=utf-8");
     return std::to_string(res.status == -1 ? 200 : res.status) + " " + res.body;  // as the library sends it
   }
@@ -44,7 +47,7 @@ class Endpoint : public ::testing::Test {
 
   std::filesystem::path dir_ = testing_support::scratchDir("endpoint");
   std::string sound_ = (dir_ / "rose.mp3").string(), secret_;
-  endpoint::GiftHistory history_;
+  std::shared_ptr<gifts::GiftState> state_ = std::make_shared<gifts::GiftState>();
   testing_support::ConsoleCapture console_;
   std::size_t seen_ = 0;
 };
@@ -75,11 +78,13 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
                     heard = "Lecture audio: " + sound_, notConfigured = R"(200 {"message": "Gift not configured"})";
   const Case cases[] = {
       {none, noParameter, {}},
+      {none, noParameter, {}, "giftName=Key"},  // a form body the library did not read is no JSON
+      // A JSON object is read whatever its type says, and alone.
       {keyField, R"(200 {"error": "giftName not provided"})", {"Cadeau recu: "}, R"({"a": 1})", json},
       {none, pressed, key, R"({"giftName": "Key"})", "application/json; charset=utf-8"},
-      // JSON only when the type says so, in lower case.
-      {none, noParameter, {}, R"({"giftName": "Key"})"},
-      {keyField, pressed, key, R"({"giftName": "Rose"})", "APPLICATION/JSON"},
+      {none, pressed, key, R"({"giftName": "Key"})"},
+      {keyField, pressed, key, R"({"gift_name": "Key"})", "APPLICATION/JSON"},
+      {none, pressed, key, R"({"event": "gift", "data": {"gift": {"name": "Key"}}})"},
       // Names match exactly.
       {named("key"), notConfigured, {"Cadeau recu: key", "Cadeau non configure: key"}},
       // The sound starts before the key; an unknown action still plays its sound.
@@ -96,49 +101,78 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
       {named("Web"),
        R"x(200 {"error":"Webhook call failed: invalid URL (no scheme)"})x",
        {"Cadeau recu: Web", "URL invalide (pas de protocole): localhost/x?token=***&t=***"}},
-      // Bad JSON is an error reply in the library's words.
+      // Bad JSON is an error reply in the library's words, when the type says JSON.
       {none, R"(200 {"error":"[json.exception.parse_error.101] parse error)", {}, "{\"giftName\": ", json},
+      {none, R"(200 {"error":"[json.exception.type_error.306])", {}, "[1]", json},
+      {none,
+       R"(200 {"error":"repeatCount must be a whole number from 1 to 1000"})",
+       {},
+       R"({"giftName": "Key", "repeatCount": "abc"})"},
   };
   for (const auto& [fields, reply, lines, body, type] : cases) {
     EXPECT_EQ(post(gifts, fields, body, type).substr(0, reply.size()), reply) << body;
     EXPECT_EQ(newLines(), lines) << body;
   }
-  EXPECT_EQ(recording::presses().size(), 3u);  // none for the targets that are not keys
-  EXPECT_EQ(std::make_tuple(history_.received(), history_.runs("Key")),
-            std::make_tuple(10u, 2u));  // named, or configured
+  // A relay that can only send GET puts the fields in the query.
+  EXPECT_EQ(post(gifts, named("Key"), "", "", {}, "GET"), pressed);
+  EXPECT_EQ(recording::presses().size(), 6u);  // none for the targets that are not keys
+  EXPECT_EQ(std::make_tuple(state_->tally.received(), state_->cooldowns.runs("Key")),
+            std::make_tuple(13u, 5u));  // named, or configured
+  // The latest request first, with what was read from it and its reply.
+  const auto logged = state_->requests.latest();
+  EXPECT_EQ(
+      std::make_tuple(logged[0]["method"], logged[0]["read"]["name"], logged[0]["reply"], logged[1].contains("read")),
+      std::make_tuple("GET", "Key", pressed.substr(4), false));
 }
 
-TEST_F(Endpoint, CooldownsAndAFullKeyQueue) {
-  endpoint::GiftHistory history;
-  const auto t0 = endpoint::GiftHistory::Clock::now();
-  // Counted from the last run, not from a refused arrival; other gifts have their own.
-  const std::tuple<const char*, std::chrono::milliseconds, std::chrono::milliseconds, bool> arrivals[] = {
-      {"Rose", 2000ms, 0ms, true},    {"Rose", 2000ms, 1999ms, false}, {"Lion", 2000ms, 1999ms, true},
-      {"Rose", 2000ms, 2000ms, true}, {"Rose", 2000ms, 3999ms, false}, {"Rose", 0ms, 3999ms, true},
-      {"Rose", 0ms, 3000ms, true}};  // arrived before the last run began, it runs all the same
-  for (const auto& [gift, cooldown, at, runs] : arrivals) EXPECT_EQ(history.mayRun(gift, cooldown, t0 + at), runs);
-  for (const auto after : {0min, 0min, 1min, 59min, 60min}) history.arrived(t0 + after);
-  const auto counts = history.perMinute(t0 + 60min);  // the hour up to t0 + 60 min: t0 itself is gone
-  EXPECT_EQ(std::make_tuple(counts[0], counts[58], counts[59], std::accumulate(counts.begin(), counts.end(), 0u)),
-            std::make_tuple(1u, 1u, 1u, 3u));
-  history.arrived(t0 + 180min);
-  const auto later = history.perMinute(t0 + 180min);  // two hours on, the first hour's counts are gone
-  EXPECT_EQ(std::make_tuple(later[59], std::accumulate(later.begin(), later.end(), 0u)), std::make_tuple(1u, 1u));
-  EXPECT_EQ(std::make_tuple(history.runs("Rose"), history.runs("Lion"), history.runs("Tiger")),
-            std::make_tuple(4u, 1u, 0u));
-
-  const config::GiftTable gifts{{"Lion", {"key", "g", sound_, 100, 50ms, 1, 1min}}, {"Tiger", {"key", "n", "", 100}}};
-  EXPECT_EQ(post(gifts, {{"giftName", "Lion"}}), pressed);
+TEST_F(Endpoint, EveryGiftOfACountOrAStreakRunsOnceAndTheReplyDoesNotWaitForThem) {
+  const config::GiftTable gifts{{"Rose", {"key", "g", sound_, 100}},
+                                {"Lion", {"key", "l", "", 100, 50ms, 2, 1min}},
+                                {"Slow", {"key", "s", "", 100, 200ms}}};
+  const auto frame = [&](const std::string& fields) {
+    return post(gifts, {}, "{\"giftName\": \"Rose\"" + fields + "}");
+  };
+  const auto counted = [](int n, const char* message = "Key pressed successfully") {
+    return "200 {\"count\":" + std::to_string(n) + ",\"message\":\"" + message + "\"}";
+  };
+  const std::string again = counted(0, "Gift already counted");
+  // One viewer's frames as a relay forwards them: 1, 1, 3, 3 and the end.
+  EXPECT_EQ(frame(R"(, "uniqueId": "al", "nickname": "Al\n", "repeatCount": 1)"), counted(1));
+  EXPECT_EQ(newLines(), (Lines{"Cadeau recu: Rose x1 de Al?", "Lecture audio: " + sound_ + " (volume: 100%)",
+                               "Touche 'g' pressee"}));
+  EXPECT_EQ(frame(R"(, "uniqueId": "al", "repeatCount": "1")"), again);
+  EXPECT_EQ(newLines(), Lines{"Cadeau deja compte: Rose de al (serie a 1)"});
+  EXPECT_EQ(frame(R"(, "uniqueId": "al", "repeatCount": 3)"), counted(2));
+  EXPECT_EQ(frame(R"(, "uniqueId": "al", "repeatCount": 3, "repeatEnd": true)"), again);
+  // After the end, a new streak from zero; another viewer's streak is their own.
+  EXPECT_EQ(frame(R"(, "user": {"uniqueId": "al"}, "repeat_count": 2, "msgId": "m1")"), counted(2));
+  EXPECT_EQ(frame(R"(, "username": "bo", "count": 2, "msgId": "m2")"), counted(2));
+  EXPECT_EQ(frame(R"(, "uniqueId": "bo", "count": 1, "msgId": "m2")"), again);  // an id seen before
+  EXPECT_EQ(newLines().back(), "Cadeau deja compte: Rose de bo (evenement deja recu)");
+  // A count from nobody is that many gifts.
+  EXPECT_EQ(frame(R"(, "repeatCount": 4)"), counted(4));
+  const auto rose = [] {
+    const auto all = recording::presses();
+    return std::count_if(all.begin(), all.end(),
+                         [](auto& p) { return p.chord[0] == platform::keyAfter(platform::Key::A, 6); });
+  };
+  testing_support::waitUntil([&] { return rose() == 11; });
+  EXPECT_EQ(recording::soundsPlayed(), 5u);  // once a request that ran a gift
+  // A cooldown lets the first gift of a count through, and no more.
+  EXPECT_EQ(post(gifts, {{"giftName", "Lion"}, {"count", "5"}}), counted(1));
+  EXPECT_EQ(post(gifts, {{"giftName", "Lion"}, {"count", "5"}}), "200 {\"count\":0,\"message\":\"Gift on cooldown\"}");
+  // The reply comes after the first gift's presses; the others follow it.
+  const auto sent = std::chrono::steady_clock::now();
+  EXPECT_EQ(post(gifts, {{"giftName", "Slow"}, {"count", "3"}}), counted(3));
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, 400ms);
   newLines();
-  EXPECT_EQ(post(gifts, {{"giftName", "Lion"}}), R"(200 {"message": "Gift on cooldown"})");
-  EXPECT_EQ(newLines(), (Lines{"Cadeau recu: Lion", "Cadeau en recharge: Lion"}));
-  // No time to wait: a key is pressed only when it is free at once, and the gap after a press keeps it from being free.
-  actions::setKeyPacing(actions::keyGap, 0ms);
-  EXPECT_EQ(post(gifts, {{"giftName", "Tiger"}}), pressed);
-  EXPECT_EQ(post(gifts, {{"giftName", "Tiger"}}), R"(200 {"error": "Key queue full"})");
-  actions::setKeyPacing(actions::keyGap, actions::keyQueueLimit);
-  EXPECT_EQ(console_.lines().back(), "File d'attente pleine: Tiger");
-  EXPECT_EQ(recording::presses().size() + recording::soundsPlayed(), 3u);
+  testing_support::waitUntil([&] { return console_.count("Touche 's' pressee encore 2 fois") == 1; });
+  const auto all = recording::presses();
+  EXPECT_EQ(std::count_if(all.begin(), all.end(),
+                          [](auto& p) { return p.chord[0] == platform::keyAfter(platform::Key::A, 11); }),
+            2);
+  EXPECT_EQ(std::make_tuple(state_->cooldowns.runs("Rose"), state_->tally.received()),
+            std::make_tuple(11u, 11u + 10u + 3u));
 }
 
 TEST_F(Endpoint, ARequestMustCarryTheSecretWhenOneIsSet) {
@@ -154,7 +188,7 @@ TEST_F(Endpoint, ARequestMustCarryTheSecretWhenOneIsSet) {
   EXPECT_EQ(console_.count("Requete refusee : secret absent ou incorrect"), 2u);
   // The feed tells a refusal as the console does, with the name the request gave.
   std::uint64_t seen = 0;
-  const auto feed = nlohmann::json::parse(history_.feed().next(seen, 0ms, 0ms));
+  const auto feed = nlohmann::json::parse(state_->teller.feed().next(seen, 0ms, 0ms));
   EXPECT_EQ(std::make_tuple(feed[0]["kind"], feed[0]["name"], feed[0]["line"]),
             std::make_tuple("refused", "Rose", "Requete refusee : secret absent ou incorrect"));
   EXPECT_EQ(console_.text().find("s3cr"), std::string::npos);

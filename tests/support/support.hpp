@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/console.hpp"
@@ -40,6 +42,13 @@ class ConsoleCapture {
   std::stringbuf text_;
   std::streambuf* previous_;
 };
+
+// Waits, up to 10 s, for what threads of the program do after a reply.
+template <typename Condition>
+void waitUntil(Condition done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
 
 inline std::filesystem::path scratchDir(const std::string& name) {
   const auto dir = std::filesystem::temp_directory_path() / ("koravel-" + name + "-" + std::to_string(::getpid()));

@@ -1,32 +1,46 @@
-#include "endpoint/feed.hpp"
+#include "gifts/feed.hpp"
 
 #include <gtest/gtest.h>
 
 #include <future>
+#include <nlohmann/json.hpp>
 
 namespace {
 
 using namespace std::chrono_literals;
 
+// The gift numbers of a batch.
+std::vector<std::uint64_t> gifts(const std::string& batch) {
+  std::vector<std::uint64_t> numbers;
+  for (const auto& step : nlohmann::json::parse(batch)) numbers.push_back(step["gift"]);
+  return numbers;
+}
+
 TEST(Feed, StepsGoOutInOrderOnceThereAreSomeAndOnlyTheLatestAreKept) {
-  endpoint::Feed feed;
+  gifts::Feed feed;
+  const auto step = [](std::uint64_t gift) {
+    return gifts::FeedStep{gift, 1, gifts::Source::Test, "Rose", "", -1, "received", "l"};
+  };
   std::uint64_t seen = 0;
   EXPECT_EQ(feed.next(seen, 0ms, 1ms), "");  // a heartbeat: nothing new
-  feed.add("1");
-  feed.add("2");
-  EXPECT_EQ(feed.next(seen, 0ms, 1ms), "[1,2]");
+  feed.add(step(1));
+  feed.add({2, 5, gifts::Source::Relay, "Lion", "al", 3, "key-pressed", "Touche"});
+  EXPECT_EQ(
+      feed.next(seen, 0ms, 1ms),
+      R"([{"gift":1,"kind":"received","line":"l","name":"Rose","source":"test","time":1},)"
+      R"({"count":3,"gift":2,"kind":"key-pressed","line":"Touche","name":"Lion","source":"relay","time":5,"viewer":"al"}])");
   EXPECT_EQ(seen, 2u);
   auto waiting = std::async(std::launch::async, [&feed, &seen] { return feed.next(seen, 0ms, 60s); });
-  feed.add("3");
-  EXPECT_EQ(waiting.get(), "[3]");
+  feed.add(step(3));
+  EXPECT_EQ(gifts(waiting.get()), std::vector<std::uint64_t>{3});
   auto gone = std::async(std::launch::async, [&feed, &seen] { return feed.next(seen, 0ms, 60s, [] { return true; }); });
   EXPECT_EQ(gone.wait_for(30s), std::future_status::ready);  // a page that has gone lets go before the heartbeat
   EXPECT_EQ(gone.get(), "");
-  for (int i = 4; i <= 1100; ++i) feed.add(std::to_string(i));
-  const std::string kept = feed.next(seen, 0ms, 1ms);
-  EXPECT_TRUE(kept.starts_with("[101,102,") && kept.ends_with(",1100]")) << kept.substr(0, 20);
+  for (std::uint64_t i = 4; i <= 1100; ++i) feed.add(step(i));
+  const auto kept = gifts(feed.next(seen, 0ms, 1ms));
+  EXPECT_EQ(std::make_tuple(kept.size(), kept.front(), kept.back()), std::make_tuple(1000u, 101u, 1100u));
   seen = 5000;  // a page that saw more than there is: the program started again
-  EXPECT_TRUE(feed.next(seen, 0ms, 1ms).starts_with("[101,"));
+  EXPECT_EQ(gifts(feed.next(seen, 0ms, 1ms)).front(), 101u);
   EXPECT_EQ(seen, 1100u);
 }
 

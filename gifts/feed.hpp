@@ -9,10 +9,27 @@
 #include <mutex>
 #include <string>
 
-namespace endpoint {
+namespace gifts {
+
+// Where a gift came from: the relay tool, or the control page's test button.
+enum class Source { Relay, Test };
+
+// One step of one gift, as the page shows it.
+struct FeedStep {
+  std::uint64_t gift = 0;  // its number since start; 0 for what is no gift
+  std::int64_t time = 0;   // ms since the epoch
+  Source source = Source::Relay;
+  std::string name;
+  std::string viewer;  // as shown; empty for none
+  int count = -1;      // the gifts it was; -1 when the request named no count
+  const char* kind = "";
+  std::string line;  // its console line
+};
 
 // What became of the latest gifts, step by step, for the control page: each
-// open page waits for the next steps and gets them in batches.
+// open page waits for the next steps and gets them in batches. Steps are
+// kept as they are and written out only for a page that asks, so that gifts
+// cost nothing more while no page is open.
 class Feed {
  public:
   // Steps kept for a page that opens later: a few for each of the last 200
@@ -24,8 +41,8 @@ class Feed {
   // so that its place is free for the next page well before the heartbeat.
   static constexpr std::chrono::seconds goneCheck{1};
 
-  // Adds one step, as a JSON object, and wakes the pages that wait.
-  void add(std::string step);
+  // Adds one step and wakes the pages that wait.
+  void add(FeedStep step);
 
   // A page starts following: false when too many already do.
   bool follow();
@@ -43,9 +60,10 @@ class Feed {
  private:
   std::mutex mutex_;
   std::condition_variable added_;
-  std::deque<std::string> steps_;
+  std::deque<FeedStep> steps_;
   std::uint64_t count_ = 0;  // of all the steps ever added
   std::size_t followers_ = 0;
+  std::size_t waiting_ = 0;  // pages in next() now
 };
 
-}  // namespace endpoint
+}  // namespace gifts

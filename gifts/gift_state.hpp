@@ -1,0 +1,28 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "gifts/cooldowns.hpp"
+#include "gifts/gift_counter.hpp"
+#include "gifts/request_log.hpp"
+#include "gifts/tally.hpp"
+#include "gifts/teller.hpp"
+
+namespace gifts {
+
+// What the gifts share from one request to the next, for as long as the
+// program runs.
+struct GiftState {
+  GiftCounter counter;
+  Cooldowns cooldowns;
+  Tally tally;
+  RequestLog requests;
+  Teller teller;
+  std::atomic<std::uint64_t> numbers{0};
+
+  // The next gift's number in the feed.
+  std::uint64_t nextNumber() { return numbers.fetch_add(1, std::memory_order_relaxed) + 1; }
+};
+
+}  // namespace gifts

@@ -1,0 +1,160 @@
+#include "gifts/handle_gift.hpp"
+
+#include <thread>
+
+#include "actions/key_press.hpp"
+#include "actions/outgoing_webhook.hpp"
+#include "actions/sound.hpp"
+#include "common/console.hpp"
+
+namespace gifts {
+namespace {
+
+using actions::Step;
+using actions::StepKind;
+using Ending = Outcome::Ending;
+
+std::int64_t epochMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// One key gift: its presses, and the outcome they come to.
+Outcome pressOnce(const std::string& name, const config::GiftAction& gift, Clock::time_point arrived,
+                  const actions::Tell& tell) {
+  switch (actions::pressKey(name, gift, arrived, tell)) {
+    case actions::KeyOutcome::Pressed:
+      return {Ending::KeyPressed};
+    case actions::KeyOutcome::Unsupported:
+      return {Ending::KeyUnsupported, gift.target};
+    case actions::KeyOutcome::QueueFull:
+      return {Ending::KeyQueueFull};
+    case actions::KeyOutcome::Failed:
+      break;
+  }
+  return {Ending::KeyFailed};
+}
+
+Outcome callOnce(const std::string& url, const std::string& token, const actions::Tell& tell) {
+  const auto answer = actions::executeWebhook(url, token, tell);
+  if (!answer) return {Ending::CallFailed, answer.reason()};
+  return {Ending::Called, *answer};
+}
+
+// The gifts after the first, on a thread of their own: the reply does not
+// wait for them. Each runs in turn, as if it had come just after the one
+// before; once one fails, the rest would too, and are left.
+void runTheRest(std::shared_ptr<const config::LoadedConfig> config, std::shared_ptr<GiftState> state, GiftRecord record,
+                const config::GiftAction& gift, int more, std::string url, Clock::time_point arrived) {
+  std::thread([config = std::move(config), state = std::move(state), record = std::move(record), &gift, more,
+               url = std::move(url), arrived] {
+    const actions::Tell tell = [&](Step step) { state->teller.tell(record, {std::move(step)}); };
+    if (gift.kind == config::ActionKind::Webhook) {
+      for (int i = 0; i < more && callOnce(url, config->token, tell).ending == Ending::Called; ++i) {
+      }
+      return;
+    }
+    // One line for all the presses that went as they should.
+    const actions::Tell quiet = [&](Step step) {
+      if (step.kind != StepKind::KeyPressed) tell(std::move(step));
+    };
+    int pressed = 0;
+    while (pressed < more && pressOnce(record.name, gift, arrived, quiet).ending == Ending::KeyPressed) ++pressed;
+    if (pressed > 0) tell({StepKind::KeyPressedAgain, console::shown(gift.target), {}, pressed});
+  }).detach();
+}
+
+Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedConfig>& config,
+            const std::shared_ptr<GiftState>& state, Source source, Clock::time_point now,
+            GiftCounter::Counted& counted) {
+  const std::string name = console::shown(event.name);
+  const std::string viewer = console::shown(event.shownViewer());
+  GiftRecord record{0, source, event.name, event.shownViewer(), event.plain() ? -1 : 0};
+  const std::optional<int> none = event.plain() ? std::nullopt : std::optional<int>(0);
+  if (event.name.empty()) {
+    record.number = state->nextNumber();
+    state->teller.tell(record, {{StepKind::Received, name, viewer}});
+    return {Ending::EmptyName, {}, none};
+  }
+  counted = state->counter.count(event, now);
+  record.number = state->nextNumber();
+  record.count = event.plain() ? -1 : counted.gifts;
+  state->tally.arrived(counted.gifts, now);
+  if (counted.alreadyCounted) {
+    state->teller.tell(record, {{StepKind::AlreadyCounted, name, viewer, counted.total}});
+    return {Ending::AlreadyCounted, {}, 0};
+  }
+  const Step received{StepKind::Received, name, viewer, event.plain() ? 0 : counted.gifts};
+  const auto found = config->gifts.find(event.name);
+  if (found == config->gifts.end()) {
+    state->tally.unconfigured(event.name, counted.gifts);
+    state->teller.tell(record, {received, {StepKind::NotConfigured, name}});
+    return {Ending::NotConfigured, {}, none};
+  }
+  const config::GiftAction& gift = found->second;
+  const int runs = state->cooldowns.admit(event.name, gift.cooldown, counted.gifts, now);
+  if (runs == 0) {
+    state->teller.tell(record, {received, {StepKind::OnCooldown, name}});
+    return {Ending::OnCooldown, {}, none};
+  }
+  state->teller.tell(record, {received});
+  const actions::Tell tell = [&state, &record](Step step) { state->teller.tell(record, {std::move(step)}); };
+  if (!gift.sound.empty()) {
+    actions::playSound(gift.sound, gift.volume, now,
+                       [state, record](Step step) { state->teller.tell(record, {std::move(step)}); });
+  }
+
+  Outcome first{Ending::UnknownAction};
+  std::string url;
+  int more = runs - 1;
+  if (gift.kind == config::ActionKind::Key) {
+    first = pressOnce(event.name, gift, now, tell);
+    if (first.ending != Ending::KeyPressed) more = 0;
+  } else if (gift.kind == config::ActionKind::Webhook) {
+    // An address that takes the count is called once for all the gifts.
+    const bool takesCount = gift.target.find("{count}") != std::string::npos;
+    url = actions::filledUrl(gift.target, takesCount ? runs : 1, event.shownViewer(), event.name);
+    if (takesCount) more = 0;
+    first = callOnce(url, config->token, tell);
+    if (first.ending != Ending::Called) more = 0;
+  } else {
+    more = 0;
+  }
+  // The gift lives in the configuration, which the thread holds.
+  if (more > 0) runTheRest(config, state, record, gift, more, url, now);
+  if (!event.plain()) first.count = first.ending == Ending::UnknownAction ? 0 : runs;
+  return first;
+}
+
+}  // namespace
+
+Outcome handleGift(const RelayRequest& request, std::shared_ptr<const config::LoadedConfig> config,
+                   std::shared_ptr<GiftState> state, Source source, Clock::time_point now) {
+  const auto read = readGiftEvent(request);
+  GiftCounter::Counted counted;
+  Outcome outcome{Ending::NoName};
+  if (read) {
+    outcome = run(*read, config, state, source, now, counted);
+  } else {
+    using Kind = ReadFailure::Kind;
+    const ReadFailure& failure = read.failure();
+    outcome = {failure.kind == Kind::NoName    ? Ending::NoName
+               : failure.kind == Kind::BadJson ? Ending::BadJson
+                                               : Ending::BadCount,
+               failure.text};
+  }
+  state->requests.add(
+      {epochMs(), keptOf(request), read ? std::optional<GiftEvent>(*read) : std::nullopt, counted, replyBody(outcome)});
+  return outcome;
+}
+
+Outcome refuseGift(const RelayRequest& request, GiftState& state) {
+  const auto read = readGiftEvent(request);
+  const std::string name = read ? read->name : std::string();
+  state.teller.tell({state.nextNumber(), Source::Relay, name, {}, -1}, {{StepKind::Refused, {}}});
+  const Outcome refused{Ending::Forbidden};
+  state.requests.add({epochMs(), keptOf(request), std::nullopt, {}, replyBody(refused)});
+  return refused;
+}
+
+}  // namespace gifts

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include "config/config_file.hpp"
+#include "gifts/feed.hpp"
+#include "gifts/gift_event.hpp"
+#include "gifts/gift_state.hpp"
+#include "gifts/outcome.hpp"
+
+namespace gifts {
+
+using Clock = std::chrono::steady_clock;
+
+// One request of the relay, or of the page's test, from its fields to what
+// became of it: reads the gift event, counts it, and runs the gift as many
+// times as it counts for. The gift's sound plays once; the first gift runs
+// before this returns, so that the outcome tells what became of it, and the
+// others run on in turn afterwards. Each request is logged for the page.
+Outcome handleGift(const RelayRequest& request, std::shared_ptr<const config::LoadedConfig> config,
+                   std::shared_ptr<GiftState> state, Source source, Clock::time_point now = Clock::now());
+
+// A request that did not carry the secret: told and logged, nothing read.
+Outcome refuseGift(const RelayRequest& request, GiftState& state);
+
+}  // namespace gifts

@@ -1,0 +1,71 @@
+#include "gifts/outcome.hpp"
+
+#include <nlohmann/json.hpp>
+
+namespace gifts {
+namespace {
+
+using nlohmann::json;
+using Ending = Outcome::Ending;
+
+// The reply's member and text; `fixed` when a plain request's reply is the
+// text exactly as relays have always read it.
+struct Said {
+  const char* member;
+  std::string text;
+  const char* fixed = nullptr;
+};
+
+Said said(const Outcome& o) {
+  switch (o.ending) {
+    case Ending::NoName:
+      return {"error", "giftName parameter not found", R"({"error": "giftName parameter not found"})"};
+    case Ending::BadJson:
+      return {"error", o.text};
+    case Ending::BadCount:
+      return {"error", o.text + " must be a whole number from 1 to 1000"};
+    case Ending::EmptyName:
+      return {"error", "giftName not provided", R"({"error": "giftName not provided"})"};
+    case Ending::NotConfigured:
+      return {"message", "Gift not configured", R"({"message": "Gift not configured"})"};
+    case Ending::OnCooldown:
+      return {"message", "Gift on cooldown", R"({"message": "Gift on cooldown"})"};
+    case Ending::AlreadyCounted:
+      return {"message", "Gift already counted"};
+    case Ending::KeyPressed:
+      return {"message", "Key pressed successfully", R"({"message": "Key pressed successfully"})"};
+    case Ending::KeyUnsupported:
+      return {"error", "Key not supported: " + o.text};
+    case Ending::KeyQueueFull:
+      return {"error", "Key queue full", R"({"error": "Key queue full"})"};
+    case Ending::KeyFailed:
+      return {"error", "Keys cannot be pressed on this computer",
+              R"({"error": "Keys cannot be pressed on this computer"})"};
+    case Ending::Called:
+      return {"message", "Webhook executed successfully"};
+    case Ending::CallFailed:
+      return {"error", "Webhook call failed: " + o.text};
+    case Ending::UnknownAction:
+      return {"error", "Unknown action type", R"({"error": "Unknown action type"})"};
+    case Ending::Forbidden:
+      return {"error", "Forbidden", R"({"error": "Forbidden"})"};
+  }
+  return {"error", "unknown"};
+}
+
+}  // namespace
+
+std::string replyBody(const Outcome& outcome) {
+  const Said s = said(outcome);
+  if (s.fixed && !outcome.count) return s.fixed;
+  json reply{{s.member, s.text}};
+  if (outcome.ending == Ending::Called) reply["response"] = outcome.text;
+  if (outcome.count) reply["count"] = *outcome.count;
+  // Replies carry remote and exception texts; a byte that is not UTF-8 is
+  // replaced rather than turning the reply into an error.
+  return reply.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+int replyStatus(const Outcome& outcome) { return outcome.ending == Ending::Forbidden ? 403 : 200; }
+
+}  // namespace gifts

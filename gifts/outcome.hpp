@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace gifts {
+
+// What became of a request, as its reply tells it.
+struct Outcome {
+  enum class Ending {
+    NoName,          // nothing named a gift
+    BadJson,         // text: the JSON library's message
+    BadCount,        // text: the count's field
+    EmptyName,       // a gift name that is empty
+    NotConfigured,   //
+    OnCooldown,      //
+    AlreadyCounted,  // a repeated event of a streak, or an id seen before
+    KeyPressed,      //
+    KeyUnsupported,  // text: the target
+    KeyQueueFull,    //
+    KeyFailed,       //
+    Called,          // text: the remote's body
+    CallFailed,      // text: why
+    UnknownAction,   //
+    Forbidden,       // the request lacks the secret
+  };
+  Ending ending;
+  std::string text = {};
+  // The gifts the request ran, told to a relay that named a count or a
+  // viewer; nothing for a plain request.
+  std::optional<int> count = {};
+};
+
+// The reply's body.
+std::string replyBody(const Outcome& outcome);
+
+// The HTTP status that goes with it: 403 for a refusal, 200 for every other.
+int replyStatus(const Outcome& outcome);
+
+}  // namespace gifts

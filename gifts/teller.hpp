@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "actions/outcome.hpp"
+#include "gifts/feed.hpp"
+
+namespace gifts {
+
+// Which gift steps belong to, as the console and the feed name it.
+struct GiftRecord {
+  std::uint64_t number = 0;
+  Source source = Source::Relay;
+  std::string name;
+  std::string viewer;  // as shown; empty for none
+  int count = -1;      // -1 when the request named neither a count nor a viewer
+};
+
+// Tells what became of gifts: each step's console line, those of one call in
+// one write, and its entry in the page's feed.
+class Teller {
+ public:
+  void tell(const GiftRecord& gift, std::initializer_list<actions::Step> steps);
+  // The configuration was applied again, or refused: the page reads it anew.
+  void configChanged();
+  Feed& feed() { return feed_; }
+
+ private:
+  Feed feed_;
+};
+
+}  // namespace gifts
