@@ -15,7 +15,7 @@ GiftCounter::Counted GiftCounter::count(const GiftEvent& event, Clock::time_poin
     key += std::to_string(part->size()) + ':' + *part;
   }
   const auto found = streaks_.find(key);
-  const int before = found != streaks_.end() && now - found->second.last <= streakTimeout ? found->second.total : 0;
+  const int before = found != streaks_.end() && now - found->second.last < streakTimeout ? found->second.total : 0;
   const int gifts = count > before ? count - before : count == before ? 0 : count;
   const bool ends = event.streakEnd || (event.giftType && *event.giftType != 1);
   if (ends) {

@@ -86,6 +86,14 @@ def post_gift(name, timeout=30.0, host="127.0.0.1", port=PORT):  # as a relay to
     return reply.read().decode()
 
 
+def relay(method, target, body=None, content_type=None):  # a request as any relay may send it; answers its reply's body
+    connection = http.client.HTTPConnection("127.0.0.1", PORT, timeout=30)
+    connection.request(method, target, body, {"Content-Type": content_type} if content_type else {})
+    reply = connection.getresponse()
+    assert reply.status == 200
+    return reply.read().decode()
+
+
 def write_config(folder, document):
     with open(os.path.join(folder, CONFIG_NAME), "w", encoding="utf-8") as f:
         json.dump(document, f, indent=2)

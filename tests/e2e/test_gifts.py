@@ -4,6 +4,7 @@ system's certificates, lines on its console."""
 
 import concurrent.futures
 import http.client
+import json
 import os
 import signal
 import socket
@@ -42,6 +43,7 @@ CALLS = {"http://localhost:8443/ok": (OK + '"win added: /ok"}', "Requete HTTP re
          "https://localhost:8443/silent": (FAILED + "no response", "Erreur requete HTTP: 0"),
          "https://localhost:8444/ok": (FAILED + "no response", "Erreur requete HTTP: 0")}
 GIFTS |= {url: {"action": "webhook", "target": url} for url in CALLS}
+GIFTS["Wins"] = {"action": "webhook", "target": "https://localhost:8443/ok?n={count}&v={viewer}"}
 
 
 class KeyLog:
@@ -118,6 +120,39 @@ def test_each_target_presses_its_own_key_once_and_a_combo_in_order(desktop):
     send(program, "Combo")  # modifiers down in the order written, all up in reverse
     assert [(kind, name) for kind, name, _, _ in keys.events()] == [("down", KEYS["ctrl"]), ("down", KEYS["shift"]), (
         "down", KEYS["f1"]), ("up", KEYS["f1"]), ("up", KEYS["shift"]), ("up", KEYS["ctrl"])]
+
+
+def test_every_gift_counts_once_from_whatever_relay_sends_it(desktop):
+    program, keys = desktop
+    keys.events()
+    frame = lambda **fields: json.dumps({"giftName": "G", **fields})
+    cases = [  # (what the relay sends, as method, target, body and type; the presses it makes)
+        (("GET", "/webhook?giftName=G", None, None), 1),
+        (("POST", "/webhook", frame(), "text/plain"), 1),
+        (("POST", "/webhook", json.dumps({"event": "gift", "data": {"giftName": "G", "uniqueId": "cy"}}), None), 1),
+        (("POST", "/webhook", frame(repeatCount=5), "application/json"), 5),
+        *[(("POST", "/webhook", frame(uniqueId="al", repeatCount=n, repeatEnd=n == 3 and end), "application/json"), p)
+          for n, end, p in ((1, False, 1), (1, False, 0), (3, False, 2), (3, True, 0))],
+        *[(("GET", f"/webhook?giftName=G&uniqueId={v}&repeatCount={n}", None, None), p)  # two viewers at once
+          for v, n, p in (("al", 1, 1), ("bo", 2, 2), ("al", 2, 1), ("bo", 3, 1))],
+        (("POST", "/webhook", frame(uniqueId="bo", repeatCount=3, repeatEnd=True), None), 0),
+        (("POST", "/webhook", frame(uniqueId="bo", repeatCount=1), None), 1),  # a new streak after the end
+        (("POST", "/webhook", frame(msgId="m7"), None), 1),
+        (("POST", "/webhook", frame(msgId="m7"), None), 0),  # the same event again
+        (("POST", "/webhook", frame(repeatCount="abc"), "application/json"), 0),
+    ]
+    replies = []
+    for (method, target, body, content_type), presses in cases:
+        replies.append(harness.relay(method, target, body, content_type))
+        assert len(strokes(keys.events(settle=0.3))) == presses, (target, body, replies[-1])
+    assert replies[0] == PRESSED and replies[3] == '{"count":5,"message":"Key pressed successfully"}'
+    assert replies[-1] == '{"error":"repeatCount must be a whole number from 1 to 1000"}'
+    assert "Cadeau deja compte: G de al (serie a 1)" in program.lines
+    program.mark()  # an address that takes the count is called once for all the gifts
+    reply = harness.relay("GET", "/webhook?giftName=Wins&repeatCount=3&uniqueId=al%20bo")
+    assert reply.startswith('{"count":3,"message":"Webhook executed successfully"'), reply
+    program.wait_for_line("Requete HTTP reussie: https://localhost:8443/ok?n=3&v=al%20bo")
+    assert program.since_mark()[0] == "Cadeau recu: Wins x3 de al bo"
 
 
 def test_sounds_are_heard_at_their_volume_together_for_ten_seconds_at_most(desktop):

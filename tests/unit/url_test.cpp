@@ -42,3 +42,14 @@ TEST(Url, ARedirectStaysOnTls) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Url, AGiftFillsInItsCountViewerAndName) {
+  EXPECT_EQ(actions::filledUrl("https://s/w?n={count}&v={viewer}&g={gift}&again={count}{", 12, "al & bo", "Rosé/1"),
+            "https://s/w?n=12&v=al%20%26%20bo&g=Ros%C3%A9%2F1&again=12{");
+  EXPECT_EQ(actions::filledUrl("https://s/{count}", 1, "", ""), "https://s/1");
+  EXPECT_EQ(actions::filledUrl("https://s/{viewer}{gift}{Count}", 3, "", ""), "https://s/{Count}");
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+// What each kind of relay sends, and what is read of it.
+#include "gifts/gift_event.hpp"
+
+#include <gtest/gtest.h>
+
+#include "gifts/gift_counter.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using gifts::GiftEvent;
+
+struct Read {
+  std::string name;
+  std::optional<int> count;
+  std::string viewer, nickname, streak;
+  bool end = false;
+  std::optional<std::int64_t> type = {};
+  std::string id = {};
+  std::optional<std::int64_t> diamonds = {};
+};
+
+TEST(GiftEvent, EachRelayFormatIsReadFromTheFirstOfItsNames) {
+  struct Case {
+    gifts::RelayRequest request;
+    Read read;
+  };
+  const auto body = [](std::string text, std::string type = "application/json") {
+    return gifts::RelayRequest{"POST", std::move(type), std::move(text), {}};
+  };
+  const auto query = [](std::multimap<std::string, std::string> fields) {
+    return gifts::RelayRequest{"GET", "", "", std::move(fields)};
+  };
+  const Case cases[] = {
+      {body(R"({"giftName": "Rose"})"), {"Rose", {}, "", "", ""}},
+      {body(R"({"giftName": "Rose", "repeatCount": 5})", "text/plain"), {"Rose", 5, "", "", ""}},
+      {query({{"giftName", "Rose"}, {"repeatCount", "12"}, {"uniqueId", "al"}, {"nickname", "Al"}}),
+       {"Rose", 12, "al", "Al", ""}},
+      // The whole event, forwarded: its data, numbers as texts, ids as numbers.
+      {body(R"({"event": "gift", "data": {"giftName": "Lion", "repeatCount": "1", "uniqueId": "al", "groupId": 77,
+                 "repeatEnd": "true", "giftType": "2", "msgId": 123, "diamondCount": 29999}})"),
+       {"Lion", 1, "al", "", "77", true, 2, "123", 29999}},
+      // Other spellings, each after the one before it.
+      {body(R"({"gift_name": "A", "name": "x", "repeat_count": 2, "count": 9, "username": "u", "userId": 5})"),
+       {"A", 2, "u", "", ""}},
+      {body(R"({"gift": {"name": "B", "repeat_count": 3}, "count": 4, "userId": 5, "repeatEnd": 1})"),
+       {"B", 4, "5", "", "", true}},
+      {body(
+           R"({"gift": {"name": "C", "repeat_count": 3}, "user": {"uniqueId": "v", "nickname": "V"}, "repeatEnd": 0})"),
+       {"C", 3, "v", "V", ""}},
+      {body(R"({"giftName": "D", "giftType": 1, "repeatEnd": "yes"})"), {"D", {}, "", "", "", false, 1}},
+      // Fields are read at the top level when it names a gift.
+      {body(R"({"giftName": "Top", "data": {"giftName": "Inner", "repeatCount": 3}})"), {"Top", {}, "", "", ""}},
+      {body(R"({"a": 1})"), {"", {}, "", "", ""}},
+      {query({{"giftName", ""}}), {"", {}, "", "", ""}},
+      {body(R"({"giftName": "E", "repeatCount": 1000.0})", ""), {"E", 1000, "", "", ""}},
+  };
+  for (const auto& [request, expected] : cases) {
+    const auto read = gifts::readGiftEvent(request);
+    ASSERT_TRUE(read) << request.body << read.failure().text;
+    const GiftEvent& e = *read;
+    EXPECT_EQ(
+        std::tie(e.name, e.count, e.viewer, e.nickname, e.streak, e.streakEnd, e.giftType, e.messageId, e.diamonds),
+        std::tie(expected.name, expected.count, expected.viewer, expected.nickname, expected.streak, expected.end,
+                 expected.type, expected.id, expected.diamonds))
+        << request.body;
+  }
+}
+
+TEST(GiftEvent, WhatCannotBeReadSaysWhy) {
+  using Kind = gifts::ReadFailure::Kind;
+  const std::pair<gifts::RelayRequest, std::pair<Kind, std::string>> cases[] = {
+      {{"POST", "", "", {}}, {Kind::NoName, ""}},
+      {{"POST", "text/plain", "giftName=Rose", {}}, {Kind::NoName, ""}},
+      {{"POST", "text/plain", "[1]", {{"name", "Rose"}}}, {Kind::NoName, ""}},
+      {{"POST", "application/json", "{", {{"giftName", "Rose"}}}, {Kind::BadJson, "[json.exception.parse_error.101]"}},
+      {{"POST", "application/json", R"({"giftName": 5})", {}}, {Kind::BadJson, "[json.exception.type_error.302]"}},
+      {{"GET", "", "", {{"giftName", "R"}, {"repeatCount", "abc"}}}, {Kind::BadCount, "repeatCount"}},
+      {{"GET", "", "", {{"giftName", "R"}, {"count", "0"}}}, {Kind::BadCount, "count"}},
+      {{"GET", "", "", {{"giftName", "R"}, {"count", "-1"}}}, {Kind::BadCount, "count"}},
+      {{"POST", "", R"({"giftName": "R", "repeatCount": 1001})", {}}, {Kind::BadCount, "repeatCount"}},
+      {{"POST", "", R"({"giftName": "R", "repeat_count": 2.5})", {}}, {Kind::BadCount, "repeat_count"}},
+      {{"POST", "", R"({"giftName": "R", "gift": {"repeat_count": true}})", {}}, {Kind::BadCount, "gift.repeat_count"}},
+  };
+  for (const auto& [request, expected] : cases) {
+    const auto read = gifts::readGiftEvent(request);
+    ASSERT_FALSE(read) << request.body;
+    EXPECT_EQ(read.failure().kind, expected.first) << request.body;
+    EXPECT_TRUE(read.failure().text.starts_with(expected.second)) << read.failure().text;
+  }
+}
+
+TEST(GiftCounter, EachGiftOfAStreakCountsOnceWhateverTheRelayForwards) {
+  gifts::GiftCounter counter;
+  const auto t0 = gifts::GiftCounter::Clock::now();
+  struct Event {
+    std::string viewer;
+    std::optional<int> count;
+    std::chrono::milliseconds at;
+    int gifts;
+    std::string streak = {}, id = {};
+    bool end = false;
+    std::optional<std::int64_t> type = {};
+    std::string name = "Rose";
+  };
+  const Event events[] = {
+      {"", {}, 0ms, 1},                               // no count: one gift
+      {"", 12, 0ms, 12},                              // a count from nobody: that many
+      {"", 12, 0ms, 12},                              // and again, since nothing says it is the same
+      {"al", 1, 0ms, 1},                              // al's streak grows: 1, 1, 3, 3
+      {"al", 1, 10ms, 0},                             //
+      {"bo", 2, 20ms, 2},                             // bo's streak goes on beside it
+      {"al", 3, 30ms, 2},                             //
+      {"al", 3, 40ms, 0, "", "", true},               // the end of it
+      {"al", 2, 50ms, 2},                             // a new streak from zero
+      {"al", 1, 60ms, 1},                             // lower: a new streak has begun
+      {"al", 1, 60ms, 1, "", "", false, {}, "Lion"},  // another gift is another streak
+      {"al", 4, 30'060ms, 4},                         // 30 s after the last event: a new streak
+      {"al", 5, 30'070ms, 1},                         //
+      {"al", 1, 30'080ms, 1, "", "", false, 5},       // a gift that never streaks, and ends its own
+      {"al", 6, 30'090ms, 6},                         // it ended the streak: 6 from zero
+      {"", 3, 30'100ms, 3, "g1"},                     // a streak id without a viewer
+      {"", 3, 30'110ms, 0, "g1"},                     //
+      {"al", 3, 30'120ms, 3, "g2"},                   // al's streak of another group
+      {"cy", 1, 30'130ms, 1, "", "m1"},               // an event seen before is none, whatever it says
+      {"cy", 2, 30'140ms, 0, "", "m1"},               //
+      {"", {}, 630'131ms, 1, "", "m1"},               // until 10 minutes have passed
+  };
+  for (const auto& e : events) {
+    GiftEvent event{e.name, e.count, e.viewer, "", e.streak, e.end, e.type, e.id, {}};
+    const auto counted = counter.count(event, t0 + e.at);
+    EXPECT_EQ(std::make_pair(counted.gifts, counted.alreadyCounted), std::make_pair(e.gifts, e.gifts == 0))
+        << e.viewer << " " << (e.count ? *e.count : -1) << " at " << e.at.count();
+  }
+}
+
+TEST(GiftCounter, AFloodOfViewersOrIdsKeepsTheLatest) {
+  gifts::GiftCounter counter;
+  const auto t0 = gifts::GiftCounter::Clock::now();
+  const auto count = [&](const std::string& viewer, int n, const std::string& id, std::chrono::milliseconds at) {
+    return counter.count(GiftEvent{"Rose", n, viewer, "", "", false, {}, id, {}}, t0 + at).gifts;
+  };
+  EXPECT_EQ(count("first", 2, "", 0ms), 2);
+  for (std::size_t i = 0; i < gifts::GiftCounter::maxStreaks; ++i) count("v" + std::to_string(i), 1, "", 1ms);
+  EXPECT_EQ(count("v9999", 2, "", 2ms), 1);  // the latest are still counted on
+  EXPECT_EQ(count("first", 2, "", 2ms), 2);  // the oldest went first
+  EXPECT_EQ(count("x", 1, "id0", 3ms), 1);
+  for (std::size_t i = 1; i <= gifts::GiftCounter::maxIds; ++i) count("y", 1, "id" + std::to_string(i), 3ms);
+  EXPECT_EQ(count("z", 1, "id" + std::to_string(gifts::GiftCounter::maxIds), 4ms), 0);
+  EXPECT_EQ(count("z2", 1, "id0", 4ms), 1);
+}
+
+}  // namespace
