@@ -85,15 +85,30 @@ async function runTest(name, button, result) {
     await sleep(1000);
   }
   button.textContent = "Envoi…";
+  const streakField = document.getElementById("streak");
+  const streak = Math.min(100, Math.max(1, Math.floor(Number(streakField.value) || 1)));
+  streakField.value = streak;
   try {
-    const reply = await fetch("/api/test", {
-      method: "POST",
-      headers: { "Content-Type": "application/json", "X-Page-Token": pageToken },
-      body: JSON.stringify({ giftName: name }),
-    });
-    if (!reply.ok) throw new Error(await reply.text());
-    const body = await reply.json();
+    // A streak goes as the live sends it: one event per gift, the total so
+    // far in each, from one viewer of the test's own.
+    const viewer = "test-" + Date.now();
+    let ran = 0;
+    let body = null;
+    for (let total = 1; total <= streak; ++total) {
+      const frame = streak === 1 ? { giftName: name }
+        : { giftName: name, uniqueId: viewer, nickname: "Test", repeatCount: total, repeatEnd: total === streak };
+      const reply = await fetch("/api/test", {
+        method: "POST",
+        headers: { "Content-Type": "application/json", "X-Page-Token": pageToken },
+        body: JSON.stringify(frame),
+      });
+      if (!reply.ok) throw new Error(await reply.text());
+      body = await reply.json();
+      ran += body.count || 0;
+      if (body.error) break;
+    }
     result.textContent = body.error ? "Erreur : " + body.error : body.message;
+    if (streak > 1) result.textContent += " (" + ran + " cadeau(x) sur " + streak + ")";
   } catch (error) {
     result.textContent = "Pas de réponse du programme : " + error.message;
   }
@@ -144,6 +159,17 @@ function showGifts(state) {
     row.querySelector(".runs").textContent = String(gift.runs);
   }
   document.getElementById("no-gifts").hidden = state.gifts.length > 0;
+  const list = document.getElementById("unconfigured");
+  list.replaceChildren(...state.unconfigured.map((gift) => {
+    const item = element("li");
+    const add = element("button", "Ajouter");
+    add.type = "button";
+    add.setAttribute("aria-label", "Ajouter " + gift.name);
+    add.addEventListener("click", () => openEditor(null, gift.name));
+    item.append(element("strong", gift.name), element("span", gift.count + " reçu(s)"), add);
+    return item;
+  }));
+  document.getElementById("unconfigured-section").hidden = state.unconfigured.length === 0;
 }
 
 // Gifts per minute over the last hour: one bar a minute, the latest on the
@@ -214,12 +240,12 @@ async function fillSounds(current) {
   select.value = current || "";
 }
 
-function openEditor(gift) {
+function openEditor(gift, newName) {
   editing = gift ? gift.name : "";
   const form = document.getElementById("editor");
   const value = (name, fallback) => (gift ? gift[name] : fallback);
   document.getElementById("editor-title").textContent = gift ? "Modifier « " + gift.name + " »" : "Nouveau cadeau";
-  document.getElementById("edit-name").value = value("name", "");
+  document.getElementById("edit-name").value = value("name", newName || "");
   document.getElementById("edit-action").value = value("action", "key");
   document.getElementById("edit-target").value = value("target", "");
   document.getElementById("edit-volume").value = value("volume", 100);
@@ -335,7 +361,7 @@ document.getElementById("preview-sound").addEventListener("click", async () => {
 // The feed: the latest gifts first, each with what became of it.
 const feedKept = 200;
 const feedGifts = new Map();
-const failures = new Set(["not-configured", "on-cooldown", "refused", "sound-not-found", "sound-failed",
+const failures = new Set(["already-counted", "not-configured", "on-cooldown", "refused", "sound-not-found", "sound-failed",
   "sound-too-late", "key-unsupported", "key-failed", "key-queue-full", "call-failed"]);
 let stateDue = null;
 
@@ -344,8 +370,10 @@ function feedRow(step) {
   row.dataset.gift = step.gift;
   const time = new Date(step.time).toLocaleTimeString("fr-FR");
   const source = step.source === "test" ? "test" : "relais";
-  row.append(element("span", time), element("strong", step.name), element("span", source, "source-" + step.source),
-    element("span", "", "outcome"));
+  let who = step.viewer ? "de " + step.viewer : "";
+  if (step.count !== undefined) who = (who + " ×" + step.count).trim();
+  row.append(element("span", time), element("strong", step.name), element("span", who, "viewer"),
+    element("span", source, "source-" + step.source), element("span", "", "outcome"));
   return row;
 }
 
@@ -372,6 +400,8 @@ function showSteps(steps) {
     feedGifts.delete(id);
   }
   // The counts follow, once a burst has passed; a changed file at once.
+  clearTimeout(requestsDue);
+  requestsDue = setTimeout(loadRequests, 500);
   clearTimeout(stateDue);
   stateDue = setTimeout(load, steps.some((step) => step.kind === "config") ? 0 : 1000);
 }
@@ -399,6 +429,44 @@ async function follow() {
   }
 }
 
+// What the relay sent: when a gift does not fire, what it sent and what was
+// read of it says why.
+function readOf(read) {
+  if (!read) return "aucun cadeau lu";
+  const parts = ["« " + read.name + " »"];
+  if (read.count !== undefined) parts.push("nombre " + read.count);
+  if (read.viewer !== undefined) parts.push("de " + read.viewer + (read.nickname ? " (" + read.nickname + ")" : ""));
+  if (read.streak !== undefined) parts.push("série " + read.streak);
+  if (read.streakEnd) parts.push("fin de série");
+  if (read.msgId !== undefined) parts.push("id " + read.msgId);
+  parts.push(read.alreadyCounted ? "déjà compté" : read.gifts + " cadeau(x)");
+  return parts.join(", ");
+}
+
+async function loadRequests() {
+  try {
+    const reply = await fetch("/api/requests", { cache: "no-store" });
+    if (!reply.ok) throw new Error(await reply.text());
+    const requests = await reply.json();
+    document.querySelector("#requests tbody").replaceChildren(...requests.map((request) => {
+      const row = element("tr");
+      const sent = element("td");
+      sent.append(element("strong", request.method + " " + (request.type || "(sans type)")));
+      const fields = request.fields.map(([name, value]) => name + "=" + value).join("&");
+      if (fields) sent.append(element("pre", fields));
+      if (request.body) sent.append(element("pre", request.body));
+      row.append(element("td", new Date(request.time).toLocaleTimeString("fr-FR")), sent,
+        element("td", readOf(request.read), "read"), element("td", request.reply, "reply"));
+      return row;
+    }));
+  } catch {
+    // the panel keeps what it showed
+  }
+}
+
+let requestsDue = null;
+document.getElementById("refresh-requests").addEventListener("click", loadRequests);
 window.addEventListener("focus", load);
 load();
+loadRequests();
 follow();

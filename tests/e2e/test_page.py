@@ -191,3 +191,35 @@ def test_gifts_are_changed_added_and_removed_on_the_page_and_the_next_relay_gift
     assert saved["token"] == "n3w-t0k3n-e2e" and saved["gifts"]["Win"]["target"].endswith("?token=n3w-t0k3n-e2e")
     assert "n3w-t0k3n" not in browser.page_source
 
+
+
+def test_a_streak_test_what_the_relay_sent_and_a_gift_added_from_a_name_that_came(page):
+    """After the gifts were changed: Tigre presses n, Typo is no longer in the file."""
+    program, keys, browser, _ = page
+    browser.get(PAGE)
+    wait = WebDriverWait(browser, 10)
+    wait.until(lambda b: b.find_elements(By.CSS_SELECTOR, 'button[aria-label="Tester Tigre"]'))
+    for name, value in (("countdown", "0"), ("streak", "5")):
+        browser.find_element(By.ID, name).clear()
+        browser.find_element(By.ID, name).send_keys(value)
+    keys.events()
+    browser.find_element(By.CSS_SELECTOR, 'button[aria-label="Tester Tigre"]').click()
+    result = browser.find_element(By.CSS_SELECTOR, 'tr[data-gift="Tigre"] .result')
+    wait.until(lambda b: "(5 cadeau(x) sur 5)" in result.text)
+    assert len(strokes(keys.events())) == 5  # each frame's new gift pressed once
+    # What a relay sent, as it came, and what was read of it.
+    reply = harness.relay("GET", "/webhook?giftName=Lion&repeatCount=3&uniqueId=%1B%5B31mbo")
+    assert reply == '{"count":0,"message":"Gift not configured"}'
+    wait.until(lambda b: "Lion" in b.find_element(By.ID, "unconfigured").text)
+    assert "3 reçu(s)" in browser.find_element(By.ID, "unconfigured").text
+    browser.find_element(By.ID, "refresh-requests").click()
+    first = lambda b: b.find_element(By.CSS_SELECTOR, "#requests tbody tr")
+    wait.until(lambda b: "GET" in first(b).text)
+    row = first(browser)
+    assert "repeatCount=3" in row.text and "uniqueId=?[31mbo" in row.text  # control characters made harmless
+    assert row.find_element(By.CSS_SELECTOR, ".read").text == "« Lion », nombre 3, de ?[31mbo, 3 cadeau(x)"
+    assert "Gift not configured" in row.find_element(By.CSS_SELECTOR, ".reply").text
+    feed = browser.find_element(By.ID, "feed").text
+    assert "de Test ×1" in feed  # the streak's frames, with their viewer and count
+    browser.find_element(By.CSS_SELECTOR, 'button[aria-label="Ajouter Lion"]').click()
+    assert browser.find_element(By.ID, "edit-name").get_attribute("value") == "Lion"
