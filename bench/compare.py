@@ -233,6 +233,21 @@ def storm_on_open_connections(server, gifts, samples, presses):
             connection.close()
 
 
+def counted_gifts(server, gifts, samples, presses):
+    """One request that counts for many gifts (a relay that sends a streak once, with its count): its reply comes
+    after the first press, and the presses follow one after the other."""
+    connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=30)
+    started = time.monotonic()
+    connection.request("POST", "/webhook", json.dumps({"giftName": "Rose", "repeatCount": gifts}),
+                       {"Content-Type": "application/json"})
+    reply = connection.getresponse().read()
+    samples[(f"count {gifts}", "reply", server.name)] = (time.monotonic() - started) * 1e3
+    if json.loads(reply).get("count") != gifts:
+        raise Failure(f"a count of {gifts}: {reply!r}")
+    if presses:
+        samples[(f"count {gifts}", "release", server.name)] = presses.release_after(started, gifts, f"a count of {gifts}")
+
+
 def make_folder(receiver):
     """A folder holding the receiver's own default configuration, made by a
     first run as a user would."""
@@ -301,10 +316,12 @@ def main():
                             storm(server, gifts, samples, presses)
                         for gifts in storm_gifts:
                             storm_on_open_connections(server, gifts, samples, presses)
+                    if server.name == "receiver":
+                        counted_gifts(server, 100, samples, presses)
                 finally:
                     server.stop()
             received = servers[0].output().count("Cadeau recu: Rose")
-            expected = 2 * sum(storm_gifts) * (number + 1)
+            expected = (2 * sum(storm_gifts) + 1) * (number + 1)  # and one request that counts for 100
             if received != expected:
                 raise Failure(f"the receiver printed {received} key gifts of the {expected} sent")
             rounds.append(samples)
@@ -356,6 +373,13 @@ def print_table(rounds, options, storm_gifts):
             to_bound = [v / bound for v in values((key, "release", "receiver"))]
             rows.append([f"  first gift to last release, {gifts} presses", cell(values((key, "release", "receiver")), 1),
                          "-", "-", f"bound {bound} ms", f"receiver/bound {cell(to_bound, 2)}", "receiver/bound <= 1.1"])
+    rows.append(["one request with a count of 100 for one key, ms"] + [""] * 6)
+    rows.append(["  reply", cell(values(("count 100", "reply", "receiver")), 1), "-", "-", "", "",
+                 "no wait for the presses"])
+    bound = 100 * (KEY_HOLD_MS + KEY_GAP_MS)
+    to_bound = [v / bound for v in values(("count 100", "release", "receiver"))]
+    rows.append(["  request to last release, 100 presses", cell(values(("count 100", "release", "receiver")), 1), "-",
+                 "-", f"bound {bound} ms", f"receiver/bound {cell(to_bound, 2)}", "receiver/bound <= 1.1"])
     row("start-up to first connection, ms", ("start-up", "ms"), 1, "receiver < 20 ms")
     row("resident memory idle, MiB", ("memory", "idle"), 1, "receiver < 8 MiB")
     row("resident memory peak, MiB", ("memory", "peak"), 1, "receiver < 32 MiB")

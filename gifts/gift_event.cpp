@@ -132,7 +132,12 @@ Result<GiftEvent, ReadFailure> readGiftEvent(const RelayRequest& request) {
     // told in the library's words. Any other type may still carry JSON
     // (relays that send it as text/plain).
     const bool saysJson = request.contentType.find("application/json") != std::string::npos;
-    json document = saysJson ? json::parse(request.body) : json::parse(request.body, nullptr, false);
+    // Only an object can name a gift: a form body is not parsed for nothing.
+    const auto start = request.body.find_first_not_of(" \t\r\n");
+    const bool mayBeObject = start != std::string::npos && request.body[start] == '{';
+    json document = saysJson      ? json::parse(request.body)
+                    : mayBeObject ? json::parse(request.body, nullptr, false)
+                                  : json();
     if (saysJson && !document.is_object()) {
       (void)document.value("giftName", "");  // the library's own type error for what is not an object
     }

@@ -20,6 +20,9 @@ struct GiftState {
   RequestLog requests;
   Teller teller;
   std::atomic<std::uint64_t> numbers{0};
+  // Requests whose later gifts are running now, each on a thread of its own.
+  static constexpr int maxRunning = 64;
+  std::atomic<int> running{0};
 
   // The next gift's number in the feed.
   std::uint64_t nextNumber() { return numbers.fetch_add(1, std::memory_order_relaxed) + 1; }

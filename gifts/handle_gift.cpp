@@ -41,19 +41,15 @@ Outcome callOnce(const std::string& url, const std::string& token, const actions
   return {Ending::Called, *answer};
 }
 
-// The gifts after the first, on a thread of their own: the reply does not
-// wait for them. Each runs in turn, as if it had come just after the one
-// before; once one fails, the rest would too, and are left.
-void runTheRest(std::shared_ptr<const config::LoadedConfig> config, std::shared_ptr<GiftState> state, GiftRecord record,
-                const config::GiftAction& gift, int more, std::string url, Clock::time_point arrived) {
-  std::thread([config = std::move(config), state = std::move(state), record = std::move(record), &gift, more,
-               url = std::move(url), arrived] {
-    const actions::Tell tell = [&](Step step) { state->teller.tell(record, {std::move(step)}); };
-    if (gift.kind == config::ActionKind::Webhook) {
-      for (int i = 0; i < more && callOnce(url, config->token, tell).ending == Ending::Called; ++i) {
-      }
-      return;
+// The gifts after the first, one after the other, as if each had come just
+// after the one before; once one fails, the rest would too, and are left.
+void runInTurn(std::shared_ptr<const config::LoadedConfig> config, std::shared_ptr<GiftState> state, GiftRecord record,
+               const config::GiftAction& gift, int more, std::string url, Clock::time_point arrived) {
+  const actions::Tell tell = [&](Step step) { state->teller.tell(record, {std::move(step)}); };
+  if (gift.kind == config::ActionKind::Webhook) {
+    for (int i = 0; i < more && callOnce(url, config->token, tell).ending == Ending::Called; ++i) {
     }
+  } else {
     // One line for all the presses that went as they should.
     const actions::Tell quiet = [&](Step step) {
       if (step.kind != StepKind::KeyPressed) tell(std::move(step));
@@ -61,7 +57,28 @@ void runTheRest(std::shared_ptr<const config::LoadedConfig> config, std::shared_
     int pressed = 0;
     while (pressed < more && pressOnce(record.name, gift, arrived, quiet).ending == Ending::KeyPressed) ++pressed;
     if (pressed > 0) tell({StepKind::KeyPressedAgain, console::shown(gift.target), {}, pressed});
-  }).detach();
+  }
+  state->running.fetch_sub(1);
+}
+
+// The later gifts run on a thread of their own: the reply does not wait for
+// them. The gift lives in the configuration, which the thread holds. A flood
+// of such requests beyond those that may run at once loses their later
+// gifts, said as a full queue.
+void runTheRest(std::shared_ptr<const config::LoadedConfig> config, const std::shared_ptr<GiftState>& state,
+                const GiftRecord& record, const config::GiftAction& gift, int more, std::string url,
+                Clock::time_point arrived) {
+  const auto full = [&] { state->teller.tell(record, {{StepKind::KeyQueueFull, console::shown(record.name)}}); };
+  if (state->running.fetch_add(1) >= GiftState::maxRunning) {
+    state->running.fetch_sub(1);
+    return full();
+  }
+  try {
+    std::thread(runInTurn, std::move(config), state, record, std::cref(gift), more, std::move(url), arrived).detach();
+  } catch (const std::system_error&) {
+    state->running.fetch_sub(1);
+    full();
+  }
 }
 
 Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedConfig>& config,
@@ -120,7 +137,6 @@ Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedCo
   } else {
     more = 0;
   }
-  // The gift lives in the configuration, which the thread holds.
   if (more > 0) runTheRest(config, state, record, gift, more, url, now);
   if (!event.plain()) first.count = first.ending == Ending::UnknownAction ? 0 : runs;
   return first;

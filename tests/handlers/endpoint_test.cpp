@@ -156,7 +156,8 @@ TEST_F(Endpoint, EveryGiftOfACountOrAStreakRunsOnceAndTheReplyDoesNotWaitForThem
     return std::count_if(all.begin(), all.end(),
                          [](auto& p) { return p.chord[0] == platform::keyAfter(platform::Key::A, 6); });
   };
-  testing_support::waitUntil([&] { return rose() == 11; });
+  testing_support::waitUntil([&] { return console_.count("Touche 'g' pressee encore ") == 4; });
+  EXPECT_EQ(rose(), 11);
   EXPECT_EQ(recording::soundsPlayed(), 5u);  // once a request that ran a gift
   // A cooldown lets the first gift of a count through, and no more.
   EXPECT_EQ(post(gifts, {{"giftName", "Lion"}, {"count", "5"}}), counted(1));
