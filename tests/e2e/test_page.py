@@ -213,13 +213,13 @@ def test_a_streak_test_what_the_relay_sent_and_a_gift_added_from_a_name_that_cam
     wait.until(lambda b: "Lion" in b.find_element(By.ID, "unconfigured").text)
     assert "3 reçu(s)" in browser.find_element(By.ID, "unconfigured").text
     browser.find_element(By.ID, "refresh-requests").click()
-    first = lambda b: b.find_element(By.CSS_SELECTOR, "#requests tbody tr")
-    wait.until(lambda b: "GET" in first(b).text)
-    row = first(browser)
-    assert "repeatCount=3" in row.text and "uniqueId=?[31mbo" in row.text  # control characters made harmless
-    assert row.find_element(By.CSS_SELECTOR, ".read").text == "« Lion », nombre 3, de ?[31mbo, 3 cadeau(x)"
-    assert "Gift not configured" in row.find_element(By.CSS_SELECTOR, ".reply").text
-    feed = browser.find_element(By.ID, "feed").text
-    assert "de Test ×1" in feed  # the streak's frames, with their viewer and count
-    browser.find_element(By.CSS_SELECTOR, 'button[aria-label="Ajouter Lion"]').click()
+    # The panel is drawn anew as steps come: read in one go.
+    row = lambda b: b.execute_script("const row = document.querySelector('#requests tbody tr'); return row && "
+                                     "[row.innerText, row.querySelector('.read').innerText, row.querySelector('.reply').innerText]")
+    wait.until(lambda b: row(b) and "GET" in row(b)[0])
+    sent, read, replied = row(browser)
+    assert "repeatCount=3" in sent and "uniqueId=?[31mbo" in sent  # control characters made harmless
+    assert read == "« Lion », nombre 3, de ?[31mbo, 3 cadeau(x)" and "Gift not configured" in replied
+    assert "de Test ×1" in browser.find_element(By.ID, "feed").text  # the streak's frames, with their viewer and count
+    browser.execute_script("document.querySelector('button[aria-label=\"Ajouter Lion\"]').click()")
     assert browser.find_element(By.ID, "edit-name").get_attribute("value") == "Lion"
