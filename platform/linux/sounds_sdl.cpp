@@ -2,9 +2,14 @@
 // channel of its own with its own volume; SDL plays the mix through PulseAudio
 // (or PipeWire's Pulse service). Files are decoded on a thread of the
 // mixer's own, so that no gift waits for a decode.
+//
+// The library is loaded when the sound output opens, after the port is
+// taken: it brings some eighty libraries with it (codecs, X, Wayland,
+// PulseAudio), whose loading would otherwise delay the first gift.
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_mixer.h>
+#include <dlfcn.h>
 
 #include <condition_variable>
 #include <deque>
@@ -20,6 +25,28 @@ namespace platform {
 namespace {
 
 constexpr int firstChannels = 16;
+
+// The functions of SDL2_mixer (and of SDL, which it loads) that are used.
+struct Library {
+#define KORAVEL_SDL_FUNCTIONS(X)                                                                                  \
+  X(SDL_SetHint)                                                                                                  \
+  X(SDL_InitSubSystem)                                                                                            \
+  X(SDL_QuitSubSystem) X(SDL_GetError) X(Mix_Init) X(Mix_OpenAudio) X(Mix_AllocateChannels) X(Mix_GroupAvailable) \
+      X(Mix_Volume) X(Mix_PlayChannelTimed) X(Mix_LoadWAV) X(Mix_Playing) X(Mix_GetChunk) X(Mix_FreeChunk)
+#define KORAVEL_SDL_POINTER(name) decltype(&::name) name = nullptr;
+  KORAVEL_SDL_FUNCTIONS(KORAVEL_SDL_POINTER)
+
+  // Loads the library and finds each function; fails with the loader's reason.
+  Result<> load() {
+    void* handle = dlopen("libSDL2_mixer-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return Failure{std::string("SDL2_mixer introuvable (") + dlerror() + ")"};
+    bool found = true;
+#define KORAVEL_SDL_FIND(name) found = found && (name = reinterpret_cast<decltype(name)>(dlsym(handle, #name)));
+    KORAVEL_SDL_FUNCTIONS(KORAVEL_SDL_FIND)
+    if (!found) return Failure{std::string("SDL2_mixer incomplet (") + dlerror() + ")"};
+    return {};
+  }
+};
 
 class Mixer {
  public:
@@ -66,21 +93,21 @@ class Mixer {
     const std::string version =
         path + '\n' + std::to_string(written) + '\n' + std::to_string(std::filesystem::file_size(path, ec));
     Mix_Chunk*& chunk = decoded_[version];
-    if (chunk == nullptr) chunk = Mix_LoadWAV(path.c_str());
+    if (chunk == nullptr) chunk = sdl_.Mix_LoadWAV(path.c_str());
     if (chunk == nullptr) {
       decoded_.erase(version);
-      return {SoundStart::Outcome::CannotOpen, Mix_GetError()};
+      return {SoundStart::Outcome::CannotOpen, sdl_.SDL_GetError()};
     }
-    int channel = Mix_GroupAvailable(-1);
+    int channel = sdl_.Mix_GroupAvailable(-1);
     if (channel < 0) {
       // Every channel is busy: twice as many, so that this sound overlaps
       // the others too.
-      channel = Mix_AllocateChannels(-1);
-      Mix_AllocateChannels(channel * 2);
+      channel = sdl_.Mix_AllocateChannels(-1);
+      sdl_.Mix_AllocateChannels(channel * 2);
     }
-    Mix_Volume(channel, volume >= 0 && volume <= 100 ? volume * MIX_MAX_VOLUME / 100 : MIX_MAX_VOLUME);
-    if (Mix_PlayChannelTimed(channel, chunk, 0, static_cast<int>(lifetime.count())) < 0) {
-      return {SoundStart::Outcome::CannotPlay, Mix_GetError()};
+    sdl_.Mix_Volume(channel, volume >= 0 && volume <= 100 ? volume * MIX_MAX_VOLUME / 100 : MIX_MAX_VOLUME);
+    if (sdl_.Mix_PlayChannelTimed(channel, chunk, 0, static_cast<int>(lifetime.count())) < 0) {
+      return {SoundStart::Outcome::CannotPlay, sdl_.SDL_GetError()};
     }
     return {SoundStart::Outcome::Playing, {}};
   }
@@ -88,38 +115,41 @@ class Mixer {
   Result<> openLocked() {
     if (tried_) return opened_;
     tried_ = true;
-    SDL_SetHint(SDL_HINT_APP_NAME, "Koravel Key Webhook");
+    if (opened_ = sdl_.load(); !opened_) return opened_;
+    sdl_.SDL_SetHint(SDL_HINT_APP_NAME, "Koravel Key Webhook");
     // The sound server of desktop sessions, PulseAudio or PipeWire's Pulse
     // service, unless the user names another driver. (Tried without one,
     // ALSA writes its complaints to the error stream.)
-    SDL_SetHint(SDL_HINT_AUDIODRIVER, "pulseaudio");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      opened_ = Failure{std::string("aucun serveur de son PulseAudio ou PipeWire joignable (") + SDL_GetError() + ")"};
+    sdl_.SDL_SetHint(SDL_HINT_AUDIODRIVER, "pulseaudio");
+    if (sdl_.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+      opened_ =
+          Failure{std::string("aucun serveur de son PulseAudio ou PipeWire joignable (") + sdl_.SDL_GetError() + ")"};
       return opened_;
     }
-    Mix_Init(MIX_INIT_MP3);
-    if (Mix_OpenAudio(44100, MIX_DEFAULT_FORMAT, 2, 1024) != 0) {
-      opened_ = Failure{std::string("la sortie audio ne s'ouvre pas (") + Mix_GetError() + ")"};
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    sdl_.Mix_Init(MIX_INIT_MP3);
+    if (sdl_.Mix_OpenAudio(44100, MIX_DEFAULT_FORMAT, 2, 1024) != 0) {
+      opened_ = Failure{std::string("la sortie audio ne s'ouvre pas (") + sdl_.SDL_GetError() + ")"};
+      sdl_.SDL_QuitSubSystem(SDL_INIT_AUDIO);
       return opened_;
     }
-    Mix_AllocateChannels(firstChannels);
+    sdl_.Mix_AllocateChannels(firstChannels);
     return opened_;
   }
 
   // A file's sound is freed once no channel plays it.
   void freeUnused() {
-    const int channels = Mix_AllocateChannels(-1);
-    std::erase_if(decoded_, [channels](const auto& entry) {
+    const int channels = sdl_.Mix_AllocateChannels(-1);
+    std::erase_if(decoded_, [this, channels](const auto& entry) {
       for (int channel = 0; channel < channels; ++channel) {
-        if (Mix_Playing(channel) && Mix_GetChunk(channel) == entry.second) return false;
+        if (sdl_.Mix_Playing(channel) && sdl_.Mix_GetChunk(channel) == entry.second) return false;
       }
-      Mix_FreeChunk(entry.second);
+      sdl_.Mix_FreeChunk(entry.second);
       return true;
     });
   }
 
   std::mutex mutex_;
+  Library sdl_;
   bool tried_ = false;
   Result<> opened_;                            // as the one attempt to open the output ended
   std::map<std::string, Mix_Chunk*> decoded_;  // by path, time written and size
