@@ -98,12 +98,11 @@ bool isTrue(const json& value) {
   return value.is_number_integer() && value.get<std::int64_t>() == 1;
 }
 
-Result<GiftEvent, ReadFailure> readFrom(const Source& source) {
+// `name`: the first of the gift's names that is present, if any.
+Result<GiftEvent, ReadFailure> readFrom(const Source& source, const std::optional<std::pair<json, std::string>>& name) {
   GiftEvent event;
-  if (const auto name = source.first(giftNames)) {
-    // A name that is not a text is the library's type error, as it always was.
-    event.name = name->first.get<std::string>();
-  }
+  // A name that is not a text is the library's type error, as it always was.
+  if (name) event.name = name->first.get<std::string>();
   if (const auto count = source.first(countNames)) {
     const auto n = wholeNumber(count->first);
     if (!n || *n < 1 || *n > maxCount) return ReadFailure{ReadFailure::Kind::BadCount, count->second};
@@ -143,13 +142,18 @@ Result<GiftEvent, ReadFailure> readGiftEvent(const RelayRequest& request) {
     }
     if (document.is_object()) {
       const Source top(&document);
+      const auto name = top.first(giftNames);
       const auto data = document.find("data");
-      if (!top.first(giftNames) && data != document.end() && data->is_object()) return readFrom(Source(&*data));
-      return readFrom(top);
+      if (!name && data != document.end() && data->is_object()) {
+        const Source inner(&*data);
+        return readFrom(inner, inner.first(giftNames));
+      }
+      return readFrom(top, name);
     }
     const Source fields(&request.fields);
-    if (!fields.first(giftNames)) return ReadFailure{ReadFailure::Kind::NoName, {}};
-    return readFrom(fields);
+    const auto name = fields.first(giftNames);
+    if (!name) return ReadFailure{ReadFailure::Kind::NoName, {}};
+    return readFrom(fields, name);
   } catch (const json::exception& e) {
     return ReadFailure{ReadFailure::Kind::BadJson, e.what()};
   }

@@ -146,7 +146,7 @@ Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedCo
 
 Outcome handleGift(const RelayRequest& request, std::shared_ptr<const config::LoadedConfig> config,
                    std::shared_ptr<GiftState> state, Source source, Clock::time_point now) {
-  const auto read = readGiftEvent(request);
+  auto read = readGiftEvent(request);
   GiftCounter::Counted counted;
   Outcome outcome{Ending::NoName};
   if (read) {

@@ -22,9 +22,13 @@ RelayRequest keptOf(const RelayRequest& request) {
 }
 
 void RequestLog::add(Entry entry) {
+  Entry gone;
   std::lock_guard<std::mutex> lock(mutex_);
   entries_.push_front(std::move(entry));
-  if (entries_.size() > kept) entries_.pop_back();
+  if (entries_.size() > kept) {
+    gone = std::move(entries_.back());  // freed once the lock is let go
+    entries_.pop_back();
+  }
 }
 
 nlohmann::json RequestLog::latest() const {
