@@ -58,6 +58,13 @@ void registerRoutes(HttpServer& server, std::shared_ptr<config::LiveConfig> conf
                     std::shared_ptr<gifts::GiftState> state) {
   server.set_payload_max_length(maxRequestBodyBytes);
   const auto gift = [config, state](const httplib::Request& req, httplib::Response& res) {
+    // The library answers HEAD with the GET route: a link checker or a
+    // browser's prefetch must not send a gift.
+    if (req.method == "HEAD") {
+      res.status = 405;
+      res.set_header("Allow", "POST, GET, OPTIONS");
+      return;
+    }
     serveGift(req, res, config->current(), state);
   };
   server.Post("/webhook", gift);

@@ -130,7 +130,7 @@ Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedCo
   } else if (gift.kind == config::ActionKind::Webhook) {
     // An address that takes the count is called once for all the gifts.
     const bool takesCount = gift.target.find("{count}") != std::string::npos;
-    url = actions::filledUrl(gift.target, takesCount ? runs : 1, event.shownViewer(), event.name);
+    url = actions::filledUrl(gift.target, takesCount ? runs : 1, event.viewer, event.name);
     if (takesCount) more = 0;
     first = callOnce(url, config->token, tell);
     if (first.ending != Ending::Called) more = 0;

@@ -219,6 +219,7 @@ def test_connections_from_another_machine_are_bounded_and_never_hold_the_relay(d
 def test_routes_other_than_gifts_and_oversized_requests(desktop):
     connection = http.client.HTTPConnection("::1", harness.PORT)  # Windows resolves localhost to ::1 first
     for method, target, body, status in (("OPTIONS", "/webhook", None, 200), ("GET", "/webhook", None, 200),
+                                         ("HEAD", "/webhook", None, 405),
                                          ("POST", "/other", None, 404), ("POST", "/webhook", "x" * 70000, 413)):
         connection.request(method, target, body)
         (reply := connection.getresponse()).read()
