@@ -159,8 +159,8 @@ Outcome handleGift(const RelayRequest& request, std::shared_ptr<const config::Lo
                                                : Ending::BadCount,
                failure.text};
   }
-  state->requests.add(
-      {epochMs(), keptOf(request), read ? std::optional<GiftEvent>(*read) : std::nullopt, counted, replyBody(outcome)});
+  state->requests.add({epochMs(), keptOf(request), read ? std::optional<GiftEvent>(std::move(*read)) : std::nullopt,
+                       counted, replyBody(outcome)});
   return outcome;
 }
 
