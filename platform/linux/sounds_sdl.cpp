@@ -17,6 +17,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "platform/platform.hpp"
 #include "platform/sound_queue.hpp"
@@ -28,21 +29,37 @@ constexpr int firstChannels = 16;
 
 // The functions of SDL2_mixer (and of SDL, which it loads) that are used.
 struct Library {
-#define KORAVEL_SDL_FUNCTIONS(X)                                                                                  \
-  X(SDL_SetHint)                                                                                                  \
-  X(SDL_InitSubSystem)                                                                                            \
-  X(SDL_QuitSubSystem) X(SDL_GetError) X(Mix_Init) X(Mix_OpenAudio) X(Mix_AllocateChannels) X(Mix_GroupAvailable) \
-      X(Mix_Volume) X(Mix_PlayChannelTimed) X(Mix_LoadWAV) X(Mix_Playing) X(Mix_GetChunk) X(Mix_FreeChunk)
-#define KORAVEL_SDL_POINTER(name) decltype(&::name) name = nullptr;
-  KORAVEL_SDL_FUNCTIONS(KORAVEL_SDL_POINTER)
+  decltype(&::SDL_SetHint) SDL_SetHint = nullptr;
+  decltype(&::SDL_InitSubSystem) SDL_InitSubSystem = nullptr;
+  decltype(&::SDL_QuitSubSystem) SDL_QuitSubSystem = nullptr;
+  decltype(&::SDL_GetError) SDL_GetError = nullptr;
+  decltype(&::Mix_Init) Mix_Init = nullptr;
+  decltype(&::Mix_OpenAudio) Mix_OpenAudio = nullptr;
+  decltype(&::Mix_AllocateChannels) Mix_AllocateChannels = nullptr;
+  decltype(&::Mix_GroupAvailable) Mix_GroupAvailable = nullptr;
+  decltype(&::Mix_Volume) Mix_Volume = nullptr;
+  decltype(&::Mix_PlayChannelTimed) Mix_PlayChannelTimed = nullptr;
+  decltype(&::Mix_LoadWAV) Mix_LoadWAV = nullptr;
+  decltype(&::Mix_Playing) Mix_Playing = nullptr;
+  decltype(&::Mix_GetChunk) Mix_GetChunk = nullptr;
+  decltype(&::Mix_FreeChunk) Mix_FreeChunk = nullptr;
 
   // Loads the library and finds each function; fails with the loader's reason.
   Result<> load() {
     void* handle = dlopen("libSDL2_mixer-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) return Failure{std::string("SDL2_mixer introuvable (") + dlerror() + ")"};
-    bool found = true;
-#define KORAVEL_SDL_FIND(name) found = found && (name = reinterpret_cast<decltype(name)>(dlsym(handle, #name)));
-    KORAVEL_SDL_FUNCTIONS(KORAVEL_SDL_FIND)
+    const auto find = [handle](auto& function, const char* name) {
+      function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
+      return function != nullptr;
+    };
+    const bool found = find(SDL_SetHint, "SDL_SetHint") && find(SDL_InitSubSystem, "SDL_InitSubSystem") &&
+                       find(SDL_QuitSubSystem, "SDL_QuitSubSystem") && find(SDL_GetError, "SDL_GetError") &&
+                       find(Mix_Init, "Mix_Init") && find(Mix_OpenAudio, "Mix_OpenAudio") &&
+                       find(Mix_AllocateChannels, "Mix_AllocateChannels") &&
+                       find(Mix_GroupAvailable, "Mix_GroupAvailable") && find(Mix_Volume, "Mix_Volume") &&
+                       find(Mix_PlayChannelTimed, "Mix_PlayChannelTimed") && find(Mix_LoadWAV, "Mix_LoadWAV") &&
+                       find(Mix_Playing, "Mix_Playing") && find(Mix_GetChunk, "Mix_GetChunk") &&
+                       find(Mix_FreeChunk, "Mix_FreeChunk");
     if (!found) return Failure{std::string("SDL2_mixer incomplet (") + dlerror() + ")"};
     return {};
   }
