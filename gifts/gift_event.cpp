@@ -22,10 +22,10 @@ constexpr Name viewerNames[] = {{"uniqueId"}, {"username"}, {"userId"}, {"unique
 constexpr Name nicknameNames[] = {{"nickname"}, {"nickname", "user"}};
 
 // Where the fields are read: a JSON object, or the request's fields.
-class Source {
+class Where {
  public:
-  explicit Source(const json* object) : object_(object) {}
-  explicit Source(const std::multimap<std::string, std::string>* fields) : fields_(fields) {}
+  explicit Where(const json* object) : object_(object) {}
+  explicit Where(const std::multimap<std::string, std::string>* fields) : fields_(fields) {}
 
   // The first of the names that is present, with the name it was found under.
   std::optional<std::pair<json, std::string>> first(std::span<const Name> names) const {
@@ -99,7 +99,7 @@ bool isTrue(const json& value) {
 }
 
 // `name`: the first of the gift's names that is present, if any.
-Result<GiftEvent, ReadFailure> readFrom(const Source& source, const std::optional<std::pair<json, std::string>>& name) {
+Result<GiftEvent, ReadFailure> readFrom(const Where& source, const std::optional<std::pair<json, std::string>>& name) {
   GiftEvent event;
   // A name that is not a text is the library's type error, as it always was.
   if (name) event.name = name->first.get<std::string>();
@@ -141,16 +141,16 @@ Result<GiftEvent, ReadFailure> readGiftEvent(const RelayRequest& request) {
       (void)document.value("giftName", "");  // the library's own type error for what is not an object
     }
     if (document.is_object()) {
-      const Source top(&document);
+      const Where top(&document);
       const auto name = top.first(giftNames);
       const auto data = document.find("data");
       if (!name && data != document.end() && data->is_object()) {
-        const Source inner(&*data);
+        const Where inner(&*data);
         return readFrom(inner, inner.first(giftNames));
       }
       return readFrom(top, name);
     }
-    const Source fields(&request.fields);
+    const Where fields(&request.fields);
     const auto name = fields.first(giftNames);
     if (!name) return ReadFailure{ReadFailure::Kind::NoName, {}};
     return readFrom(fields, name);
