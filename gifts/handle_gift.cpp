@@ -159,8 +159,8 @@ Outcome handleGift(const RelayRequest& request, std::shared_ptr<const config::Lo
                                                : Ending::BadCount,
                failure.text};
   }
-  state->requests.add({epochMs(), keptOf(request), read ? std::optional<GiftEvent>(std::move(*read)) : std::nullopt,
-                       counted, replyBody(outcome)});
+  state->requests.add(
+      {epochMs(), keptOf(request), read ? std::optional<GiftEvent>(std::move(*read)) : std::nullopt, counted, outcome});
   return outcome;
 }
 
@@ -169,7 +169,7 @@ Outcome refuseGift(const RelayRequest& request, GiftState& state) {
   const std::string name = read ? read->name : std::string();
   state.teller.tell({state.nextNumber(), Source::Relay, name, {}, -1}, {{StepKind::Refused, {}}});
   const Outcome refused{Ending::Forbidden};
-  state.requests.add({epochMs(), keptOf(request), std::nullopt, {}, replyBody(refused)});
+  state.requests.add({epochMs(), keptOf(request), std::nullopt, {}, refused});
   return refused;
 }
 

@@ -37,9 +37,12 @@ nlohmann::json RequestLog::latest() const {
   for (const Entry& entry : entries_) {
     nlohmann::json fields = nlohmann::json::array();
     for (const auto& [name, value] : entry.request.fields) fields.push_back({harmless(name), harmless(value)});
-    nlohmann::json item{
-        {"time", entry.time}, {"method", harmless(entry.request.method)}, {"type", harmless(entry.request.contentType)},
-        {"fields", fields},   {"body", harmless(entry.request.body)},     {"reply", harmless(entry.reply)}};
+    nlohmann::json item{{"time", entry.time},
+                        {"method", harmless(entry.request.method)},
+                        {"type", harmless(entry.request.contentType)},
+                        {"fields", fields},
+                        {"body", harmless(entry.request.body)},
+                        {"reply", harmless(replyBody(entry.outcome))}};
     if (entry.read) {
       const GiftEvent& event = *entry.read;
       nlohmann::json read{{"name", harmless(event.name)},

@@ -12,6 +12,7 @@
 
 #include "gifts/gift_counter.hpp"
 #include "gifts/gift_event.hpp"
+#include "gifts/outcome.hpp"
 
 namespace gifts {
 
@@ -29,7 +30,7 @@ class RequestLog {
     RelayRequest request;
     std::optional<GiftEvent> read;  // nothing when the request named no gift that could be read
     GiftCounter::Counted counted;
-    std::string reply;
+    Outcome outcome;  // its reply is written only for the page
   };
   void add(Entry entry);
   // The entries, the latest first, as the page shows them: every text cut
