@@ -1,7 +1,6 @@
 #include "actions/sound.hpp"
 
 #include <filesystem>
-#include <fstream>
 
 #include "common/console.hpp"
 #include "platform/platform.hpp"
@@ -32,9 +31,12 @@ Step startStep(const std::string& path, std::int32_t volume, const platform::Sou
 
 // The configured path is UTF-8 whatever the system: read as such, a name with
 // accents is found on Windows too (narrow names there are in the code page).
+// Only looked at, never opened: opening a named pipe or a device would wait
+// for whatever is at its other end.
 bool soundFileExists(const std::string& path) {
   try {
-    return std::ifstream(std::filesystem::path(std::u8string(path.begin(), path.end()))).good();
+    std::error_code error;
+    return std::filesystem::is_regular_file(std::filesystem::path(std::u8string(path.begin(), path.end())), error);
   } catch (const std::exception&) {
     return false;  // bytes that are not UTF-8 name no file there
   }

@@ -16,7 +16,8 @@ inline constexpr std::chrono::milliseconds soundLifetime = std::chrono::seconds(
 // gifts the starts queue up: a sound heard long after its gift only confuses.
 inline constexpr std::chrono::milliseconds soundStartLimit = std::chrono::seconds(2);
 
-// True when the configured path names a file that can be read.
+// True when the configured path names a file (not a folder, a device or a
+// named pipe).
 bool soundFileExists(const std::string& path);
 
 // Hands the sound to the system to be played at the volume, and returns at

@@ -43,10 +43,10 @@ Result<> ConfigReload::save(const std::function<Result<std::string>(std::string_
     if (const auto loaded = config::parseConfig(*edited); !loaded) return loaded.failure();
     // Notepad may have saved in the meantime: its change is not lost.
     if (const auto again = config::readConfigFile(file_); !again || *again != *text) continue;
-    if (const auto kept = config::writeFileAtomically(file_ + ".bak", *text); !kept) {
+    if (const auto kept = platform::replaceFile(file_ + ".bak", *text); !kept) {
       return Failure{"la copie de l'ancien fichier n'a pas pu etre ecrite : " + kept.reason()};
     }
-    if (const auto written = config::writeFileAtomically(file_, *edited); !written) {
+    if (const auto written = platform::replaceFile(file_, *edited); !written) {
       return Failure{"le fichier n'a pas pu etre ecrit : " + written.reason()};
     }
     applyLocked();

@@ -1,5 +1,7 @@
 #include "app/webhook_receiver.hpp"
 
+#include <filesystem>
+
 #include "app/config_reload.hpp"
 #include "common/console.hpp"
 #include "config/config_file.hpp"
@@ -39,6 +41,11 @@ namespace {
 // The configuration file's text, or the console line that says why it
 // cannot be had.
 Result<std::string> configText(const std::string& configFile, bool& made) {
+  // What a save ended half way left beside the file, and its copy's.
+  for (const char* left : {".tmp", ".bak.tmp"}) {
+    std::error_code ignored;
+    std::filesystem::remove(configFile + left, ignored);
+  }
   made = config::isAbsent(configFile);
   if (made) {
     console::printLine("Fichier de configuration non trouve. Creation...");

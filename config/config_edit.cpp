@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include "common/json_nesting.hpp"
+
 namespace config {
 namespace {
 
@@ -15,7 +17,7 @@ Result<std::string> edited(std::string_view text,
                            const std::function<Result<>(ordered_json& gifts, ordered_json& document)>& edit) {
   const bool marked = text.starts_with(byteOrderMark);
   if (marked) text.remove_prefix(byteOrderMark.size());
-  ordered_json document = ordered_json::parse(text, nullptr, false);
+  ordered_json document = common::parsedJson<ordered_json>(text);
   if (!document.is_object()) {
     return Failure{"le fichier de configuration ne se lit pas (corrigez-le dans le Bloc-notes d'abord)"};
   }

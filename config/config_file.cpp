@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "common/console.hpp"
+#include "common/json_nesting.hpp"
 #include "platform/platform.hpp"
 
 namespace config {
@@ -131,6 +132,12 @@ Result<LoadedConfig> parseConfig(std::string_view text) {
   if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
     return Failure{"Le fichier de configuration est enregistre en UTF-16 : enregistrez-le en UTF-8"};
   }
+  // Refused before anything is read: such a file would load, then end the
+  // program at the first save from the page.
+  if (!common::nestingAllowed(text)) {
+    return Failure{"Le fichier de configuration imbrique plus de " + std::to_string(common::maxJsonNesting) +
+                   " niveaux de { } et de [ ] les uns dans les autres : aucun fichier de ce programme n'en a besoin"};
+  }
   json document;
   try {
     // The stream reader takes the first value and leaves what follows it.
@@ -200,37 +207,6 @@ Result<std::string> readConfigFile(const std::string& path) {
     return Failure{error != 0 ? std::generic_category().message(error) : "lecture impossible"};
   }
   return std::move(content).str();
-}
-
-Result<> writeFileAtomically(const std::string& path, std::string_view text) {
-  const std::string temporary = path + ".tmp";
-  errno = 0;
-  std::ofstream out(temporary, std::ios::out | std::ios::trunc);
-  if (out) {
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-  }
-  if (!out) {
-    const int error = errno;
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    return Failure{error != 0 ? std::generic_category().message(error) : "ecriture impossible"};
-  }
-  // The content must be on the disk before the name points at it, or a
-  // power cut could leave an empty file under the real name.
-  if (auto flushed = platform::flushFileToDisk(temporary); !flushed) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    return flushed;
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    return Failure{ec.message()};
-  }
-  return {};
 }
 
 }  // namespace config

@@ -29,8 +29,4 @@ bool isAbsent(const std::string& path);
 // The whole file, read as a text stream.
 Result<std::string> readConfigFile(const std::string& path);
 
-// Writes a new file whole or not at all: the text goes to a temporary file in
-// the same folder, which is then renamed into place.
-Result<> writeFileAtomically(const std::string& path, std::string_view text);
-
 }  // namespace config

@@ -4,6 +4,7 @@
 
 #include "common/console.hpp"
 #include "config/config_file.hpp"
+#include "platform/platform.hpp"
 
 namespace config {
 
@@ -54,7 +55,7 @@ std::string askToken() {
 Result<> createDefaultConfig(const std::string& path) {
   console::printLine("\n=== CONFIGURATION INITIALE ===");
   const std::string token = askToken();
-  if (auto written = writeFileAtomically(path, defaultConfigText(token)); !written) return written;
+  if (auto written = platform::replaceFile(path, defaultConfigText(token)); !written) return written;
   console::printLine("\nFichier de configuration cree: " + path);
   console::printLine("\nN'oubliez pas de creer un dossier 'sounds' et d'y placer vos fichiers MP3!");
   return {};

@@ -14,6 +14,7 @@
 #include "actions/outgoing_webhook.hpp"
 #include "actions/sound.hpp"
 #include "common/console.hpp"
+#include "common/json_nesting.hpp"
 #include "config/config_edit.hpp"
 #include "endpoint/http_server.hpp"
 #include "endpoint/page_access.hpp"
@@ -207,7 +208,7 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     res.set_content(giftState->requests.latest().dump(-1, ' ', false, json::error_handler_t::replace), jsonReplyType);
   });
   server.Post("/api/gift", [config, save](const httplib::Request& req, httplib::Response& res) {
-    const json body = json::parse(req.body, nullptr, false);
+    const json body = common::parsedJson(req.body);
     if (!body.is_object() || !body.value("name", json()).is_string() || !body.value("gift", json()).is_object()) {
       return answerSave(res, Failure{"demande illisible"});
     }
@@ -223,13 +224,23 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
         members.value("target", json()) == actions::printedUrl(before->second.target, current->token)) {
       members["target"] = before->second.target;
     }
+    // A sound from the list the page offers, or the one the gift had: a path
+    // typed into a request could name a device or a pipe.
+    if (const json sound = members.value("sound", json());
+        sound.is_string() && !sound.get_ref<const std::string&>().empty()) {
+      const auto listed = soundFiles(".", maxSoundFiles);
+      const bool kept = before != current->gifts.end() && before->second.sound == sound;
+      if (!kept && std::find(listed.begin(), listed.end(), sound) == listed.end()) {
+        return answerSave(res, Failure{"Le champ \"sound\" doit etre un des fichiers MP3 du dossier du programme"});
+      }
+    }
     answerSave(res, save([&](std::string_view text) { return config::withGift(text, original, name, members); }));
   });
   // A save whose request names one text member: the new token, the gift to remove.
   const auto savingMember = [save](const char* member,
                                    Result<std::string> (*edit)(std::string_view, const std::string&)) {
     return [save, member, edit](const httplib::Request& req, httplib::Response& res) {
-      const json body = json::parse(req.body, nullptr, false);
+      const json body = common::parsedJson(req.body);
       if (!body.is_object() || !body.value(member, json()).is_string()) {
         return answerSave(res, Failure{"demande illisible"});
       }
@@ -244,7 +255,7 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
                     jsonReplyType);
   });
   server.Post("/api/preview", [](const httplib::Request& req, httplib::Response& res) {
-    const json body = json::parse(req.body, nullptr, false);
+    const json body = common::parsedJson(req.body);
     const json sound = body.is_object() ? body.value("sound", json()) : json();
     const json volume = body.is_object() ? body.value("volume", json(100)) : json();
     const auto listed = soundFiles(".", maxSoundFiles);

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "common/json_nesting.hpp"
 #include "endpoint/http_server.hpp"
 #include "gifts/handle_gift.hpp"
 
@@ -24,7 +25,7 @@ bool carriesSecret(const gifts::RelayRequest& request, const std::optional<std::
   std::vector<std::string> offered;
   if (header) offered.push_back(*header);
   if (const auto field = request.fields.find("secret"); field != request.fields.end()) offered.push_back(field->second);
-  const auto document = nlohmann::json::parse(request.body, nullptr, false);
+  const auto document = common::parsedJson(request.body);
   if (document.is_object()) {
     const auto member = document.find("secret");
     if (member != document.end() && member->is_string()) offered.push_back(member->get<std::string>());

@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <span>
 
+#include "common/json_nesting.hpp"
+
 namespace gifts {
 namespace {
 
@@ -134,6 +136,10 @@ Result<GiftEvent, ReadFailure> readGiftEvent(const RelayRequest& request) {
     // Only an object can name a gift: a form body is not parsed for nothing.
     const auto start = request.body.find_first_not_of(" \t\r\n");
     const bool mayBeObject = start != std::string::npos && request.body[start] == '{';
+    if ((saysJson || mayBeObject) && !common::nestingAllowed(request.body)) {
+      return ReadFailure{ReadFailure::Kind::BadJson,
+                         "JSON nested more than " + std::to_string(common::maxJsonNesting) + " levels deep"};
+    }
     json document = saysJson      ? json::parse(request.body)
                     : mayBeObject ? json::parse(request.body, nullptr, false)
                                   : json();

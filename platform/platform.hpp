@@ -18,6 +18,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "common/result.hpp"
@@ -50,8 +51,14 @@ std::optional<std::pair<std::string, std::string>> leaveSystemFolder();
 // soon lost.
 std::optional<std::string> programInTemporaryFolder();
 
-// Makes sure a written file's content has reached the disk.
-Result<> flushFileToDisk(const std::string& path);
+// Makes `text` the whole content of the file at `path`, or leaves the file as
+// it was: the text goes to "<file>.tmp" beside it, made new (never through a
+// link found there), with the file's permissions (a new file, which holds the
+// account token, its owner's alone where the system has owners); it reaches
+// the disk, then takes the file's name. A link is followed: the file it names
+// gets the text. A file its owner made read-only is not replaced: the reason
+// says so, and how to change it.
+Result<> replaceFile(const std::string& path, std::string_view text);
 
 // Opens the address in the streamer's default browser, and returns at once;
 // does nothing where there is no desktop to show it (Linux without a

@@ -42,16 +42,6 @@ void setThreadStackSize(std::size_t bytes) {
 
 bool aloneOnConsole() { return false; }
 
-Result<> flushFileToDisk(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Failure{std::generic_category().message(errno)};
-  const int result = ::fsync(fd);
-  const int error = errno;
-  ::close(fd);
-  if (result != 0) return Failure{std::generic_category().message(error)};
-  return {};
-}
-
 Result<> watchFolder(const std::string& folder, std::function<void(const std::string& name)> changed) {
   const int watch = inotify_init1(IN_CLOEXEC);
   if (watch < 0) return Failure{std::generic_category().message(errno)};

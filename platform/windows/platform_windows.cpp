@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -22,17 +23,6 @@
 
 namespace platform {
 namespace {
-
-// The program's texts are UTF-8 (the file, the console); Windows' own are
-// wide. A sound path with accents reaches Windows whole only through the
-// wide (W) functions.
-std::wstring wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), length);
-  return out;
-}
 
 std::string utf8(const wchar_t* text) {
   const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -213,17 +203,6 @@ void playSound(const std::string& path, std::int32_t volume, std::chrono::millis
       },
   });
   player->play(path, volume, lifetime, startBy, std::move(started));
-}
-
-Result<> flushFileToDisk(const std::string& path) {
-  const HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Failure{systemMessage(GetLastError())};
-  const bool flushed = FlushFileBuffers(file) != 0;
-  const DWORD error = GetLastError();
-  CloseHandle(file);
-  if (!flushed) return Failure{systemMessage(error)};
-  return {};
 }
 
 Result<> watchFolder(const std::string& folder, std::function<void(const std::string& name)> changed) {

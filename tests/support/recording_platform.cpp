@@ -11,7 +11,6 @@ struct State {
   std::vector<Press> presses;
   std::size_t sounds = 0;
   std::function<Result<platform::KeyPress>(std::span<const platform::Key>)> keys;
-  std::function<Result<>(const std::string&)> flush;
 };
 
 State& state() {
@@ -39,10 +38,8 @@ void reset() {
   set(state().presses, {});
   set<std::size_t>(state().sounds, 0);
   answerKeys([](std::span<const platform::Key>) { return platform::KeyPress::Pressed; });
-  answerFlush([](const std::string&) { return Result<>(); });
 }
 void answerKeys(std::function<Result<platform::KeyPress>(std::span<const platform::Key>)> f) { set(state().keys, f); }
-void answerFlush(std::function<Result<>(const std::string&)> f) { set(state().flush, f); }
 std::vector<Press> presses() { return locked(state().presses); }
 std::size_t soundsPlayed() { return locked(state().sounds); }
 
@@ -59,7 +56,6 @@ void releaseKeysAtExit() {}
 void openInBrowser(const std::string&) {}
 // The tests apply a changed file themselves.
 Result<> watchFolder(const std::string&, std::function<void(const std::string&)>) { return {}; }
-Result<> flushFileToDisk(const std::string& path) { return recording::locked(recording::state().flush)(path); }
 
 Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
   const Result<KeyPress> press = recording::locked(recording::state().keys)(chord);

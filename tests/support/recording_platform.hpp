@@ -23,8 +23,6 @@ struct Press {
 void reset();
 // How the keyboard answers a chord; only chords it answers Pressed are recorded.
 void answerKeys(std::function<Result<platform::KeyPress>(std::span<const platform::Key>)> answer);
-// What flushing a file to the disk answers.
-void answerFlush(std::function<Result<>(const std::string&)> answer);
 
 std::vector<Press> presses();
 std::size_t soundsPlayed();

@@ -95,28 +95,44 @@ TEST(ConfigFiles, AFileIsReadOrSaidAbsentOrUnreadable_AndWrittenWholeOrNotAtAll)
   EXPECT_EQ(config::readConfigFile(dir.string()).reason(), "c'est un dossier, pas un fichier");
   std::filesystem::create_symlink("loop.json", path("loop.json"));  // the system's own reason, whatever it is
   EXPECT_EQ(config::readConfigFile(path("loop.json")).reason(), std::generic_category().message(ELOOP));
-  std::string flushed;
-  recording::answerFlush([&flushed](const std::string& file) { return flushed = file, Result<>(); });
-  EXPECT_TRUE(config::writeFileAtomically(path("c.json"), "hello\nworld"));
-  // The content reached the disk under the temporary name, before the rename.
-  EXPECT_EQ(flushed, path("c.json.tmp"));
+  namespace fs = std::filesystem;
+  const auto permissions = [](const std::string& file) { return fs::status(file).permissions() & fs::perms::mask; };
+  // A new file holds the token: its owner's alone. An old one keeps its own.
+  EXPECT_TRUE(platform::replaceFile(path("c.json"), "hello\nworld"));
   EXPECT_EQ(*config::readConfigFile(path("c.json")), "hello\nworld");
-  recording::answerFlush([](const std::string&) { return Failure{"disque plein"}; });
-  EXPECT_EQ(config::writeFileAtomically(path("d.json"), "x").reason(), "disque plein");
-  recording::reset();
-  std::filesystem::create_directories(path("e.json/inside"));
-  EXPECT_FALSE(config::writeFileAtomically(path("e.json"), "x"));
-  EXPECT_FALSE(config::writeFileAtomically(path("missing/f.json"), "x"));
+  EXPECT_EQ(permissions(path("c.json")), fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(path("c.json"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  // A temporary name planted as a link receives nothing, and is not what the
+  // file becomes.
+  { std::ofstream(path("stolen")) << ""; }
+  fs::create_symlink(path("stolen"), path("c.json.tmp"));
+  EXPECT_TRUE(platform::replaceFile(path("c.json"), "again"));
+  EXPECT_EQ(*config::readConfigFile(path("c.json")), "again");
+  EXPECT_EQ(*config::readConfigFile(path("stolen")), "");
+  EXPECT_FALSE(fs::is_symlink(path("c.json")));
+  EXPECT_EQ(permissions(path("c.json")), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  // A linked file: its target gets the text, the link stays.
+  fs::create_symlink("c.json", path("link.json"));
+  EXPECT_TRUE(platform::replaceFile(path("link.json"), "through"));
+  EXPECT_TRUE(fs::is_symlink(path("link.json")));
+  EXPECT_EQ(*config::readConfigFile(path("c.json")), "through");
+  // Read-only, as its owner made it: refused, saying so, and left alone.
+  fs::permissions(path("c.json"), fs::perms::owner_read);
+  EXPECT_NE(platform::replaceFile(path("c.json"), "x").reason().find("lecture seule"), std::string::npos);
+  EXPECT_EQ(*config::readConfigFile(path("c.json")), "through");
+  fs::create_directories(path("e.json/inside"));
+  EXPECT_FALSE(platform::replaceFile(path("e.json"), "x"));
+  EXPECT_FALSE(platform::replaceFile(path("missing/f.json"), "x"));
   // A write the system stops half way, as a full disk does.
   rlimit usual{};
   getrlimit(RLIMIT_FSIZE, &usual);
   const rlimit small{4, usual.rlim_max};
   std::signal(SIGXFSZ, SIG_IGN);
   setrlimit(RLIMIT_FSIZE, &small);
-  EXPECT_EQ(config::writeFileAtomically(path("g.json"), "longer than the limit").reason(), "File too large");
+  EXPECT_EQ(platform::replaceFile(path("g.json"), "longer than the limit").reason(), "File too large");
   setrlimit(RLIMIT_FSIZE, &usual);
-  for (const char* left : {"c.json.tmp", "d.json", "d.json.tmp", "e.json.tmp", "missing", "g.json", "g.json.tmp"}) {
-    EXPECT_FALSE(std::filesystem::exists(path(left))) << left;
+  for (const char* left : {"c.json.tmp", "e.json.tmp", "missing", "g.json", "g.json.tmp"}) {
+    EXPECT_FALSE(fs::exists(fs::symlink_status(path(left)))) << left;
   }
   std::filesystem::remove_all(dir);
 }
