@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "common/console.hpp"
+#include "config/config_edit.hpp"
 
 namespace actions {
 
@@ -152,13 +153,24 @@ std::string filledUrl(const std::string& url, int count, const std::string& view
   return filled;
 }
 
-std::string printedUrl(const std::string& url, const std::string& token) {
-  std::string printed = url;
-  for (auto at = token.empty() ? std::string::npos : printed.find(token); at != std::string::npos;
-       at = printed.find(token, at + 3)) {
-    printed.replace(at, token.size(), "***");
+std::string maskedUrl(const std::string& url, const std::string& token) {
+  std::string masked = url;
+  const std::string encoded = httplib::encode_uri_component(token);
+  for (const std::string& form : {token, encoded}) {
+    for (auto at = form.empty() ? std::string::npos : masked.find(form); at != std::string::npos;
+         at = masked.find(form, at + 3)) {
+      masked.replace(at, form.size(), "***");
+    }
   }
-  return console::shown(printed);
+  return masked;
+}
+
+std::string unmaskedUrl(const std::string& url, const std::string& token) {
+  return token.empty() ? url : config::withQueryValue(url, "***", token);
+}
+
+std::string printedUrl(const std::string& url, const std::string& token) {
+  return console::shown(maskedUrl(url, token));
 }
 
 Result<std::string> executeWebhook(const std::string& url, const std::string& token, const Tell& tell,

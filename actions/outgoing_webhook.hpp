@@ -50,8 +50,14 @@ inline constexpr std::chrono::seconds callTimeLimit{15};
 // two percent-encoded.
 std::string filledUrl(const std::string& url, int count, const std::string& viewer, const std::string& gift);
 
-// The address as the console shows it: the account token, wherever it
-// appears, as "***", so that a window shown on stream never shows it.
+// The address with the account token, wherever it appears as written or
+// percent-encoded, as "***": what the page shows and edits.
+std::string maskedUrl(const std::string& url, const std::string& token);
+// The address the page sends back, with each query value "***" the token
+// again: an edited address keeps its token.
+std::string unmaskedUrl(const std::string& url, const std::string& token);
+// The address as the console shows it: masked, so that a window shown on
+// stream never shows the token, and cut as console lines are.
 std::string printedUrl(const std::string& url, const std::string& token);
 
 // One HTTPS GET of the address: 5 s to connect, 5 s for each read wait, at

@@ -33,8 +33,14 @@ std::string cleaned(std::string_view text, std::size_t limit, bool keepLineBreak
                                                      : 0;
     bool valid = length > 0 && i + length <= text.size();
     for (std::size_t k = 1; valid && k < length; ++k) valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-    const bool control =
-        lead < 0x20 || lead == 0x7F || (lead == 0xC2 && valid && static_cast<unsigned char>(text[i + 1]) < 0xA0);
+    const auto next = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    // Line and paragraph separators (U+2028, U+2029) and the marks that
+    // turn the direction of what follows (U+202A to U+202E, U+2066 to
+    // U+2069) split or reverse a line as control characters do.
+    const bool turns = valid && lead == 0xE2 &&
+                       ((next(1) == 0x80 && next(2) >= 0xA8 && next(2) <= 0xAE) ||
+                        (next(1) == 0x81 && next(2) >= 0xA6 && next(2) <= 0xA9));
+    const bool control = lead < 0x20 || lead == 0x7F || (lead == 0xC2 && valid && next(1) < 0xA0) || turns;
     if (!valid || (control && !(keepLineBreaks && lead == '\n'))) {
       out.push_back('?');
       i += valid ? length : 1;

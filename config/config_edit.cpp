@@ -1,5 +1,6 @@
 #include "config/config_edit.hpp"
 
+#include <algorithm>
 #include <functional>
 
 #include "common/json_nesting.hpp"
@@ -30,6 +31,23 @@ Result<std::string> edited(std::string_view text,
 }
 
 }  // namespace
+
+std::string withQueryValue(std::string url, std::string_view from, std::string_view to) {
+  const auto query = url.find('?');
+  if (query == std::string::npos || from.empty()) return url;
+  for (std::size_t at = query + 1; at < url.size() && url[at] != '#';) {
+    const std::size_t end = std::min(url.find_first_of("&#", at), url.size());
+    const std::size_t equals = url.find('=', at);
+    if (equals < end && std::string_view(url).substr(equals + 1, end - equals - 1) == from) {
+      url.replace(equals + 1, from.size(), to);
+      at = equals + 1 + to.size();
+    } else {
+      at = end;
+    }
+    if (at < url.size() && url[at] == '&') ++at;
+  }
+  return url;
+}
 
 Result<std::string> withGift(std::string_view text, const std::string& original, const std::string& name,
                              const nlohmann::json& members) {
@@ -66,12 +84,17 @@ Result<std::string> withToken(std::string_view text, const std::string& token) {
       for (auto& gift : gifts) {
         if (!gift.is_object() || !gift.value("target", ordered_json()).is_string()) continue;
         auto& target = gift["target"].get_ref<std::string&>();
-        for (auto at = target.find(old); at != std::string::npos; at = target.find(old, at + token.size())) {
-          target.replace(at, old.size(), token);
-        }
+        target = withQueryValue(target, old, token);
       }
     }
     document["token"] = token;
+    return {};
+  });
+}
+
+Result<std::string> withSecret(std::string_view text, const std::string& secret) {
+  return edited(text, [&](ordered_json&, ordered_json& document) -> Result<> {
+    document["secret"] = secret;
     return {};
   });
 }

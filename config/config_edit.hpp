@@ -22,8 +22,16 @@ Result<std::string> withGift(std::string_view text, const std::string& original,
                              const nlohmann::json& members);
 
 // The text with the account token `token`, in the "token" member and in
-// every gift's address that held the one before.
+// every gift's address where the one before was the value of a query
+// parameter ("...&token=OLD"); a host or a path that holds the same letters
+// is left alone.
 Result<std::string> withToken(std::string_view text, const std::string& token);
+
+// The address with each query parameter's value that is `from` made `to`.
+std::string withQueryValue(std::string url, std::string_view from, std::string_view to);
+
+// The text with the secret every request of the relay must carry.
+Result<std::string> withSecret(std::string_view text, const std::string& secret);
 
 // The text without the gift `name`.
 Result<std::string> withoutGift(std::string_view text, const std::string& name);

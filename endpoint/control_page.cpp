@@ -16,6 +16,7 @@
 #include "common/console.hpp"
 #include "common/json_nesting.hpp"
 #include "config/config_edit.hpp"
+#include "endpoint/gift_handler.hpp"
 #include "endpoint/http_server.hpp"
 #include "endpoint/page_access.hpp"
 #include "endpoint/page_files.hpp"
@@ -42,6 +43,7 @@ void addPageHeaders(httplib::Response& res) {
                  "base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
   res.set_header("X-Content-Type-Options", "nosniff");
   res.set_header("X-Frame-Options", "DENY");
+  res.set_header("Cross-Origin-Resource-Policy", "same-origin");
   res.set_header("Referrer-Policy", "no-referrer");
   res.set_header("Cache-Control", "no-store");
 }
@@ -83,6 +85,16 @@ const char* typeOf(std::string_view path) {
   return "text/html; charset=utf-8";
 }
 
+// Where the relay sends its gifts: this machine's address, then its
+// networks'.
+json relayAddresses(int port, const std::vector<std::string>& networkAddresses) {
+  json relay = json::array({"http://localhost:" + std::to_string(port) + "/webhook"});
+  for (const auto& address : networkAddresses) {
+    relay.push_back("http://" + address + ":" + std::to_string(port) + "/webhook");
+  }
+  return relay;
+}
+
 }  // namespace
 
 std::string pageAddress(int port) { return "http://localhost:" + std::to_string(port) + "/"; }
@@ -91,10 +103,7 @@ json pageState(const config::LiveConfig& live, const gifts::GiftState& state, co
                const std::vector<std::string>& networkAddresses) {
   const auto current = live.current();
   const config::LoadedConfig& config = *current;
-  json relay = json::array({"http://localhost:" + std::to_string(status.port) + "/webhook"});
-  for (const auto& address : networkAddresses) {
-    relay.push_back("http://" + address + ":" + std::to_string(status.port) + "/webhook");
-  }
+  const json relay = relayAddresses(status.port, networkAddresses);
   json gifts = json::array();
   for (const auto& [name, gift] : config.gifts) {
     gifts.push_back(
@@ -102,6 +111,8 @@ json pageState(const config::LiveConfig& live, const gifts::GiftState& state, co
          {"action", gift.action},
          {"target",
           gift.kind == config::ActionKind::Webhook ? actions::printedUrl(gift.target, config.token) : gift.target},
+         {"address",
+          gift.kind == config::ActionKind::Webhook ? actions::maskedUrl(gift.target, config.token) : gift.target},
          {"hold", gift.hold.count()},
          {"repeat", gift.repeat},
          {"sound", gift.sound},
@@ -166,17 +177,29 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
                   std::shared_ptr<gifts::GiftState> giftState, PageStatus status, std::string pageToken,
                   SaveFile save) {
   const int port = status.port;
-  server.set_pre_routing_handler([port, pageToken](const httplib::Request& req, httplib::Response& res) {
+  const auto refused = std::make_shared<RefusedAddresses>();
+  server.set_pre_routing_handler([port, pageToken, refused](const httplib::Request& req, httplib::Response& res) {
+    // Which of two names the request is for depends on who reads it: the
+    // name check below would read the first, a proxy perhaps the second.
+    if (req.get_header_value_count("Host") > 1) {
+      res.status = 400;
+      res.set_content("Demande refusee : elle porte plusieurs en-tetes Host.", textType);
+      return httplib::Server::HandlerResponse::Handled;
+    }
     if (req.path == "/webhook") return httplib::Server::HandlerResponse::Unhandled;
     addPageHeaders(res);
     const PageRequest page{req.remote_addr, req.get_header_value("Host"), headerOf(req, "Origin"),
-                           headerOf(req, "X-Page-Token"),
-                           req.path.starts_with("/api/") && req.method != "GET" && req.method != "HEAD"};
+                           headerOf(req, "X-Page-Token"), req.path.starts_with("/api/")};
     const PageRefusal refusal = pageRefusal(page, port, pageToken);
     if (refusal == PageRefusal::None) return httplib::Server::HandlerResponse::Unhandled;
     if (refusal == PageRefusal::NotThisMachine) {
-      console::printLine("Page de controle refusee a " + console::shown(req.remote_addr) +
-                         " : elle ne s'ouvre que sur cet ordinateur");
+      if (const auto unsaid = refused->toSay(req.remote_addr, std::chrono::steady_clock::now())) {
+        console::printLine(
+            "Page de controle refusee a " + console::shown(req.remote_addr) +
+            " : elle ne s'ouvre que sur cet ordinateur" +
+            (*unsaid > 0 ? " (et " + std::to_string(*unsaid) + " autres demandes de cette adresse depuis une minute)"
+                         : ""));
+      }
     }
     res.status = 403;
     res.set_content(refusalText(refusal, port), textType);
@@ -216,13 +239,16 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     const std::string original = originalMember.is_string() ? originalMember.get<std::string>() : "";
     const std::string name = body["name"];
     json members = body["gift"];
-    // The page shows a web address with its token as ***: given back as
-    // shown, the address keeps its token.
+    // The page edits a web address with its token as ***: given back as
+    // shown, the address is the one the gift had; changed, it keeps its token.
     const auto current = config->current();
     const auto before = current->gifts.find(original);
-    if (before != current->gifts.end() &&
-        members.value("target", json()) == actions::printedUrl(before->second.target, current->token)) {
-      members["target"] = before->second.target;
+    if (const json target = members.value("target", json()); target.is_string()) {
+      const std::string& edited = target.get_ref<const std::string&>();
+      members["target"] =
+          before != current->gifts.end() && edited == actions::maskedUrl(before->second.target, current->token)
+              ? before->second.target
+              : actions::unmaskedUrl(edited, current->token);
     }
     // A sound from the list the page offers, or the one the gift had: a path
     // typed into a request could name a device or a pipe.
@@ -249,6 +275,25 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     };
   };
   server.Post("/api/token", savingMember("token", config::withToken));
+  // The secret, and where the relay puts it: in the address, or in a header
+  // for relays that can set one. A new one is written into the file first.
+  const auto secretReply = [config, status](httplib::Response& res) {
+    const std::string secret = config->current()->secret;
+    json relay = json::array();
+    for (const json& address : relayAddresses(status.port, platform::networkAddresses())) {
+      relay.push_back(address.get<std::string>() + "?secret=" + httplib::encode_uri_component(secret));
+    }
+    const json reply{{"secret", secret}, {"header", secretHeader}, {"relay", relay}};
+    res.set_content(reply.dump(-1, ' ', false, json::error_handler_t::replace), jsonReplyType);
+  };
+  server.Get("/api/secret", [secretReply](const httplib::Request&, httplib::Response& res) { secretReply(res); });
+  server.Post("/api/secret", [save, secretReply](const httplib::Request&, httplib::Response& res) {
+    const std::string secret = newPageToken();
+    if (const auto saved = save([&](std::string_view text) { return config::withSecret(text, secret); }); !saved) {
+      return answerSave(res, saved);
+    }
+    secretReply(res);
+  });
   server.Post("/api/gift/remove", savingMember("name", config::withoutGift));
   server.Get("/api/sounds", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(json(soundFiles(".", maxSoundFiles)).dump(-1, ' ', false, json::error_handler_t::replace),

@@ -50,10 +50,12 @@ using SaveFile = std::function<Result<>(const std::function<Result<std::string>(
 //   POST /api/gift   saves a gift: {"original": name or "", "name", "gift"}
 //   POST /api/gift/remove  {"name"}
 //   POST /api/token  replaces the account token, in the gifts' addresses too
+//   GET  /api/secret the relay's secret, with the addresses and the header
+//                    that carry it; POST writes a new one into the file first
 //   GET  /api/sounds the MP3 files under the program's folder
 //   POST /api/preview plays one of them: {"sound", "volume"}
-// Every route but /webhook answers this machine alone, and a change needs
-// `pageToken`, which the page alone is given (endpoint/page_access.hpp).
+// Every route but /webhook answers this machine alone, and each /api/ call
+// needs `pageToken`, which the page alone is given (endpoint/page_access.hpp).
 void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config,
                   std::shared_ptr<gifts::GiftState> giftState, PageStatus status, std::string pageToken, SaveFile save);
 

@@ -47,7 +47,7 @@ void serveGift(const httplib::Request& req, httplib::Response& res, std::shared_
                const std::shared_ptr<gifts::GiftState>& state) {
   const gifts::RelayRequest request = relayRequestOf(req);
   std::optional<std::string> header;
-  if (req.has_header("X-Webhook-Secret")) header = req.get_header_value("X-Webhook-Secret");
+  if (req.has_header(secretHeader)) header = req.get_header_value(secretHeader);
   const gifts::Outcome outcome = carriesSecret(request, header, config->secret)
                                      ? gifts::handleGift(request, std::move(config), state, gifts::Source::Relay)
                                      : gifts::refuseGift(request, *state);
@@ -72,14 +72,16 @@ void registerRoutes(HttpServer& server, std::shared_ptr<config::LiveConfig> conf
   server.Get("/webhook", gift);
   server.Options("/webhook", [](const httplib::Request&, httplib::Response& res) {
     res.set_header("Access-Control-Allow-Methods", "POST, GET, OPTIONS");
-    res.set_header("Access-Control-Allow-Headers", "Content-Type, X-Webhook-Secret");
+    res.set_header("Access-Control-Allow-Headers", std::string("Content-Type, ") + secretHeader);
     res.status = 200;
   });
   // A relay running in a web page reads its reply only when the reply allows
   // the page's origin, refusals (413, 403) included; the preflight alone
   // does not do.
   server.set_post_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-    if (req.path == "/webhook") res.set_header("Access-Control-Allow-Origin", "*");
+    if (req.path != "/webhook") return;
+    res.set_header("Access-Control-Allow-Origin", "*");
+    res.set_header("X-Content-Type-Options", "nosniff");
   });
 }
 

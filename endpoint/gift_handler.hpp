@@ -19,6 +19,9 @@ namespace endpoint {
 
 class HttpServer;
 
+// The header a relay may carry the secret in.
+inline constexpr const char* secretHeader = "X-Webhook-Secret";
+
 // A request body larger than this is refused (413) before any handler runs.
 inline constexpr std::size_t maxRequestBodyBytes = 64 * 1024;
 

@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "endpoint/page_access.hpp"
 #include "endpoint/worker_pool.hpp"
 
 namespace endpoint {
@@ -19,9 +20,6 @@ constexpr milliseconds stopCheckInterval{50};
 // The longest pause before accepting again when the system is out of
 // descriptors or memory: connections wait in the backlog meanwhile.
 constexpr milliseconds longestPause{100};
-
-// The relay runs on this machine and arrives from its loopback address.
-bool isRelayAddress(const std::string& ip) { return ip == "127.0.0.1" || ip == "::1" || ip == "::ffff:127.0.0.1"; }
 
 class ConnectionStream final : public httplib::Stream {
  public:
@@ -179,7 +177,8 @@ Result<> HttpServer::serve() {
 }
 
 bool HttpServer::admit(const std::string& peer) {
-  if (isRelayAddress(peer)) return true;
+  // The relay and the page run on this machine: never held back.
+  if (isLoopback(peer)) return true;
   std::lock_guard<std::mutex> lock(mutex_);
   std::size_t& held = perPeer_[peer];
   if (held >= limits_.perPeer || others_ >= limits_.others) {

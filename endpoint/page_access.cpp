@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <utility>
 
 namespace endpoint {
 namespace {
@@ -44,10 +45,29 @@ bool isPageOrigin(std::string_view origin, int port) {
 PageRefusal pageRefusal(const PageRequest& request, int port, std::string_view token) {
   if (!isLoopback(request.peer)) return PageRefusal::NotThisMachine;
   if (!isPageAuthority(request.host, port)) return PageRefusal::WrongHost;
-  if (!request.changes) return PageRefusal::None;
+  if (!request.api) return PageRefusal::None;
   if (request.origin && !isPageOrigin(*request.origin, port)) return PageRefusal::WrongOrigin;
   if (!request.token || !sameToken(*request.token, token)) return PageRefusal::NoToken;
   return PageRefusal::None;
+}
+
+std::optional<std::size_t> RefusedAddresses::toSay(const std::string& address,
+                                                   std::chrono::steady_clock::time_point now) {
+  constexpr std::chrono::minutes quiet{1};
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (said_.size() >= kept && !said_.contains(address)) {
+    std::erase_if(said_, [&](const auto& entry) { return now - entry.second.at >= quiet; });
+    if (said_.size() >= kept) return std::nullopt;
+  }
+  const auto [entry, isNew] = said_.try_emplace(address, Said{now, 0});
+  if (isNew) return 0;
+  Said& said = entry->second;
+  if (now - said.at < quiet) {
+    ++said.unsaid;
+    return std::nullopt;
+  }
+  said.at = now;
+  return std::exchange(said.unsaid, 0);
 }
 
 }  // namespace endpoint

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/console.hpp"
+#include "gifts/teller.hpp"
 
 namespace gifts {
 
@@ -22,6 +23,12 @@ RelayRequest keptOf(const RelayRequest& request) {
 }
 
 void RequestLog::add(Entry entry) {
+  if (entry.read) {
+    for (std::string* text :
+         {&entry.read->name, &entry.read->viewer, &entry.read->nickname, &entry.read->streak, &entry.read->messageId}) {
+      *text = console::shown(*text, shownNameLength);
+    }
+  }
   Entry gone;
   std::lock_guard<std::mutex> lock(mutex_);
   entries_.push_front(std::move(entry));

@@ -17,8 +17,8 @@ void Teller::tell(const GiftRecord& gift, std::initializer_list<actions::Step> s
   for (const actions::Step& step : steps) {
     std::string line = actions::consoleLine(step);
     if (!line.empty() && count < lines.size()) written[count] = lines[count] = line, ++count;
-    feed_.add({gift.number, now.count(), gift.source, gift.name, gift.viewer, gift.count, actions::kindName(step.kind),
-               std::move(line)});
+    feed_.add({gift.number, now.count(), gift.source, console::shown(gift.name, shownNameLength), gift.viewer,
+               gift.count, actions::kindName(step.kind), std::move(line)});
   }
   if (count > 0) console::printLines(std::span<const std::string_view>(written.data(), count));
 }

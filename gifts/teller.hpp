@@ -10,6 +10,11 @@
 namespace gifts {
 
 // Which gift steps belong to, as the console and the feed name it.
+// A gift's name as the page's feed and requests panel keep it: a name of
+// 60 KB from the network, a thousand times over, would fill the memory and
+// every page that opens.
+inline constexpr std::size_t shownNameLength = 200;
+
 struct GiftRecord {
   std::uint64_t number = 0;
   Source source = Source::Relay;

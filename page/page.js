@@ -5,9 +5,15 @@
 const pageToken = document.querySelector('meta[name="page-token"]').content;
 let shownGifts = "";
 
+// What the network named is shown as it is, but for the marks that would
+// reverse or split the line around it.
+function harmless(text) {
+  return String(text).replace(/[\u202A-\u202E\u2066-\u2069\u2028\u2029]/g, "?");
+}
+
 function element(tag, text, className) {
   const made = document.createElement(tag);
-  if (text !== undefined) made.textContent = text;
+  if (text !== undefined) made.textContent = harmless(text);
   if (className) made.className = className;
   return made;
 }
@@ -66,9 +72,42 @@ function showRelay(state) {
     list.append(item);
   }
   document.getElementById("token-shown").textContent = state.token;
-  document.getElementById("secret").textContent = state.secret
+  const secret = document.getElementById("secret");
+  secret.textContent = state.secret
     ? "Le secret est activé : chaque requête de l'outil doit le porter."
-    : "Pas de secret : toute page web qui connaît cette adresse peut envoyer des cadeaux.";
+    : "Pas de secret : toute page web que vous ouvrez peut envoyer des cadeaux à cette adresse et lire les réponses.";
+  secret.classList.toggle("problem", !state.secret);
+  document.getElementById("make-secret").hidden = state.secret;
+  document.getElementById("show-secret").hidden = !state.secret;
+}
+
+function showSecret(reply) {
+  if (reply.error) {
+    document.getElementById("secret").textContent = reply.error;
+    return;
+  }
+  document.getElementById("secret-addresses").replaceChildren(
+    ...reply.relay.map((address) => element("li", address)));
+  document.getElementById("secret-header").textContent = reply.header + ": " + reply.secret;
+  document.getElementById("secret-relay").hidden = false;
+  load();
+}
+
+// Every call of the page's carries the page's token. A refusal means the
+// page is older than the program (started again since): a fresh page gets
+// the new token.
+async function api(path, options = {}) {
+  const reply = await fetch(path, {
+    cache: "no-store", ...options, headers: { ...(options.headers || {}), "X-Page-Token": pageToken },
+  });
+  if (reply.status === 403) {
+    const last = Number(sessionStorage.getItem("reloaded") || 0);
+    if (Date.now() - last > 10000) {
+      sessionStorage.setItem("reloaded", String(Date.now()));
+      location.reload();
+    }
+  }
+  return reply;
 }
 
 function sleep(ms) {
@@ -97,9 +136,9 @@ async function runTest(name, button, result) {
     for (let total = 1; total <= streak; ++total) {
       const frame = streak === 1 ? { giftName: name }
         : { giftName: name, uniqueId: viewer, nickname: "Test", repeatCount: total, repeatEnd: total === streak };
-      const reply = await fetch("/api/test", {
+      const reply = await api("/api/test", {
         method: "POST",
-        headers: { "Content-Type": "application/json", "X-Page-Token": pageToken },
+        headers: { "Content-Type": "application/json" },
         body: JSON.stringify(frame),
       });
       if (!reply.ok) throw new Error(await reply.text());
@@ -196,7 +235,7 @@ function showChart(perMinute) {
 
 async function load() {
   try {
-    const reply = await fetch("/api/state", { cache: "no-store" });
+    const reply = await api("/api/state");
     if (!reply.ok) throw new Error(await reply.text());
     const state = await reply.json();
     showStatus(state);
@@ -213,9 +252,9 @@ async function load() {
 let editing = null; // the name of the gift being changed; "" for a new one
 
 async function post(path, body) {
-  const reply = await fetch(path, {
+  const reply = await api(path, {
     method: "POST",
-    headers: { "Content-Type": "application/json", "X-Page-Token": pageToken },
+    headers: { "Content-Type": "application/json" },
     body: JSON.stringify(body),
   });
   const text = await reply.text();
@@ -230,28 +269,43 @@ async function fillSounds(current) {
   const select = document.getElementById("edit-sound");
   let sounds = [];
   try {
-    sounds = await (await fetch("/api/sounds", { cache: "no-store" })).json();
+    sounds = await (await api("/api/sounds")).json();
   } catch {
     // the list stays empty; the current sound is still offered
   }
   if (current && !sounds.includes(current)) sounds.unshift(current);
-  select.replaceChildren(element("option", "(aucun son)"), ...sounds.map((sound) => element("option", sound)));
-  select.options[0].value = "";
+  // An option's value is its text with blanks run together unless it is set.
+  const option = (text, value) => Object.assign(element("option", text), { value });
+  select.replaceChildren(option("(aucun son)", ""), ...sounds.map((sound) => option(sound, sound)));
   select.value = current || "";
+  shownValues.set("edit-sound", select.value);
 }
+
+// What each field showed when the form opened: a field left as it was sends
+// nothing, so that a value it cannot hold (a line break in a name, a volume
+// written true) stays as the file has it.
+const shownValues = new Map();
+const editedFields = { action: "edit-action", target: "edit-target", sound: "edit-sound", volume: "edit-volume",
+  hold: "edit-hold", repeat: "edit-repeat", cooldown: "edit-cooldown" };
 
 function openEditor(gift, newName) {
   editing = gift ? gift.name : "";
   const form = document.getElementById("editor");
   const value = (name, fallback) => (gift ? gift[name] : fallback);
-  document.getElementById("editor-title").textContent = gift ? "Modifier « " + gift.name + " »" : "Nouveau cadeau";
+  document.getElementById("editor-title").textContent =
+    harmless(gift ? "Modifier « " + gift.name + " »" : "Nouveau cadeau");
   document.getElementById("edit-name").value = value("name", newName || "");
   document.getElementById("edit-action").value = value("action", "key");
-  document.getElementById("edit-target").value = value("target", "");
+  // A web address whole, its token as ***, which the program puts back.
+  document.getElementById("edit-target").value = value("address", "");
   document.getElementById("edit-volume").value = value("volume", 100);
   document.getElementById("edit-hold").value = value("hold", 50);
   document.getElementById("edit-repeat").value = value("repeat", 1);
   document.getElementById("edit-cooldown").value = value("cooldown", 0);
+  shownValues.clear();
+  for (const id of ["edit-name", ...Object.values(editedFields)]) {
+    shownValues.set(id, document.getElementById(id).value);
+  }
   showRefusal("");
   fillSounds(value("sound", ""));
   form.hidden = false;
@@ -271,22 +325,18 @@ function showRefusal(reason) {
 
 async function saveGift(event) {
   event.preventDefault();
-  const number = (id) => {
-    const text = document.getElementById(id).value.trim();
-    return text === "" ? null : Number(text);
-  };
+  const changed = (id) => editing === "" || document.getElementById(id).value !== shownValues.get(id);
+  const gift = {};
+  for (const [member, id] of Object.entries(editedFields)) {
+    if (!changed(id)) continue;
+    const text = document.getElementById(id).value;
+    const numeric = !["action", "target", "sound"].includes(member);
+    gift[member] = numeric ? (text.trim() === "" ? null : Number(text.trim())) : text;
+  }
   const reply = await post("/api/gift", {
     original: editing,
-    name: document.getElementById("edit-name").value,
-    gift: {
-      action: document.getElementById("edit-action").value,
-      target: document.getElementById("edit-target").value,
-      sound: document.getElementById("edit-sound").value,
-      volume: number("edit-volume"),
-      hold: number("edit-hold"),
-      repeat: number("edit-repeat"),
-      cooldown: number("edit-cooldown"),
-    },
+    name: changed("edit-name") ? document.getElementById("edit-name").value : editing,
+    gift,
   });
   if (reply.error) return showRefusal(reply.error);
   document.getElementById("editor").hidden = true;
@@ -340,6 +390,14 @@ function captureKey() {
 }
 
 document.getElementById("editor").addEventListener("submit", saveGift);
+document.getElementById("make-secret").addEventListener("click", async () => showSecret(await post("/api/secret", {})));
+document.getElementById("show-secret").addEventListener("click", async () => {
+  try {
+    showSecret(await (await api("/api/secret")).json());
+  } catch (error) {
+    showSecret({ error: "Pas de réponse du programme : " + error.message });
+  }
+});
 document.getElementById("token-form").addEventListener("submit", async (event) => {
   event.preventDefault();
   const field = document.getElementById("new-token");
@@ -411,7 +469,7 @@ async function follow() {
   let after = 0;
   for (;;) {
     try {
-      const reply = await fetch("/api/feed?after=" + after, { cache: "no-store" });
+      const reply = await api("/api/feed?after=" + after);
       if (!reply.ok) throw new Error(await reply.text());
       const batch = await reply.json();
       if (batch.next < after) {
@@ -445,7 +503,7 @@ function readOf(read) {
 
 async function loadRequests() {
   try {
-    const reply = await fetch("/api/requests", { cache: "no-store" });
+    const reply = await api("/api/requests");
     if (!reply.ok) throw new Error(await reply.text());
     const requests = await reply.json();
     document.querySelector("#requests tbody").replaceChildren(...requests.map((request) => {

@@ -92,31 +92,41 @@ def test_the_page_lists_the_gifts_and_a_test_presses_the_key_after_its_countdown
     wait.until(lambda b: "2 en tout" in b.find_element(By.ID, "chart-caption").text)  # the chart of the last hour
 
 
+def page_token():
+    return re.search(r'name="page-token" content="([0-9a-f]{32})"', request("GET", "/")[2])[1]
+
+
 def test_the_page_answers_this_machine_under_its_own_name_alone(page):
     program, _, browser, _ = page
+    status, headers, _ = request("GET", "/")
+    assert status == 200 and "script-src 'self'" in headers["Content-Security-Policy"]
+    assert headers["Cross-Origin-Resource-Policy"] == "same-origin" and headers["X-Content-Type-Options"] == "nosniff"
+    token = page_token()
+    # Another site's page, which cannot know the token, takes none of the feed's places.
+    assert request("GET", "/api/feed?after=0")[0] == 403
     # A few pages follow the feed at once; one more is told to close one.
-    after, polls, status = json.loads(request("GET", "/api/feed?after=0")[2])["next"], [], None
+    reading = {"X-Page-Token": token}
+    after, polls, status = json.loads(request("GET", "/api/feed?after=0", headers=reading)[2])["next"], [], None
     while status != 503 and len(polls) < 6:
         polls.append(http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=1))
-        polls[-1].request("GET", f"/api/feed?after={after}", headers={"Host": "localhost:5000"})
+        polls[-1].request("GET", f"/api/feed?after={after}", headers={"Host": "localhost:5000"} | reading)
         with contextlib.suppress(TimeoutError):  # following: nothing new to tell yet
             status = polls[-1].getresponse().status
     assert status == 503 and len(polls) <= 5
     list(map(http.client.HTTPConnection.close, polls))  # closed, they let go well before the next heartbeat
-    harness.wait_until(lambda: request("GET", "/api/feed?after=0")[0] == 200, 5)
+    harness.wait_until(lambda: request("GET", "/api/feed?after=0", headers=reading)[0] == 200, 5)
     subprocess.run(["ip", "addr", "add", ELSEWHERE + "/32", "dev", "lo"], capture_output=True)
     program.mark()
-    assert request("GET", "/", host=ELSEWHERE)[0] == 403
+    # Said once, however many come from there.
+    assert {request("GET", "/", host=ELSEWHERE)[0] for _ in range(100)} == {403}
     program.wait_for_line(f"Page de controle refusee a {ELSEWHERE} : elle ne s'ouvre que sur cet ordinateur")
     assert harness.post_gift("Typo", host=ELSEWHERE) == '{"error":"Key not supported: ctlr+g"}'  # a relay elsewhere
-    status, headers, body = request("GET", "/")
-    token = re.search(r'name="page-token" content="([0-9a-f]{32})"', body)[1]
-    assert status == 200 and "script-src 'self'" in headers["Content-Security-Policy"]
+    assert sum("Page de controle refusee" in line for line in program.since_mark()) == 1
     fire = {"Content-Type": "application/json", "X-Page-Token": token}
     status, replied, _ = request("POST", "/api/test", headers=fire | {"X-Page-Token": "0" * 32}, body='{"giftName": "G"}')
     assert status == 403 and "Access-Control-Allow-Origin" not in replied
     # The page's sounds: the MP3 files of the folder alone, played on demand.
-    assert json.loads(request("GET", "/api/sounds")[2]) == ["sounds/low.mp3"]
+    assert json.loads(request("GET", "/api/sounds", headers=reading)[2]) == ["sounds/low.mp3"]
     for sound, status in (("../low.mp3", 400), ("sounds/low.mp3", 200)):
         assert request("POST", "/api/preview", headers=fire, body=json.dumps({"sound": sound, "volume": 50}))[0] == status
     program.wait_for_line("Lecture audio: sounds/low.mp3 (volume: 50%)")
@@ -125,6 +135,31 @@ def test_the_page_answers_this_machine_under_its_own_name_alone(page):
     assert "Interdit" in browser.find_element(By.TAG_NAME, "body").text and "Tester" not in browser.page_source
     # Another site, open in the same browser, may send it requests but reads no reply: nothing allows its origin.
     assert "Access-Control-Allow-Origin" not in request("GET", "/api/state", headers={"Origin": "http://a.example"})[1]
+
+
+def test_what_a_hostile_page_or_program_sends_gets_a_clear_answer_and_changes_nothing(page):
+    program, _, _, folder = page
+    before = (folder / CONFIG_NAME).read_bytes()
+    fire = {"Content-Type": "application/json", "X-Page-Token": page_token()}
+    deep = "[" * 2000 + "]" * 2000
+    for path in ("/api/gift", "/api/token", "/api/gift/remove", "/api/preview", "/api/test"):
+        assert request("POST", path, headers=fire, body=deep)[0] in (200, 400), path
+    assert "nested more than 64" in request("POST", "/webhook", headers={"Content-Type": "application/json"}, body=deep)[2]
+    # Sounds from the folder's list alone: not a device, not a path out of the folder.
+    for sound in ("/dev/zero", "../page/sounds/low.mp3"):
+        status, _, body = request("POST", "/api/gift", headers=fire, body=json.dumps(
+            {"original": "G", "name": "G", "gift": {"sound": sound}}))
+        assert status == 400 and '"sound"' in json.loads(body)["error"]
+    # Two names for the server: which one is read depends on who reads.
+    connection = http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=10)
+    connection.putrequest("GET", "/", skip_host=True)
+    connection.putheader("Host", "rebound.example:5000")
+    connection.putheader("Host", "localhost:5000")
+    connection.endheaders()
+    assert connection.getresponse().status == 400
+    assert (folder / CONFIG_NAME).read_bytes() == before
+    _, headers, _ = request("POST", "/webhook?giftName=none")
+    assert headers["X-Content-Type-Options"] == "nosniff" and headers["Access-Control-Allow-Origin"] == "*"
 
 
 def test_a_hand_edit_applies_within_two_seconds_and_a_broken_one_leaves_the_gifts_and_is_shown(page):
@@ -182,8 +217,8 @@ def test_gifts_are_changed_added_and_removed_on_the_page_and_the_next_relay_gift
     wait.until(rows(["G", "Tigre", "Win"]))
     assert harness.post_gift("Tigre") == PRESSED and harness.post_gift("Typo") == '{"message": "Gift not configured"}'
     saved = json.loads((folder / CONFIG_NAME).read_text(encoding="utf-8"))
-    assert saved["gifts"]["G"] == {"action": "key", "target": "ctrl+shift+f1", "hold": 100, "cooldown": 0, "note": "kept",
-                                   "volume": 100, "repeat": 1}  # members the page does not know are kept
+    # Members the page does not know are kept, and those it did not change are not written.
+    assert saved["gifts"]["G"] == {"action": "key", "target": "ctrl+shift+f1", "hold": 100, "cooldown": 0, "note": "kept"}
     assert browser.find_element(By.ID, "token-shown").text == "***page"  # masked
     browser.find_element(By.ID, "new-token").send_keys("n3w-t0k3n-e2e\n")
     wait.until(lambda b: b.find_element(By.ID, "token-shown").text == "***-e2e")
@@ -223,3 +258,69 @@ def test_a_streak_test_what_the_relay_sent_and_a_gift_added_from_a_name_that_cam
     assert "de Test ×1" in browser.find_element(By.ID, "feed").text  # the streak's frames, with their viewer and count
     browser.execute_script("document.querySelector('button[aria-label=\"Ajouter Lion\"]').click()")
     assert browser.find_element(By.ID, "edit-name").get_attribute("value") == "Lion"
+
+
+def test_editing_keeps_every_value_the_form_cannot_show_and_a_secret_protects_the_relay(page, mp3s):
+    program, _, browser, folder = page
+    (folder / "sounds" / "two  blanks.mp3").write_bytes(mp3s["low"])
+    long_address = "https://localhost:8443/" + "p" * 130 + f"?win=1&token={TOKEN}"
+    gifts = {"Line\nbreak": {"action": "key", "target": "b"},
+             "Sound": {"action": "key", "target": "s", "sound": "sounds/two  blanks.mp3", "volume": True},
+             "Long": {"action": "webhook", "target": long_address}}
+    program.mark()
+    harness.write_config(folder, {"token": TOKEN, "gifts": gifts})
+    program.wait_for_line("Configuration rechargee: 3 cadeaux configures", 5)
+    browser.get(PAGE)
+    wait, field = WebDriverWait(browser, 10), lambda name: browser.find_element(By.ID, "edit-" + name)
+    wait.until(lambda b: len(b.find_elements(By.CSS_SELECTOR, "#gifts tbody tr")) == 3)
+
+    def edit(name, member, value):
+        browser.execute_script("[...document.querySelectorAll('#gifts tbody tr')].find(row => row.dataset.gift === "
+                               "arguments[0]).querySelector('button[aria-label^=Modifier]').click()", name)
+        wait.until(lambda b: field(member).is_displayed() and field("sound").get_attribute("value") is not None)
+        shown = field(member).get_attribute("value")
+        field(member).clear()
+        field(member).send_keys(value(shown))
+        program.mark()
+        field("name").submit()
+        wait.until(lambda b: not b.find_element(By.ID, "editor").is_displayed())
+        program.wait_for_line("Configuration rechargee: 3 cadeaux configures", 5)
+        return shown
+
+    wait_sound = lambda: wait.until(lambda b: field("sound").get_attribute("value") == "sounds/two  blanks.mp3")
+    edit("Sound", "hold", lambda _: "200")
+    edit("Line\nbreak", "repeat", lambda _: "2")
+    shown = edit("Long", "target", lambda shown: shown.replace("win=1", "win=2"))
+    assert shown == long_address.replace(TOKEN, "***")  # whole, the token masked
+    saved = json.loads((folder / CONFIG_NAME).read_text(encoding="utf-8"))["gifts"]
+    assert saved == {"Line\nbreak": {"action": "key", "target": "b", "repeat": 2},
+                     "Sound": {"action": "key", "target": "s", "sound": "sounds/two  blanks.mp3", "volume": True,
+                               "hold": 200},
+                     "Long": {"action": "webhook", "target": long_address.replace("win=1", "win=2")}}
+    browser.execute_script("document.querySelector('button[aria-label=\"Modifier Sound\"]').click()")
+    wait_sound()  # the sound offered as it is named, blanks and all
+    browser.find_element(By.ID, "cancel-edit").click()
+
+    # No secret: said plainly, and one button makes one.
+    assert "Pas de secret" in browser.find_element(By.ID, "secret").text
+    browser.find_element(By.ID, "make-secret").click()
+    wait.until(lambda b: b.find_element(By.ID, "secret-relay").is_displayed())
+    secret = json.loads((folder / CONFIG_NAME).read_text(encoding="utf-8"))["secret"]
+    assert re.fullmatch("[0-9a-f]{32}", secret)
+    addresses = browser.find_element(By.ID, "secret-addresses").text.split("\n")
+    assert addresses[0] == f"http://localhost:5000/webhook?secret={secret}"
+    assert browser.find_element(By.ID, "secret-header").text == f"X-Webhook-Secret: {secret}"
+    assert request("POST", "/webhook?giftName=Sound")[0] == 403
+    assert harness.relay("POST", f"/webhook?giftName=Sound&secret={secret}") == PRESSED
+
+    # Started again, the program has a new page token: the page left open notices and reloads itself.
+    old = page_token()
+    program.stop()
+    again = harness.Program(folder)
+    try:
+        again.wait_until_serving()
+        wait.until(lambda b: b.execute_script(
+            "return document.querySelector('meta[name=\"page-token\"]').content") not in (old, "{{page-token}}"))
+        wait.until(lambda b: "Le secret est activé" in b.find_element(By.ID, "secret").text)
+    finally:
+        again.stop()
