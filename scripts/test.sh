@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit, handler and
 # end-to-end suites, again under AddressSanitizer and UndefinedBehaviorSanitizer
-# and under ThreadSanitizer; a short run of the benchmark; then builds the
+# and under ThreadSanitizer; a minute of fuzzing; a short run of the benchmark; then builds the
 # Windows program and its release zip, runs the end-to-end suite against it
 # under wine, and checks the zip.
 set -euo pipefail
@@ -24,6 +24,9 @@ for preset in native sanitize tsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j2
 done
+
+step "fuzzing: the page's calls and the relay's, 60 s under AddressSanitizer"
+scripts/fuzz.sh 60
 
 step "benchmark, short: one round of 1 s per workload (figures printed, not judged)"
 bench/run.sh --short
