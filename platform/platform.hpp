@@ -57,7 +57,8 @@ std::optional<std::string> programInTemporaryFolder();
 // account token, its owner's alone where the system has owners); it reaches
 // the disk, then takes the file's name. A link is followed: the file it names
 // gets the text. A file its owner made read-only is not replaced: the reason
-// says so, and how to change it.
+// says so, and how to change it. On Windows, each line ends as Notepad
+// expects (CR LF).
 Result<> replaceFile(const std::string& path, std::string_view text);
 
 // Opens the address in the streamer's default browser, and returns at once;

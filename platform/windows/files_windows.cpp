@@ -46,8 +46,15 @@ Result<> replaceFile(const std::string& path, std::string_view text) {
     }
   }
   if (file == INVALID_HANDLE_VALUE) return Failure{systemMessage(GetLastError())};
+  // A text file for Notepad: Windows' line ends.
+  std::string lines;
+  lines.reserve(text.size() + text.size() / 16);
+  for (const char c : text) {
+    if (c == '\n' && (lines.empty() || lines.back() != '\r')) lines += '\r';
+    lines += c;
+  }
   bool done = true;
-  for (std::string_view left = text; done && !left.empty();) {
+  for (std::string_view left = lines; done && !left.empty();) {
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(left.size(), 1u << 20));
     done = WriteFile(file, left.data(), chunk, &written, nullptr) != 0 && written > 0;

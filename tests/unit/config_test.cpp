@@ -88,7 +88,6 @@ TEST(ConfigParse, RefusalsSayWhy) {
 }
 
 TEST(ConfigFiles, AFileIsReadOrSaidAbsentOrUnreadable_AndWrittenWholeOrNotAtAll) {
-  recording::reset();
   const auto dir = testing_support::scratchDir("config");
   const auto path = [&dir](const char* name) { return (dir / name).string(); };
   EXPECT_TRUE(config::isAbsent(path("none.json")) && !config::isAbsent(dir.string()));
@@ -96,30 +95,29 @@ TEST(ConfigFiles, AFileIsReadOrSaidAbsentOrUnreadable_AndWrittenWholeOrNotAtAll)
   std::filesystem::create_symlink("loop.json", path("loop.json"));  // the system's own reason, whatever it is
   EXPECT_EQ(config::readConfigFile(path("loop.json")).reason(), std::generic_category().message(ELOOP));
   namespace fs = std::filesystem;
-  const auto permissions = [](const std::string& file) { return fs::status(file).permissions() & fs::perms::mask; };
+  const auto mode = [](const std::string& file) { return fs::status(file).permissions() & fs::perms::mask; };
+  const auto text = [](const std::string& file) { return *config::readConfigFile(file); };
+  using enum fs::perms;
   // A new file holds the token: its owner's alone. An old one keeps its own.
   EXPECT_TRUE(platform::replaceFile(path("c.json"), "hello\nworld"));
-  EXPECT_EQ(*config::readConfigFile(path("c.json")), "hello\nworld");
-  EXPECT_EQ(permissions(path("c.json")), fs::perms::owner_read | fs::perms::owner_write);
-  fs::permissions(path("c.json"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  // A temporary name planted as a link receives nothing, and is not what the
-  // file becomes.
-  { std::ofstream(path("stolen")) << ""; }
+  EXPECT_EQ(std::make_tuple(text(path("c.json")), mode(path("c.json"))),
+            std::make_tuple("hello\nworld", owner_read | owner_write));
+  fs::permissions(path("c.json"), owner_read | owner_write | group_read);
+  // A temporary name planted as a link receives nothing, nor becomes the file.
+  std::ofstream(path("stolen")) << "";
   fs::create_symlink(path("stolen"), path("c.json.tmp"));
   EXPECT_TRUE(platform::replaceFile(path("c.json"), "again"));
-  EXPECT_EQ(*config::readConfigFile(path("c.json")), "again");
-  EXPECT_EQ(*config::readConfigFile(path("stolen")), "");
-  EXPECT_FALSE(fs::is_symlink(path("c.json")));
-  EXPECT_EQ(permissions(path("c.json")), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(
+      std::make_tuple(text(path("c.json")), text(path("stolen")), fs::is_symlink(path("c.json")), mode(path("c.json"))),
+      std::make_tuple("again", "", false, owner_read | owner_write | group_read));
   // A linked file: its target gets the text, the link stays.
   fs::create_symlink("c.json", path("link.json"));
   EXPECT_TRUE(platform::replaceFile(path("link.json"), "through"));
-  EXPECT_TRUE(fs::is_symlink(path("link.json")));
-  EXPECT_EQ(*config::readConfigFile(path("c.json")), "through");
+  EXPECT_EQ(std::make_tuple(fs::is_symlink(path("link.json")), text(path("c.json"))), std::make_tuple(true, "through"));
   // Read-only, as its owner made it: refused, saying so, and left alone.
-  fs::permissions(path("c.json"), fs::perms::owner_read);
+  fs::permissions(path("c.json"), owner_read);
   EXPECT_NE(platform::replaceFile(path("c.json"), "x").reason().find("lecture seule"), std::string::npos);
-  EXPECT_EQ(*config::readConfigFile(path("c.json")), "through");
+  EXPECT_EQ(text(path("c.json")), "through");
   fs::create_directories(path("e.json/inside"));
   EXPECT_FALSE(platform::replaceFile(path("e.json"), "x"));
   EXPECT_FALSE(platform::replaceFile(path("missing/f.json"), "x"));
@@ -229,6 +227,19 @@ TEST(ConfigEdit, AGiftChangesAndEverythingElseOfTheFileStaysInItsPlace) {
             std::make_tuple(2u, "x", "s"));
   EXPECT_EQ(config::withGift(file, "B", "A", members).reason(), "un cadeau s'appelle deja \"A\"");
   EXPECT_EQ(config::withoutGift(file, "Z").reason(), "aucun cadeau ne s'appelle \"Z\"");
+  // Nested past what the program takes, wherever the nesting is: the file is
+  // neither loaded nor edited.
+  const auto nested = [](std::size_t depth, const char* open, const char* close) {
+    std::string inner = "0";
+    for (std::size_t i = 1; i < depth; ++i) inner = open + inner + close;
+    return R"({"token": "t", "gifts": {}, "note": )" + inner + "}";
+  };
+  for (const auto& [open, close] : {std::pair{"[", "]"}, std::pair{"{\"a\":", "}"}}) {
+    EXPECT_TRUE(config::parseConfig(nested(64, open, close))) << open;
+    EXPECT_NE(config::parseConfig(nested(65, open, close)).reason().find("plus de 64 niveaux"), std::string::npos);
+    EXPECT_TRUE(config::withoutGift(nested(64, open, close), "A").reason().starts_with("aucun cadeau"));
+    EXPECT_TRUE(config::withoutGift(nested(3000, open, close), "A").reason().starts_with("le fichier"));
+  }
   for (const char* broken : {"{\"token\": ", "[1]", R"({"gifts": 5})"}) EXPECT_FALSE(config::withoutGift(broken, "A"));
 }
 

@@ -75,6 +75,8 @@ TEST(GiftEvent, WhatCannotBeReadSaysWhy) {
       {{"POST", "text/plain", "[1]", {{"name", "Rose"}}}, {Kind::NoName, ""}},
       {{"POST", "application/json", "{", {{"giftName", "Rose"}}}, {Kind::BadJson, "[json.exception.parse_error.101]"}},
       {{"POST", "application/json", R"({"giftName": 5})", {}}, {Kind::BadJson, "[json.exception.type_error.302]"}},
+      {{"POST", "text/plain", "{\"a\":" + std::string(64, '[') + "]}", {}},
+       {Kind::BadJson, "JSON nested more than 64"}},
       {{"GET", "", "", {{"giftName", "R"}, {"repeatCount", "abc"}}}, {Kind::BadCount, "repeatCount"}},
       {{"GET", "", "", {{"giftName", "R"}, {"count", "0"}}}, {Kind::BadCount, "count"}},
       {{"GET", "", "", {{"giftName", "R"}, {"count", "-1"}}}, {Kind::BadCount, "count"}},

@@ -45,10 +45,6 @@ TEST(MciPlayer, SoundsThatCannotStartInTimeAreDroppedAndToldTogether) {
   EXPECT_EQ(std::ranges::count(commands, "close sound0"), 1);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(MciPlayer, ADeviceThatOpensButCannotPlayIsClosedAndSaysWhy) {
   std::vector<std::string> commands;
   platform::SoundStart start;

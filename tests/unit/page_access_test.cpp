@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "endpoint/control_page.hpp"
-
 namespace {
 
 TEST(PageAccess, ThisMachineUnderItsOwnNameAndChangesFromThePageWithItsToken) {
@@ -31,13 +29,20 @@ TEST(PageAccess, ThisMachineUnderItsOwnNameAndChangesFromThePageWithItsToken) {
   EXPECT_EQ(endpoint::pageRefusal({"127.0.0.1", "localhost"}, 80, token), None);
 }
 
-TEST(PageAccess, TheTokenIsSixteenRandomBytesInHex) {
-  std::string tokens;
-  for (int i = 0; i < 4; ++i) tokens += endpoint::newPageToken();
-  EXPECT_EQ(tokens.find_first_not_of("0123456789abcdef"), std::string::npos);
-  bool highNibbles = false;  // each byte's first digit takes all sixteen values too: 2^-64 to miss it by chance
-  for (std::size_t i = 0; i < tokens.size(); i += 2) highNibbles |= tokens[i] >= '8';
-  EXPECT_TRUE(tokens.size() == 128 && highNibbles && tokens.substr(0, 32) != tokens.substr(32, 32));
+TEST(PageAccess, ARefusedAddressIsSaidOnceAMinuteWithHowManyWentUnsaid) {
+  using namespace std::chrono_literals;
+  endpoint::RefusedAddresses refused;
+  const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
+  const std::tuple<const char*, std::chrono::seconds, std::optional<std::size_t>> steps[] = {
+      {"10.0.0.2", 0s, 0},  {"10.0.0.2", 1s, {}},  {"10.0.0.3", 2s, 0},   {"10.0.0.2", 59s, {}},
+      {"10.0.0.2", 60s, 2}, {"10.0.0.2", 200s, 0}, {"10.0.0.2", 201s, {}}};
+  for (const auto& [address, at, said] : steps)
+    EXPECT_EQ(refused.toSay(address, t0 + at), said) << address << ' ' << at;
+  // Addresses kept are bounded: a new one is said once room is made of
+  // those quiet for a minute, and not said while none is.
+  for (std::size_t i = 0; i < refused.kept; ++i) refused.toSay("10.1." + std::to_string(i), t0 + 201s);
+  EXPECT_EQ(refused.toSay("10.2.0.1", t0 + 202s), std::nullopt);
+  EXPECT_EQ(refused.toSay("10.2.0.1", t0 + 262s), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "actions/outgoing_webhook.hpp"
+#include "config/config_edit.hpp"
 
 namespace {
 
@@ -41,15 +42,23 @@ TEST(Url, ARedirectStaysOnTls) {
   for (const auto& [location, expected] : cases) EXPECT_EQ(parts(actions::redirectTarget(from, location)), expected);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(Url, AGiftFillsInItsCountViewerAndName) {
   EXPECT_EQ(actions::filledUrl("https://s/w?n={count}&v={viewer}&g={gift}&again={count}{", 12, "al & bo", "Rosé/1"),
             "https://s/w?n=12&v=al%20%26%20bo&g=Ros%C3%A9%2F1&again=12{");
   EXPECT_EQ(actions::filledUrl("https://s/{count}", 1, "", ""), "https://s/1");
   EXPECT_EQ(actions::filledUrl("https://s/{viewer}{gift}{Count}", 3, "", ""), "https://s/{Count}");
+}
+
+TEST(Url, TheTokenIsReplacedAsAQueryValueAloneAndMaskedInBothForms) {
+  // Where the old token is a parameter's value; not in the host, the path, a
+  // name, a longer value or the fragment.
+  EXPECT_EQ(config::withQueryValue("https://1234.s/1234?t=1234&1234=5&u=01234&=1234&v=12345#x=1234", "1234", "N"),
+            "https://1234.s/1234?t=N&1234=5&u=01234&=N&v=12345#x=1234");
+  EXPECT_EQ(config::withQueryValue("https://s/1234", "1234", "N"), "https://s/1234");
+  const std::string token = "a b/c", url = "https://s/w?t=a b/c&u=a%20b%2Fc&v=1";
+  EXPECT_EQ(actions::maskedUrl(url, token), "https://s/w?t=***&u=***&v=1");
+  EXPECT_EQ(actions::unmaskedUrl("https://s/x?t=***&w=2***", token), "https://s/x?t=a b/c&w=2***");
+  EXPECT_EQ(actions::printedUrl("https://s/" + std::string(200, 'p') + "?t=a b/c", token).size(), 123u);
 }
 
 }  // namespace
