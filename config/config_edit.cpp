@@ -35,16 +35,16 @@ Result<std::string> edited(std::string_view text,
 std::string withQueryValue(std::string url, std::string_view from, std::string_view to) {
   const auto query = url.find('?');
   if (query == std::string::npos || from.empty()) return url;
-  for (std::size_t at = query + 1; at < url.size() && url[at] != '#';) {
-    const std::size_t end = std::min(url.find_first_of("&#", at), url.size());
+  // Each parameter ends at the next '&'; the query, at a '#' or the end.
+  for (std::size_t at = query + 1;;) {
+    std::size_t end = std::min(url.find_first_of("&#", at), url.size());
     const std::size_t equals = url.find('=', at);
     if (equals < end && std::string_view(url).substr(equals + 1, end - equals - 1) == from) {
       url.replace(equals + 1, from.size(), to);
-      at = equals + 1 + to.size();
-    } else {
-      at = end;
+      end = equals + 1 + to.size();
     }
-    if (at < url.size() && url[at] == '&') ++at;
+    if (url.compare(end, 1, "&") != 0) break;
+    at = end + 1;
   }
   return url;
 }

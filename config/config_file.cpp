@@ -115,8 +115,8 @@ std::string shortened(std::string message) {
   const auto at = message.find(marker);
   if (at == std::string::npos) return message;
   const std::size_t start = at + marker.size();
-  const std::size_t quote = message.rfind('\'');
-  const std::size_t end = quote != std::string::npos && quote >= start ? quote : message.size();
+  // The quote closes it, before what the reader expected, if it says.
+  const std::size_t end = std::min(message.rfind("'; expected"), message.rfind('\''));
   if (end - start <= keep) return message;
   std::size_t cut = end - keep;
   // Never in the middle of a UTF-8 sequence.

@@ -172,8 +172,7 @@ Result<> HttpServer::serve() {
       }
     }
   }
-  pool.shutdown();
-  return served;
+  return served;  // and the pool's end closes the connections still open, then joins its workers
 }
 
 bool HttpServer::admit(const std::string& peer) {

@@ -33,7 +33,6 @@ struct Library {
   decltype(&::SDL_InitSubSystem) SDL_InitSubSystem = nullptr;
   decltype(&::SDL_QuitSubSystem) SDL_QuitSubSystem = nullptr;
   decltype(&::SDL_GetError) SDL_GetError = nullptr;
-  decltype(&::Mix_Init) Mix_Init = nullptr;
   decltype(&::Mix_OpenAudio) Mix_OpenAudio = nullptr;
   decltype(&::Mix_AllocateChannels) Mix_AllocateChannels = nullptr;
   decltype(&::Mix_GroupAvailable) Mix_GroupAvailable = nullptr;
@@ -54,8 +53,7 @@ struct Library {
     };
     const bool found = find(SDL_SetHint, "SDL_SetHint") && find(SDL_InitSubSystem, "SDL_InitSubSystem") &&
                        find(SDL_QuitSubSystem, "SDL_QuitSubSystem") && find(SDL_GetError, "SDL_GetError") &&
-                       find(Mix_Init, "Mix_Init") && find(Mix_OpenAudio, "Mix_OpenAudio") &&
-                       find(Mix_AllocateChannels, "Mix_AllocateChannels") &&
+                       find(Mix_OpenAudio, "Mix_OpenAudio") && find(Mix_AllocateChannels, "Mix_AllocateChannels") &&
                        find(Mix_GroupAvailable, "Mix_GroupAvailable") && find(Mix_Volume, "Mix_Volume") &&
                        find(Mix_PlayChannelTimed, "Mix_PlayChannelTimed") && find(Mix_LoadWAV, "Mix_LoadWAV") &&
                        find(Mix_Playing, "Mix_Playing") && find(Mix_GetChunk, "Mix_GetChunk") &&
@@ -143,7 +141,6 @@ class Mixer {
           Failure{std::string("aucun serveur de son PulseAudio ou PipeWire joignable (") + sdl_.SDL_GetError() + ")"};
       return opened_;
     }
-    sdl_.Mix_Init(MIX_INIT_MP3);
     if (sdl_.Mix_OpenAudio(44100, MIX_DEFAULT_FORMAT, 2, 1024) != 0) {
       opened_ = Failure{std::string("la sortie audio ne s'ouvre pas (") + sdl_.SDL_GetError() + ")"};
       sdl_.SDL_QuitSubSystem(SDL_INIT_AUDIO);

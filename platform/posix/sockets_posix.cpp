@@ -28,8 +28,9 @@ int fd(Socket socket) { return static_cast<int>(socket); }
 
 timeval timevalOf(std::chrono::milliseconds timeout) {
   timeval tv{};
-  tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-  tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+  tv.tv_sec = static_cast<time_t>(seconds.count());
+  tv.tv_usec = static_cast<suseconds_t>(std::chrono::microseconds(timeout - seconds).count());
   return tv;
 }
 
