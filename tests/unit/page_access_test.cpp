@@ -38,8 +38,7 @@ TEST(PageAccess, ARefusedAddressIsSaidOnceAMinuteWithHowManyWentUnsaid) {
       {"10.0.0.2", 60s, 2}, {"10.0.0.2", 200s, 0}, {"10.0.0.2", 201s, {}}};
   for (const auto& [address, at, said] : steps)
     EXPECT_EQ(refused.toSay(address, t0 + at), said) << address << ' ' << at;
-  // Addresses kept are bounded: a new one is said once room is made of
-  // those quiet for a minute, and not said while none is.
+  // Bounded: a new address is said once those quiet for a minute make room.
   for (std::size_t i = 0; i < refused.kept; ++i) refused.toSay("10.1." + std::to_string(i), t0 + 201s);
   EXPECT_EQ(refused.toSay("10.2.0.1", t0 + 202s), std::nullopt);
   EXPECT_EQ(refused.toSay("10.2.0.1", t0 + 262s), 0u);
