@@ -72,7 +72,8 @@ std::string droppedLine(std::size_t count) {
   return "(" + std::to_string(count) + " lignes non affichees : la console ne les prenait plus)\n";
 }
 
-Output::Output(Sink sink, std::size_t capacity) : sink_(std::move(sink)), capacity_(capacity) {}
+Output::Output(Sink sink, std::size_t capacity, ThreadStarter startThread)
+    : sink_(std::move(sink)), capacity_(capacity), startThread_(std::move(startThread)) {}
 
 Output::~Output() {
   std::unique_lock<std::mutex> lock(mutex_);
@@ -92,7 +93,7 @@ void Output::add(std::string_view text) {
   pending_.append(text);
   if (!running_) {
     try {
-      std::thread([this] { write(); }).detach();
+      startThread_([this] { write(); });
       running_ = true;
     } catch (const std::system_error&) {
       writeBatch(lock);  // no thread to spare: this caller writes, as the console used to

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 
 // The program's console: every message goes to standard output, one whole
 // line per call. A line is composed before it is written, so the lines of two
@@ -46,7 +47,11 @@ std::string shown(std::string_view text, std::size_t limit = shownLength);
 class Output {
  public:
   using Sink = std::function<void(std::string_view text)>;
-  Output(Sink sink, std::size_t capacity);
+  // Starts the writing thread, detached (the tests make it fail).
+  using ThreadStarter = std::function<void(std::function<void()> run)>;
+  Output(
+      Sink sink, std::size_t capacity,
+      ThreadStarter startThread = [](std::function<void()> run) { std::thread(std::move(run)).detach(); });
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
   // Waits for the writing thread to have handed the sink everything.
@@ -62,6 +67,7 @@ class Output {
 
   const Sink sink_;
   const std::size_t capacity_;
+  const ThreadStarter startThread_;
   std::mutex mutex_;
   std::condition_variable wake_, drained_;
   std::string pending_;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "common/json_nesting.hpp"
+#include "common/json_io.hpp"
 
 namespace config {
 namespace {

@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "common/console.hpp"
-#include "common/json_nesting.hpp"
+#include "common/json_io.hpp"
 #include "platform/platform.hpp"
 
 namespace config {
@@ -32,8 +32,9 @@ Result<std::int32_t> readVolume(const json& value, const std::string& gift) {
   const Failure tooLarge{memberOfGift("volume", gift) + " est un nombre beaucoup trop grand"};
   if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
   if (value.is_number_integer()) {
-    // Unsigned values past the signed 64-bit range are too large anyway.
-    if (value.is_number_unsigned() && value.get<std::uint64_t>() > std::numeric_limits<std::uint32_t>::max()) {
+    // Read as unsigned first: past the signed 64-bit range it would wrap.
+    if (value.is_number_unsigned() &&
+        value.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
       return tooLarge;
     }
     const auto v = value.get<std::int64_t>();
@@ -120,7 +121,7 @@ std::string shortened(std::string message) {
   if (end - start <= keep) return message;
   std::size_t cut = end - keep;
   // Never in the middle of a UTF-8 sequence.
-  while (cut < end && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) ++cut;
+  while ((static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) ++cut;  // the quote ends it
   return message.substr(0, start) + "..." + message.substr(cut);
 }
 

@@ -14,7 +14,7 @@
 #include "actions/outgoing_webhook.hpp"
 #include "actions/sound.hpp"
 #include "common/console.hpp"
-#include "common/json_nesting.hpp"
+#include "common/json_io.hpp"
 #include "config/config_edit.hpp"
 #include "endpoint/gift_handler.hpp"
 #include "endpoint/http_server.hpp"
@@ -76,7 +76,7 @@ constexpr std::size_t maxSoundFiles = 500;
 void answerSave(httplib::Response& res, const Result<>& saved) {
   if (!saved) res.status = 400;
   const json reply = saved ? json{{"saved", true}} : json{{"error", saved.reason()}};
-  res.set_content(reply.dump(-1, ' ', false, json::error_handler_t::replace), jsonReplyType);
+  res.set_content(common::jsonText(reply), jsonReplyType);
 }
 
 const char* typeOf(std::string_view path) {
@@ -219,7 +219,7 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
   }
   server.Get("/api/state", [config, giftState, status](const httplib::Request&, httplib::Response& res) {
     const json state = pageState(*config, *giftState, status, platform::networkAddresses());
-    res.set_content(state.dump(-1, ' ', false, json::error_handler_t::replace), jsonReplyType);
+    res.set_content(common::jsonText(state), jsonReplyType);
   });
   // The same way as the relay's: read, counted, run.
   server.Post("/api/test", [config, giftState](const httplib::Request& req, httplib::Response& res) {
@@ -228,7 +228,7 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     res.set_content(gifts::replyBody(outcome), jsonReplyType);
   });
   server.Get("/api/requests", [giftState](const httplib::Request&, httplib::Response& res) {
-    res.set_content(giftState->requests.latest().dump(-1, ' ', false, json::error_handler_t::replace), jsonReplyType);
+    res.set_content(common::jsonText(giftState->requests.latest()), jsonReplyType);
   });
   server.Post("/api/gift", [config, save](const httplib::Request& req, httplib::Response& res) {
     const json body = common::parsedJson(req.body);
@@ -284,7 +284,7 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
       relay.push_back(address.get<std::string>() + "?secret=" + httplib::encode_uri_component(secret));
     }
     const json reply{{"secret", secret}, {"header", secretHeader}, {"relay", relay}};
-    res.set_content(reply.dump(-1, ' ', false, json::error_handler_t::replace), jsonReplyType);
+    res.set_content(common::jsonText(reply), jsonReplyType);
   };
   server.Get("/api/secret", [secretReply](const httplib::Request&, httplib::Response& res) { secretReply(res); });
   server.Post("/api/secret", [save, secretReply](const httplib::Request&, httplib::Response& res) {
@@ -296,8 +296,7 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
   });
   server.Post("/api/gift/remove", savingMember("name", config::withoutGift));
   server.Get("/api/sounds", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(json(soundFiles(".", maxSoundFiles)).dump(-1, ' ', false, json::error_handler_t::replace),
-                    jsonReplyType);
+    res.set_content(common::jsonText(soundFiles(".", maxSoundFiles)), jsonReplyType);
   });
   server.Post("/api/preview", [](const httplib::Request& req, httplib::Response& res) {
     const json body = common::parsedJson(req.body);

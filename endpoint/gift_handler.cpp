@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "common/json_nesting.hpp"
+#include "common/json_io.hpp"
 #include "endpoint/http_server.hpp"
 #include "gifts/handle_gift.hpp"
 

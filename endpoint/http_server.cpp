@@ -179,12 +179,9 @@ bool HttpServer::admit(const std::string& peer) {
   // The relay and the page run on this machine: never held back.
   if (isLoopback(peer)) return true;
   std::lock_guard<std::mutex> lock(mutex_);
-  std::size_t& held = perPeer_[peer];
-  if (held >= limits_.perPeer || others_ >= limits_.others) {
-    if (held == 0) perPeer_.erase(peer);
-    return false;
-  }
-  ++held;
+  const auto held = perPeer_.find(peer);
+  if (others_ >= limits_.others || (held != perPeer_.end() && held->second >= limits_.perPeer)) return false;
+  ++perPeer_[peer];
   ++others_;
   return true;
 }

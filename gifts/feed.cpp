@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "common/json_io.hpp"
+
 namespace gifts {
 
 void Feed::add(FeedStep step) {
@@ -67,7 +69,7 @@ std::string Feed::next(std::uint64_t& seen, std::chrono::milliseconds gather, st
   }
   seen = count_;
   lock.unlock();
-  return batch.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  return common::jsonText(batch);
 }
 
 }  // namespace gifts

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <span>
 
-#include "common/json_nesting.hpp"
+#include "common/json_io.hpp"
 
 namespace gifts {
 namespace {

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/json_io.hpp"
+
 namespace gifts {
 namespace {
 
@@ -63,7 +65,7 @@ std::string replyBody(const Outcome& outcome) {
   if (outcome.count) reply["count"] = *outcome.count;
   // Replies carry remote and exception texts; a byte that is not UTF-8 is
   // replaced rather than turning the reply into an error.
-  return reply.dump(-1, ' ', false, json::error_handler_t::replace);
+  return common::jsonText(reply);
 }
 
 int replyStatus(const Outcome& outcome) { return outcome.ending == Ending::Forbidden ? 403 : 200; }

@@ -19,6 +19,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -175,11 +176,11 @@ class Keyboard {
   // empty, for as long as the program runs.
   xcb_keycode_t keycodeOf(xcb_keysym_t keysym) {
     if (keysym == XK_VoidSymbol) return 0;
-    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(connection_);
-    xcb_keycode_t* found = xcb_key_symbols_get_keycode(symbols, keysym);
-    const xcb_keycode_t code = found != nullptr ? found[0] : 0;
-    std::free(found);
-    xcb_key_symbols_free(symbols);
+    const std::unique_ptr<xcb_key_symbols_t, decltype(&xcb_key_symbols_free)> symbols(
+        xcb_key_symbols_alloc(connection_), &xcb_key_symbols_free);
+    const std::unique_ptr<xcb_keycode_t, decltype(&std::free)> found(xcb_key_symbols_get_keycode(symbols.get(), keysym),
+                                                                     &std::free);
+    const xcb_keycode_t code = found != nullptr ? found.get()[0] : 0;
     if (code != 0) return code;
     if (const auto given = spare_.find(keysym); given != spare_.end()) return given->second;
     return giveSpareKeycode(keysym);

@@ -40,7 +40,7 @@ bool waitFor(Socket socket, short events, std::chrono::milliseconds timeout) {
   do {
     n = ::poll(&p, 1, static_cast<int>(timeout.count()));
   } while (n < 0 && errno == EINTR);
-  return n > 0 && (p.revents & (events | POLLHUP | POLLERR)) != 0;
+  return (p.revents & (events | POLLHUP | POLLERR)) != 0;  // set only when n > 0
 }
 
 }  // namespace
@@ -60,7 +60,6 @@ Result<Socket, ListenFailure> listenOn(const std::string& address, int port, boo
   // (only SO_REUSEPORT would share it).
   const int on = 1;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-  if (storage.ss_family == AF_INET6) setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on));
   if (::bind(s, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(s, listenBacklog) != 0) {
     const int error = errno;
     ::close(s);

@@ -61,10 +61,6 @@ Result<Socket, ListenFailure> listenOn(const std::string& address, int port, boo
   // refuse a listener that asks for sharing, but keeps the port from being
   // bound again while a connection accepted on it is still active, so a
   // restart right after closing the window could fail.
-  if (storage.ss_family == AF_INET6) {
-    const DWORD on = 1;
-    setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof(on));
-  }
   u_long nonBlocking = 1;
   if (bind(s, reinterpret_cast<sockaddr*>(&storage), length) != 0 || listen(s, listenBacklog) != 0 ||
       ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the end-to-end suite against one program, in a network namespace of its
-# own so that its port 5000 meets no other test's:
+# own so that its port 5000 meets no other test's, with a network address of its own (192.168.77.2):
 #   tests/e2e/run-suite.sh [--wine] PROGRAM [pytest arguments...]
 # With --wine, PROGRAM.exe runs under wine in a WINEPREFIX of the run's own.
 set -euo pipefail
@@ -15,4 +15,4 @@ if ((wine)); then
   trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; [[ ! -f $ca ]] || (rm $ca && update-ca-certificates --fresh); true' EXIT
 fi
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
-unshare --net -- bash -c 'ip link set lo up && exec /usr/bin/python3 -m pytest -p no:cacheprovider -q "${@:-tests/e2e}"' bash "$@"
+unshare --net -- bash -c 'ip link set lo up && ip link add lan0 type veth peer name lan1 && ip addr add 192.168.77.2/24 dev lan0 && ip link set lan0 up && ip link set lan1 up && exec /usr/bin/python3 -m pytest -p no:cacheprovider -q "${@:-tests/e2e}"' bash "$@"

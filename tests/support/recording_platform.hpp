@@ -19,7 +19,7 @@ struct Press {
 };
 
 // Back to a clean slate: no records; every key is pressed (and held its
-// time), every sound plays, every file reaches the disk.
+// time), every sound plays.
 void reset();
 // How the keyboard answers a chord; only chords it answers Pressed are recorded.
 void answerKeys(std::function<Result<platform::KeyPress>(std::span<const platform::Key>)> answer);

@@ -46,8 +46,9 @@ TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
   // A volume is a whole number, or a boolean; -0 is 0.
   EXPECT_EQ(mustLoad(rose(R"(, "hold": 10, "repeat": 1, "cooldown": -0)")).gifts.at("Rose").hold, 10ms);
   const auto volume = [](std::string v) { return mustLoad(rose(", \"volume\": " + v)).gifts.at("Rose").volume; };
-  EXPECT_EQ(std::tuple(volume("-2147483648.9"), volume("true"), volume("false"), volume("2147483647")),
-            std::tuple(INT32_MIN, 1, 0, INT32_MAX));
+  EXPECT_EQ(std::tuple(volume("-2147483648.9"), volume("true"), volume("false"), volume("2147483647"),
+                       volume("2147483647.5"), volume("-5")),
+            std::tuple(INT32_MIN, 1, 0, INT32_MAX, INT32_MAX, -5));
   EXPECT_EQ(mustLoad("\xEF\xBB\xBF{\"token\": \"t\"} trailing { text").token, "t");
   for (const char* none : {"", R"(, "gifts": null)", R"(, "gifts": {})", R"(, "gifts": [])"}) {
     EXPECT_TRUE(mustLoad(std::string(R"({"token": "t")") + none + "}").gifts.empty()) << none;
@@ -230,6 +231,7 @@ TEST(ConfigEdit, AGiftChangesAndEverythingElseOfTheFileStaysInItsPlace) {
   EXPECT_EQ(std::make_tuple(renamed["gifts"].size(), renamed["gifts"]["C"]["note"], renamed["secret"]),
             std::make_tuple(2u, "x", "s"));
   EXPECT_EQ(config::withGift(file, "B", "A", members).reason(), "un cadeau s'appelle deja \"A\"");
+  EXPECT_EQ(nlohmann::json::parse(*config::withGift(gifts(R"("": {})"), "", "N", members))["gifts"].size(), 2u);
   EXPECT_EQ(config::withoutGift(file, "Z").reason(), "aucun cadeau ne s'appelle \"Z\"");
   // Nested past what the program takes, wherever it is: neither loaded nor edited.
   const auto nested = [](std::size_t depth, const char* open, const char* close) {

@@ -18,8 +18,7 @@ TEST(Console, TextFromOutsideIsShownWithoutControlsAndCut) {
        "C1 ?31m, NBSP \xC2\xA0"},                             // 8-bit CSI, then the first printable
       {"caf\xE9 \xF0\x9F\x8E\x81", "caf? \xF0\x9F\x8E\x81"},  // Latin-1, then a whole emoji
       {"\xE2\x82", "??"},                                     // cut inside a character
-      // Separators and direction marks at both ends of their ranges; their
-      // neighbours (U+2027, U+202F, U+2065, U+206A) are kept.
+      // Separators and direction marks at their ranges' ends; the neighbours U+2027, U+202F, U+2065, U+206A kept.
       {"\xE2\x80\xA8\xE2\x80\xAE\xE2\x81\xA6\xE2\x81\xA9", "????"},
       {"\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA", "\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
       {long120, long120},
@@ -52,6 +51,12 @@ TEST(Console, LinesWaitWhileTheSinkIsBlockedAndWhatOverflowsIsCounted) {
     output.add("again\n");
   }
   EXPECT_EQ(written, "first\na\nb\nc\nd\ne\nf\n" + console::droppedLine(1) + "again\n");
+  console::Output noThread([&](std::string_view text) { written = text; }, 12,
+                           [](std::function<void()>) {
+                             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+                           });
+  noThread.add("now\n");  // no thread to spare: the caller writes
+  EXPECT_EQ(written, "now\n");
 }
 
 }  // namespace

@@ -18,7 +18,6 @@ const Key G = platform::keyAfter(Key::A, 6), N = platform::keyAfter(Key::A, 13);
 
 TEST(KeyTarget, NamesTheKeysAndNothingElse) {
   const std::pair<const char*, Chord> keys[] = {
-      {"a", {Key::A}},
       {"G", {G}},
       {"9", {Key::Digit9}},
       {"SPACE", {Key::Space}},

@@ -25,8 +25,7 @@ TEST(PageAccess, ThisMachineUnderItsOwnNameAndChangesFromThePageWithItsToken) {
   for (const auto& [request, refusal] : cases) {
     EXPECT_EQ(endpoint::pageRefusal(request, 5000, token), refusal) << request.peer << ' ' << request.host;
   }
-  // On port 80 the browser leaves the port out.
-  EXPECT_EQ(endpoint::pageRefusal({"127.0.0.1", "localhost"}, 80, token), None);
+  EXPECT_EQ(endpoint::pageRefusal({"127.0.0.1", "localhost"}, 80, token), None);  // port 80: none in Host
 }
 
 TEST(PageAccess, ARefusedAddressIsSaidOnceAMinuteWithHowManyWentUnsaid) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <nlohmann/json.hpp>
+#include <string>
 #include <string_view>
 
 namespace common {
@@ -23,5 +24,9 @@ template <class Json = nlohmann::json>
 Json parsedJson(std::string_view text) {
   return nestingAllowed(text) ? Json::parse(text, nullptr, false) : Json(Json::value_t::discarded);
 }
+
+// `value` as compact text; a string that is not UTF-8 has its bad bytes
+// replaced rather than making the whole text fail.
+std::string jsonText(const nlohmann::json& value);
 
 }  // namespace common

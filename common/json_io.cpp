@@ -1,4 +1,4 @@
-#include "common/json_nesting.hpp"
+#include "common/json_io.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -44,6 +44,10 @@ bool nestingAllowed(std::string_view text) {
   DepthWatch watch;
   json::sax_parse(text, &watch, json::input_format_t::json, false);
   return !watch.tooDeep;
+}
+
+std::string jsonText(const nlohmann::json& value) {
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace common
