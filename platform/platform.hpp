@@ -6,7 +6,7 @@
 // their own, which shows the whole interface at a glance.
 //
 //   backend   keys                         sounds
-//   windows   keybd_event, the layout's    MCI (mpegvideo), one thread that
+//   windows   SendInput, the layout's      MCI (mpegvideo), one thread that
 //             virtual keys                 sends every command
 //   linux     XTest on the X display       SDL2_mixer, through PulseAudio or
 //             named by DISPLAY             PipeWire

@@ -1,4 +1,4 @@
-// The Windows calls themselves: keys through keybd_event, sounds through MCI.
+// The Windows calls themselves: keys through SendInput, sounds through MCI.
 
 // winsock2.h must come before windows.h, and mmsystem.h after it.
 // clang-format off
@@ -117,10 +117,20 @@ VirtualKey virtualKeyOf(Key key) {
   }
 }
 
-void keyEvent(VirtualKey key, bool up) {
-  const BYTE scan = static_cast<BYTE>(MapVirtualKeyA(key.code, MAPVK_VK_TO_VSC) & 0xFF);
-  const DWORD flags = (key.extended ? KEYEVENTF_EXTENDEDKEY : 0) | (up ? KEYEVENTF_KEYUP : 0);
-  keybd_event(key.code, scan, flags, 0);
+// One edge of a chord, every key down in order or every key up in reverse,
+// in one call: the system takes the events as one, so that nothing it does
+// meanwhile (a window taking the focus) comes between two keys of a chord.
+// Answers how many of the events the system took, in order.
+UINT sendEdge(std::span<const VirtualKey> keys, bool up) {
+  std::vector<INPUT> inputs(keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const VirtualKey& key = keys[up ? keys.size() - 1 - i : i];
+    inputs[i].type = INPUT_KEYBOARD;
+    inputs[i].ki.wVk = key.code;
+    inputs[i].ki.wScan = static_cast<WORD>(MapVirtualKeyW(key.code, MAPVK_VK_TO_VSC) & 0xFF);
+    inputs[i].ki.dwFlags = (key.extended ? KEYEVENTF_EXTENDEDKEY : 0) | (up ? KEYEVENTF_KEYUP : 0);
+  }
+  return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
 }  // namespace
@@ -145,7 +155,7 @@ HeldKeys& held() {
 BOOL WINAPI releaseHeldKeys(DWORD) {
   std::lock_guard<std::mutex> lock(held().mutex);
   held().ending = true;
-  for (auto key = held().down.rbegin(); key != held().down.rend(); ++key) keyEvent(*key, true);
+  sendEdge(held().down, true);
   held().down.clear();
   return FALSE;  // and on to the system's handler, which ends the process
 }
@@ -163,20 +173,29 @@ Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds
   {
     std::lock_guard<std::mutex> lock(held().mutex);
     if (held().ending) return Failure{"le programme se ferme"};
-    for (const VirtualKey& key : keys) {
-      keyEvent(key, false);
-      held().down.push_back(key);
+    // The system may take fewer events than asked (another desktop, a
+    // program that blocks input): those it took are let go at once.
+    if (const UINT taken = sendEdge(keys, false); taken != keys.size()) {
+      const std::string reason = systemMessage(GetLastError());
+      sendEdge(std::span(keys).first(taken), true);
+      return Failure{"le systeme n'a pris que " + std::to_string(taken) + " des " + std::to_string(keys.size()) +
+                     " appuis (" + reason + ")"};
     }
+    held().down.insert(held().down.end(), keys.begin(), keys.end());
   }
   Sleep(static_cast<DWORD>(hold.count()));
   std::lock_guard<std::mutex> lock(held().mutex);
-  for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+  std::vector<VirtualKey> releasing;
+  for (const VirtualKey& key : keys) {
     const auto at =
-        std::find_if(held().down.begin(), held().down.end(), [&](const VirtualKey& k) { return k.code == key->code; });
+        std::find_if(held().down.begin(), held().down.end(), [&](const VirtualKey& k) { return k.code == key.code; });
     // Gone when the program's end has released it already.
     if (at == held().down.end()) continue;
     held().down.erase(at);
-    keyEvent(*key, true);
+    releasing.push_back(key);
+  }
+  if (const UINT taken = sendEdge(releasing, true); taken != releasing.size()) {
+    return Failure{"le systeme n'a pas pris le relachement des touches (" + systemMessage(GetLastError()) + ")"};
   }
   return KeyPress::Pressed;
 }
