@@ -10,6 +10,7 @@
 // clang-format on
 
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -185,16 +186,19 @@ Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds
   }
   Sleep(static_cast<DWORD>(hold.count()));
   std::lock_guard<std::mutex> lock(held().mutex);
+  const auto heldAt = [](const VirtualKey& key) {
+    return std::find_if(held().down.begin(), held().down.end(),
+                        [&](const VirtualKey& k) { return k.code == key.code; });
+  };
+  // A key is gone when the program's end has released it already.
   std::vector<VirtualKey> releasing;
-  for (const VirtualKey& key : keys) {
-    const auto at =
-        std::find_if(held().down.begin(), held().down.end(), [&](const VirtualKey& k) { return k.code == key.code; });
-    // Gone when the program's end has released it already.
-    if (at == held().down.end()) continue;
-    held().down.erase(at);
-    releasing.push_back(key);
-  }
-  if (const UINT taken = sendEdge(releasing, true); taken != releasing.size()) {
+  std::copy_if(keys.begin(), keys.end(), std::back_inserter(releasing),
+               [&](const VirtualKey& key) { return heldAt(key) != held().down.end(); });
+  // The events go last key first: those taken are the last ones. A key the
+  // system did not let go stays held, for the program's end to release.
+  const UINT taken = sendEdge(releasing, true);
+  for (std::size_t i = releasing.size() - taken; i < releasing.size(); ++i) held().down.erase(heldAt(releasing[i]));
+  if (taken != releasing.size()) {
     return Failure{"le systeme n'a pas pris le relachement des touches (" + systemMessage(GetLastError()) + ")"};
   }
   return KeyPress::Pressed;
