@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "common/console.hpp"
 #include "platform/platform.hpp"
@@ -78,6 +79,21 @@ std::optional<Key> keyNamed(const std::string& name) {
   return std::nullopt;
 }
 
+std::string nameOf(Key key) {
+  if (key >= Key::A && key <= Key::Z) return std::string(1, static_cast<char>('a' + platform::keyOffset(key, Key::A)));
+  if (key >= Key::Digit0 && key <= Key::Digit9) {
+    return std::string(1, static_cast<char>('0' + platform::keyOffset(key, Key::Digit0)));
+  }
+  if (key >= Key::Numpad0 && key <= Key::Numpad9)
+    return "numpad" + std::to_string(platform::keyOffset(key, Key::Numpad0));
+  if (key >= Key::F1 && key <= Key::F24) return "f" + std::to_string(platform::keyOffset(key, Key::F1) + 1);
+  for (const auto& named : namedKeys) {
+    if (named.key == key) return std::string(named.name);
+  }
+  constexpr std::array<std::string_view, 4> modifiers{"ctrl", "shift", "alt", "win"};
+  return std::string(modifiers[static_cast<std::size_t>(platform::keyOffset(key, Key::Ctrl))]);
+}
+
 std::optional<Key> modifierNamed(std::string_view name) {
   if (name == "ctrl") return Key::Ctrl;
   if (name == "shift") return Key::Shift;
@@ -88,6 +104,7 @@ std::optional<Key> modifierNamed(std::string_view name) {
 
 std::atomic<std::chrono::milliseconds> gapBetweenPresses{keyGap};
 std::atomic<std::chrono::milliseconds> queueLimit{keyQueueLimit};
+std::atomic<std::chrono::milliseconds> releaseGrace{keyReleaseGrace};
 
 bool isModifier(Key key) { return key == Key::Ctrl || key == Key::Shift || key == Key::Alt || key == Key::Win; }
 
@@ -184,9 +201,23 @@ KeyTurns& turns() {
 
 }  // namespace
 
-void setKeyPacing(std::chrono::milliseconds gap, std::chrono::milliseconds limit) {
+void setKeyPacing(std::chrono::milliseconds gap, std::chrono::milliseconds limit, std::chrono::milliseconds grace) {
   gapBetweenPresses = gap;
   queueLimit = limit;
+  releaseGrace = grace;
+}
+
+std::string windowShown(const platform::FocusedWindow& window) {
+  const std::string title = console::shown(window.title, 120);
+  const std::string program = console::shown(window.program.empty() ? window.kind : window.program);
+  if (title.empty()) return program.empty() ? "sans nom" : program;
+  return "\"" + title + "\"" + (program.empty() ? "" : " (" + program + ")");
+}
+
+bool windowMatches(const platform::FocusedWindow& window, std::string_view rule) {
+  const std::string wanted = lowered(rule);
+  return std::ranges::any_of(std::array{&window.program, &window.title, &window.kind},
+                             [&](const std::string* name) { return lowered(*name).find(wanted) != std::string::npos; });
 }
 
 std::optional<std::vector<Key>> parseKeyTarget(std::string_view target) {
@@ -205,13 +236,65 @@ std::optional<std::vector<Key>> parseKeyTarget(std::string_view target) {
   return chord;
 }
 
+namespace {
+
+// Where the chord would go now, when the gift may not press it there: the
+// window the system would drop it for, or one that is not the gift's.
+std::optional<Step> refusal(const std::string& giftTarget, const config::GiftAction& gift,
+                            const std::optional<platform::FocusedWindow>& focus) {
+  const std::string target = console::shown(giftTarget);
+  if (focus && focus->aboveThisProgram) return Step{StepKind::KeyAboveThisProgram, target, {}, 0, windowShown(*focus)};
+  if (gift.window.empty() || (focus && windowMatches(*focus, gift.window))) return std::nullopt;
+  return Step{StepKind::KeyWrongWindow, target, console::shown(gift.window), 0,
+              focus ? windowShown(*focus) : std::string()};
+}
+
+// One press of the chord, where it may go, leaving alone the keys the
+// streamer holds: the gift neither presses them nor lets them go. Those
+// the streamer takes hold of while the chord is down are let go once the
+// streamer's hands do, or at the latest `releaseGrace` after the hold: no key
+// of the program's stays down whatever the system or the hook may miss.
+Result<platform::KeyPress> pressWhereItMayGo(const std::vector<Key>& chord, const config::GiftAction& gift, bool first,
+                                             const Tell& tell, std::optional<Step>& refused, std::string& window) {
+  const auto focus = platform::focusedWindow();
+  if ((refused = refusal(gift.target, gift, focus))) return platform::KeyPress::Pressed;
+  window = focus ? windowShown(*focus) : std::string();
+  std::vector<Key> keys;
+  const std::vector<Key> theirs = platform::heldByStreamer(chord);
+  std::ranges::copy_if(chord, std::back_inserter(keys),
+                       [&](Key k) { return std::ranges::find(theirs, k) == theirs.end(); });
+  if (first && !theirs.empty()) {
+    std::string names;
+    for (const Key k : theirs) names += (names.empty() ? "" : "+") + nameOf(k);
+    tell({StepKind::KeyLeftToStreamer, names});
+  }
+  if (keys.empty()) return platform::KeyPress::Pressed;
+  const auto press = platform::keysDown(keys);
+  if (!press || *press != platform::KeyPress::Pressed) return press;
+  const auto down = Clock::now();
+  std::this_thread::sleep_until(down + gift.hold);
+  const auto latest = down + gift.hold + releaseGrace.load();
+  constexpr auto again = std::chrono::milliseconds(20);
+  while (Clock::now() + again < latest && !platform::heldByStreamer(keys).empty()) std::this_thread::sleep_for(again);
+  for (;;) {
+    auto up = platform::keysUp(keys);
+    if (up) return press;
+    if (Clock::now() + again >= latest) return up.failure();
+    std::this_thread::sleep_for(again);
+  }
+}
+
+}  // namespace
+
 KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift, Clock::time_point arrived,
-                    const Tell& tell) {
+                    const Tell& tell, std::string* focused) {
   const auto chord = parseKeyTarget(gift.target);
   const auto latest = arrived + queueLimit.load();
   // A target that names no key is told as a key the keyboard lacks.
   Result<platform::KeyPress> press = chord ? platform::KeyPress::Pressed : platform::KeyPress::NoSuchKey;
-  for (int i = 0; chord && i < gift.repeat && press && *press == platform::KeyPress::Pressed; ++i) {
+  std::optional<Step> refused;
+  std::string window;
+  for (int i = 0; chord && !refused && i < gift.repeat && press && *press == platform::KeyPress::Pressed; ++i) {
     // The limit is on the wait for the gift's first press: once started, a
     // gift's presses all happen, however long they take. (A day stands for
     // no limit: some systems' timed waits overflow on the largest time.)
@@ -219,8 +302,14 @@ KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift,
       tell({StepKind::KeyQueueFull, console::shown(giftName)});
       return KeyOutcome::QueueFull;
     }
-    press = platform::pressKeys(*chord, gift.hold);
+    press = pressWhereItMayGo(*chord, gift, i == 0, tell, refused, window);
     turns().give(*chord);
+  }
+  if (refused) {
+    const bool above = refused->kind == StepKind::KeyAboveThisProgram;
+    if (focused != nullptr) *focused = refused->window;
+    tell(std::move(*refused));
+    return above ? KeyOutcome::AboveThisProgram : KeyOutcome::WrongWindow;
   }
   if (!press) {
     tell({StepKind::KeyFailed, console::shown(gift.target), press.reason()});
@@ -230,7 +319,7 @@ KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift,
     tell({StepKind::KeyUnsupported, console::shown(gift.target)});
     return KeyOutcome::Unsupported;
   }
-  tell({StepKind::KeyPressed, console::shown(gift.target)});
+  tell({StepKind::KeyPressed, console::shown(gift.target), {}, 0, window});
   return KeyOutcome::Pressed;
 }
 

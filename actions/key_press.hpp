@@ -25,16 +25,28 @@ std::optional<std::vector<platform::Key>> parseKeyTarget(std::string_view target
 inline constexpr std::chrono::milliseconds keyGap{30};
 // How long after its gift arrived its first press may still start.
 inline constexpr std::chrono::milliseconds keyQueueLimit = std::chrono::seconds(10);
-// For the tests: the gap between presses of one key, and how long after its
-// gift a press may start, from now on.
-void setKeyPacing(std::chrono::milliseconds gap, std::chrono::milliseconds queueLimit);
+// How long after its hold a key of the program's is let go at the latest.
+inline constexpr std::chrono::milliseconds keyReleaseGrace = std::chrono::seconds(1);
+// For the tests: the gap between presses of one key, how long after its gift
+// a press may start, and the release's grace, from now on.
+void setKeyPacing(std::chrono::milliseconds gap, std::chrono::milliseconds queueLimit,
+                  std::chrono::milliseconds releaseGrace = keyReleaseGrace);
 
-enum class KeyOutcome { Pressed, Unsupported, Failed, QueueFull };
+// The focused window as the console names it: its title and its program.
+std::string windowShown(const platform::FocusedWindow& window);
+// True when the gift's window rule names the window: a part of its program's
+// file name, its title or its class, without regard to case.
+bool windowMatches(const platform::FocusedWindow& window, std::string_view rule);
+
+enum class KeyOutcome { Pressed, Unsupported, Failed, QueueFull, AboveThisProgram, WrongWindow };
 
 // Presses the gift's key `repeat` times, each held `hold`, after the presses
 // of the same keys that came before it (of any key, for a chord with a
-// modifier); tells what became of it.
+// modifier); tells what became of it. Before each press, the focused window
+// is looked at: one whose program runs with more rights than this one, or
+// one the gift's window rule does not name, gets nothing; `focused` is then
+// that window, as the console names it (empty when none had the focus).
 KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift, Clock::time_point arrived,
-                    const Tell& tell);
+                    const Tell& tell, std::string* focused = nullptr);
 
 }  // namespace actions

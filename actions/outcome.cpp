@@ -37,6 +37,16 @@ std::string consoleLine(const Step& step) {
       return "Touche non pressee: " + step.text + " (" + step.detail + ")";
     case StepKind::KeyQueueFull:
       return "File d'attente pleine: " + step.text;
+    case StepKind::KeyAboveThisProgram:
+      return "Touche non pressee: " + step.text + " (la fenetre active, " + step.window +
+             ", tourne en administrateur : Windows ne lui transmet pas les touches de ce programme ; fermez ce "
+             "programme et relancez-le en administrateur, clic droit, \"Executer en tant qu'administrateur\")";
+    case StepKind::KeyWrongWindow:
+      return "Touche non pressee: " + step.text + " (" +
+             (step.window.empty() ? "aucune fenetre n'a le focus" : "la fenetre active est " + step.window) +
+             ", pas celle de \"" + step.detail + "\")";
+    case StepKind::KeyLeftToStreamer:
+      return "Touche '" + step.text + "' deja tenue par le streamer : le cadeau ne la presse pas et ne la relache pas";
     case StepKind::CallSucceeded:
       return "Requete HTTP reussie: " + step.text;
     case StepKind::CallFailed:
@@ -82,6 +92,12 @@ const char* kindName(StepKind kind) {
       return "key-failed";
     case StepKind::KeyQueueFull:
       return "key-queue-full";
+    case StepKind::KeyAboveThisProgram:
+      return "key-above-this-program";
+    case StepKind::KeyWrongWindow:
+      return "key-wrong-window";
+    case StepKind::KeyLeftToStreamer:
+      return "key-left-to-streamer";
     case StepKind::CallSucceeded:
       return "call-succeeded";
     case StepKind::CallFailed:

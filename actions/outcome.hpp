@@ -23,6 +23,9 @@ enum class StepKind {
   KeyUnsupported,
   KeyFailed,
   KeyQueueFull,
+  KeyAboveThisProgram,  // the focused window's program runs with more rights
+  KeyWrongWindow,       // the focused window is not the one the gift names
+  KeyLeftToStreamer,    // keys of the chord the streamer holds, left alone
   CallSucceeded,
   CallFailed,
   UrlWithoutScheme,
@@ -35,13 +38,16 @@ struct Step {
   // What the step names, as the console shows it: a gift, a key target, a
   // sound file, an address (the token as ***), or a reason.
   std::string text;
-  // The viewer who sent a gift; the reason a key was not pressed; what the
-  // status of a failed call does not say.
+  // The viewer who sent a gift; the reason a key was not pressed, or the
+  // window its gift names; what the status of a failed call does not say.
   std::string detail = {};
   // A volume, the status of a failed call (0: no response), how many sounds
   // came too late together, how many gifts a request was (0: it named no
   // count), a streak's total, or how many presses followed the first.
   int number = 0;
+  // The window that had the focus when a key was pressed or refused: its
+  // title and program; empty when none had it.
+  std::string window = {};
 };
 
 // Where an action tells what became of its part of a gift.

@@ -12,7 +12,8 @@ namespace config {
 // "sound", "volume", "hold", "repeat", "cooldown". A null member, or an empty
 // "sound", is removed from the gift; any other member of the page's is
 // ignored.
-inline constexpr const char* editedMembers[] = {"action", "target", "sound", "volume", "hold", "repeat", "cooldown"};
+inline constexpr const char* editedMembers[] = {"action", "target", "sound",    "volume",
+                                                "hold",   "repeat", "cooldown", "window"};
 
 // The configuration file's text with the gift `original` (empty: none, a new
 // gift) turned into `name` with the page's `members`: every other member of

@@ -88,6 +88,12 @@ Result<GiftAction> readGift(const std::string& name, const json& entry) {
     }
     gift.sound = it->get<std::string>();
   }
+  if (const auto it = entry.find("window"); it != entry.end()) {
+    if (!it->is_string()) return Failure{memberOfGift("window", name) + " doit etre un texte entre guillemets"};
+    gift.window = it->get<std::string>();
+  } else {
+    gift.windowOfFile = true;
+  }
   gift.volume = 100;
   if (const auto it = entry.find("volume"); it != entry.end()) {
     const auto volume = readVolume(*it, name);
@@ -170,6 +176,12 @@ Result<LoadedConfig> parseConfig(std::string_view text) {
   if (!port) return port.failure();
   loaded.port = static_cast<int>(*port);
 
+  std::string window;
+  if (const auto it = document.find("window"); it != document.end()) {
+    if (!it->is_string()) return Failure{"Le champ \"window\" doit etre un texte entre guillemets"};
+    window = it->get<std::string>();
+  }
+
   const auto gifts = document.find("gifts");
   if (gifts == document.end() || gifts->is_null() || (gifts->is_array() && gifts->empty())) {
     return loaded;
@@ -180,6 +192,8 @@ Result<LoadedConfig> parseConfig(std::string_view text) {
   for (const auto& [name, entry] : gifts->items()) {
     auto gift = readGift(name, entry);
     if (!gift) return gift.failure();
+    if (gift->windowOfFile) gift->window = window;
+    gift->windowOfFile = gift->windowOfFile && !window.empty();
     loaded.gifts.emplace(name, std::move(*gift));
   }
   return loaded;

@@ -27,6 +27,11 @@ struct GiftAction {
   std::chrono::milliseconds hold{50};
   int repeat = 1;
   std::chrono::milliseconds cooldown{0};
+  // For "key" gifts: the window its keys may go to, named by a part of its
+  // program's file name or title (any case); empty for any window. The
+  // gift's own "window", or else the file's.
+  std::string window = {};
+  bool windowOfFile = false;  // the rule is the file's, for every key gift
   ActionKind kind = actionKind(action);
 };
 

@@ -119,6 +119,8 @@ json pageState(const config::LiveConfig& live, const gifts::GiftState& state, co
          {"volume", gift.volume},
          {"cooldown", gift.cooldown.count()},
          {"runs", state.cooldowns.runs(name)},
+         {"window", gift.window},
+         {"windowOfFile", gift.windowOfFile},
          {"problem", actions::giftProblems(gift)}});
   }
   json unconfigured = json::array();

@@ -22,9 +22,14 @@ std::int64_t epochMs() {
 // One key gift: its presses, and the outcome they come to.
 Outcome pressOnce(const std::string& name, const config::GiftAction& gift, Clock::time_point arrived,
                   const actions::Tell& tell) {
-  switch (actions::pressKey(name, gift, arrived, tell)) {
+  std::string focused;
+  switch (actions::pressKey(name, gift, arrived, tell, &focused)) {
     case actions::KeyOutcome::Pressed:
       return {Ending::KeyPressed};
+    case actions::KeyOutcome::AboveThisProgram:
+      return {Ending::KeyAboveThisProgram, focused};
+    case actions::KeyOutcome::WrongWindow:
+      return {Ending::KeyWrongWindow, focused};
     case actions::KeyOutcome::Unsupported:
       return {Ending::KeyUnsupported, gift.target};
     case actions::KeyOutcome::QueueFull:

@@ -43,6 +43,12 @@ Said said(const Outcome& o) {
     case Ending::KeyFailed:
       return {"error", "Keys cannot be pressed on this computer",
               R"({"error": "Keys cannot be pressed on this computer"})"};
+    case Ending::KeyAboveThisProgram:
+      return {"error", "Key not sent: the focused window, " + o.text +
+                           ", runs as administrator; start this program as administrator too"};
+    case Ending::KeyWrongWindow:
+      return {"error",
+              "Key not sent: the focused window is " + (o.text.empty() ? "none" : o.text) + ", not the gift's window"};
     case Ending::Called:
       return {"message", "Webhook executed successfully"};
     case Ending::CallFailed:

@@ -8,21 +8,23 @@ namespace gifts {
 // What became of a request, as its reply tells it.
 struct Outcome {
   enum class Ending {
-    NoName,          // nothing named a gift
-    BadJson,         // text: the JSON library's message
-    BadCount,        // text: the count's field
-    EmptyName,       // a gift name that is empty
-    NotConfigured,   //
-    OnCooldown,      //
-    AlreadyCounted,  // a repeated event of a streak, or an id seen before
-    KeyPressed,      //
-    KeyUnsupported,  // text: the target
-    KeyQueueFull,    //
-    KeyFailed,       //
-    Called,          // text: the remote's body
-    CallFailed,      // text: why
-    UnknownAction,   //
-    Forbidden,       // the request lacks the secret
+    NoName,               // nothing named a gift
+    BadJson,              // text: the JSON library's message
+    BadCount,             // text: the count's field
+    EmptyName,            // a gift name that is empty
+    NotConfigured,        //
+    OnCooldown,           //
+    AlreadyCounted,       // a repeated event of a streak, or an id seen before
+    KeyPressed,           //
+    KeyUnsupported,       // text: the target
+    KeyQueueFull,         //
+    KeyFailed,            //
+    KeyAboveThisProgram,  // text: the focused window
+    KeyWrongWindow,       // text: the focused window; empty for none
+    Called,               // text: the remote's body
+    CallFailed,           // text: why
+    UnknownAction,        //
+    Forbidden,            // the request lacks the secret
   };
   Ending ending;
   std::string text = {};

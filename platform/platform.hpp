@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "common/result.hpp"
 
@@ -118,10 +119,32 @@ enum class KeyPress {
   NoSuchKey,  // the keyboard has no key for it (a letter the layout lacks)
 };
 
-// Presses the keys in order, keeps them down for `hold`, and releases them in
-// the reverse order; fails when keys cannot be pressed. Keys pressed from two
-// threads at once may interleave.
-Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold);
+// Presses the keys down, in order, as one event for the system; fails when
+// keys cannot be pressed, and then holds none of them. NoSuchKey presses
+// nothing.
+Result<KeyPress> keysDown(std::span<const Key> keys);
+// Releases those of the keys this program holds, in the reverse order; fails
+// when the system did not take the release, and then still holds the keys it
+// did not take (for the program's end to release).
+Result<> keysUp(std::span<const Key> keys);
+
+// Of `keys`, those the streamer holds down on a keyboard at this moment;
+// this program's own presses never count. (A key held since before the
+// program started counts once it is pressed again.)
+std::vector<Key> heldByStreamer(std::span<const Key> keys);
+
+// The window that has the keyboard's focus: the window the keys go to.
+struct FocusedWindow {
+  std::string program;  // its program's file name ("javaw.exe", "firefox"); empty when unknown
+  std::string title;    // its title, in UTF-8
+  std::string kind;     // what else names it: its class on X ("Minecraft"), empty on Windows
+  // Its program runs with more rights than this one (on Windows, a higher
+  // integrity level: a game started as administrator); the system drops,
+  // without a word, the keys this program sends it.
+  bool aboveThisProgram = false;
+};
+// Nothing when no window has the focus or the system cannot tell.
+std::optional<FocusedWindow> focusedWindow();
 
 // From now on, when the program is ended (Ctrl+C, its console window closed,
 // SIGINT or SIGTERM), every key it holds down is released first. Called

@@ -21,8 +21,9 @@ packages=(
   build-essential cmake ninja-build pkg-config
   nlohmann-json3-dev libssl-dev openssl
   dpkg-dev xz-utils ca-certificates
-  # Keys on the X display (XTest through XCB), sounds through SDL2_mixer.
-  libxcb1-dev libxcb-xtest0-dev libxcb-keysyms1-dev libsdl2-mixer-dev
+  # Keys on the X display (XTest through XCB, the streamer's own through XInput),
+  # sounds through SDL2_mixer.
+  libxcb1-dev libxcb-xtest0-dev libxcb-keysyms1-dev libxcb-xinput-dev libsdl2-mixer-dev
 )
 if ((tests)); then
   # What the tests and the benchmarks run with: GoogleTest, pytest, sox and

@@ -1,4 +1,6 @@
-// The Windows calls themselves: keys through SendInput, sounds through MCI.
+// The Windows calls themselves: keys through SendInput, the streamer's own
+// through a low-level keyboard hook, the focused window and its process,
+// sounds through MCI.
 
 // winsock2.h must come before windows.h, and mmsystem.h after it.
 // clang-format off
@@ -10,6 +12,8 @@
 // clang-format on
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -19,6 +23,7 @@
 #include <vector>
 
 #include "platform/platform.hpp"
+#include "platform/windows/key_edges.hpp"
 #include "platform/windows/mci_player.hpp"
 #include "platform/windows/system_message.hpp"
 
@@ -55,10 +60,7 @@ bool aloneOnConsole() {
 
 namespace {
 
-struct VirtualKey {
-  BYTE code;  // 0 when the layout has no key for it
-  bool extended;
-};
+using win::VirtualKey;
 
 // Keys of the extended block (arrows, home, end...) carry the flag that tells
 // them from the numeric keypad's keys of the same codes.
@@ -118,10 +120,6 @@ VirtualKey virtualKeyOf(Key key) {
   }
 }
 
-// One edge of a chord, every key down in order or every key up in reverse,
-// in one call: the system takes the events as one, so that nothing it does
-// meanwhile (a window taking the focus) comes between two keys of a chord.
-// Answers how many of the events the system took, in order.
 UINT sendEdge(std::span<const VirtualKey> keys, bool up) {
   std::vector<INPUT> inputs(keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -134,74 +132,161 @@ UINT sendEdge(std::span<const VirtualKey> keys, bool up) {
   return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
-}  // namespace
-
-// Windows always has a keyboard input to write to.
-Result<> openKeyboard() { return {}; }
-
-namespace {
-
-// The keys this program holds down at the moment, so that none stays down in
-// the game when the program ends in the middle of a press.
-struct HeldKeys {
-  std::mutex mutex;
-  std::vector<VirtualKey> down;
-  bool ending = false;
-};
-HeldKeys& held() {
-  static HeldKeys* h = new HeldKeys;  // never destroyed: the console's handler may use it at exit
+// Never destroyed: the console's handler may release the keys at exit.
+win::HeldKeys& held() {
+  static win::HeldKeys* h = new win::HeldKeys({sendEdge, [] { return systemMessage(GetLastError()); }});
   return *h;
 }
 
 BOOL WINAPI releaseHeldKeys(DWORD) {
-  std::lock_guard<std::mutex> lock(held().mutex);
-  held().ending = true;
-  sendEdge(held().down, true);
-  held().down.clear();
+  held().releaseAll();
   return FALSE;  // and on to the system's handler, which ends the process
+}
+
+class StreamerKeys;
+StreamerKeys& streamerKeys();
+
+// The keys down on the keyboards themselves: a low-level hook sees every
+// key event before any window, and marks those a program sent.
+class StreamerKeys {
+ public:
+  // Starts the hook's thread, once: its messages call the hook.
+  void listen() {
+    std::call_once(started_, [this] {
+      std::thread([this] {
+        if (SetWindowsHookExW(WH_KEYBOARD_LL, onKey, GetModuleHandleW(nullptr), 0) == nullptr) return;
+        for (MSG message; GetMessageW(&message, nullptr, 0, 0) > 0;) DispatchMessageW(&message);
+      }).detach();
+    });
+  }
+
+  bool down(BYTE code) const { return down_[code].load(std::memory_order_relaxed); }
+  void mark(DWORD code, bool down) { down_[code].store(down, std::memory_order_relaxed); }
+
+ private:
+  // The system waits for the hook before any window has the key: it only
+  // marks the key, and a slow hook would be taken out by the system.
+  static LRESULT CALLBACK onKey(int code, WPARAM message, LPARAM data) {
+    const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
+    if (code == HC_ACTION && (key->flags & LLKHF_INJECTED) == 0 && key->vkCode < 256) {
+      streamerKeys().mark(key->vkCode, message == WM_KEYDOWN || message == WM_SYSKEYDOWN);
+    }
+    return CallNextHookEx(nullptr, code, message, data);
+  }
+
+  std::once_flag started_;
+  std::array<std::atomic<bool>, 256> down_{};
+};
+
+StreamerKeys& streamerKeys() {
+  static StreamerKeys* keys = new StreamerKeys;  // never destroyed: the hook may run at exit
+  return *keys;
+}
+
+// The virtual keys that count as the key held: a modifier has a key on each
+// side.
+std::vector<BYTE> heldAs(Key key) {
+  switch (key) {
+    case Key::Ctrl:
+      return {VK_LCONTROL, VK_RCONTROL};
+    case Key::Shift:
+      return {VK_LSHIFT, VK_RSHIFT};
+    case Key::Alt:
+      return {VK_LMENU, VK_RMENU};
+    case Key::Win:
+      return {VK_LWIN, VK_RWIN};
+    default:
+      return {virtualKeyOf(key).code};
+  }
+}
+
+std::optional<std::vector<VirtualKey>> virtualKeys(std::span<const Key> keys) {
+  std::vector<VirtualKey> found;
+  for (const Key key : keys) {
+    found.push_back(virtualKeyOf(key));
+    if (found.back().code == 0) return std::nullopt;
+  }
+  return found;
+}
+
+// A process's integrity level (the last part of its label's SID: 0x2000
+// medium, 0x3000 high for a program run as administrator), or nothing when
+// its token may not be read.
+std::optional<DWORD> integrityOf(HANDLE process) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return std::nullopt;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
+  std::vector<BYTE> label(size);
+  std::optional<DWORD> level;
+  if (size > 0 && GetTokenInformation(token, TokenIntegrityLevel, label.data(), size, &size)) {
+    const PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
+    level = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u);
+  }
+  CloseHandle(token);
+  return level;
 }
 
 }  // namespace
 
+Result<> openKeyboard() {
+  streamerKeys().listen();
+  return {};
+}
+
 void releaseKeysAtExit() { SetConsoleCtrlHandler(releaseHeldKeys, TRUE); }
 
-Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
-  std::vector<VirtualKey> keys;
-  for (const Key key : chord) {
-    keys.push_back(virtualKeyOf(key));
-    if (keys.back().code == 0) return KeyPress::NoSuchKey;
-  }
-  {
-    std::lock_guard<std::mutex> lock(held().mutex);
-    if (held().ending) return Failure{"le programme se ferme"};
-    // The system may take fewer events than asked (another desktop, a
-    // program that blocks input): those it took are let go at once.
-    if (const UINT taken = sendEdge(keys, false); taken != keys.size()) {
-      const std::string reason = systemMessage(GetLastError());
-      sendEdge(std::span(keys).first(taken), true);
-      return Failure{"le systeme n'a pris que " + std::to_string(taken) + " des " + std::to_string(keys.size()) +
-                     " appuis (" + reason + ")"};
-    }
-    held().down.insert(held().down.end(), keys.begin(), keys.end());
-  }
-  Sleep(static_cast<DWORD>(hold.count()));
-  std::lock_guard<std::mutex> lock(held().mutex);
-  const auto heldAt = [](const VirtualKey& key) {
-    return std::find_if(held().down.begin(), held().down.end(),
-                        [&](const VirtualKey& k) { return k.code == key.code; });
-  };
-  // A key is gone when the program's end has released it already.
-  std::vector<VirtualKey> releasing;
-  std::copy_if(keys.begin(), keys.end(), std::back_inserter(releasing),
-               [&](const VirtualKey& key) { return heldAt(key) != held().down.end(); });
-  // The events go last key first: those taken are the last ones. A key the
-  // system did not let go stays held, for the program's end to release.
-  const UINT taken = sendEdge(releasing, true);
-  for (std::size_t i = releasing.size() - taken; i < releasing.size(); ++i) held().down.erase(heldAt(releasing[i]));
-  if (taken != releasing.size()) {
-    return Failure{"le systeme n'a pas pris le relachement des touches (" + systemMessage(GetLastError()) + ")"};
-  }
+Result<KeyPress> keysDown(std::span<const Key> keys) {
+  const auto found = virtualKeys(keys);
+  if (!found) return KeyPress::NoSuchKey;
+  if (auto down = held().down(*found); !down) return down.failure();
   return KeyPress::Pressed;
+}
+
+Result<> keysUp(std::span<const Key> keys) {
+  const auto found = virtualKeys(keys);
+  return found ? held().up(*found) : Result<>{};
+}
+
+std::vector<Key> heldByStreamer(std::span<const Key> keys) {
+  streamerKeys().listen();
+  std::vector<Key> held;
+  for (const Key key : keys) {
+    const auto codes = heldAs(key);
+    if (std::ranges::any_of(codes, [](BYTE code) { return code != 0 && streamerKeys().down(code); })) {
+      held.push_back(key);
+    }
+  }
+  return held;
+}
+
+std::optional<FocusedWindow> focusedWindow() {
+  const HWND window = GetForegroundWindow();
+  if (window == nullptr) return std::nullopt;
+  FocusedWindow found;
+  std::wstring title(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  title.resize(static_cast<std::size_t>(GetWindowTextW(window, title.data(), static_cast<int>(title.size()))));
+  found.title = utf8(title.c_str());
+  DWORD id = 0;
+  GetWindowThreadProcessId(window, &id);
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  // A process that may not be opened at all (a game's anti-cheat guards its
+  // own) takes keys all the same: only its name stays unknown.
+  if (process == nullptr) return found;
+  wchar_t path[MAX_PATH * 2];
+  DWORD length = MAX_PATH * 2;
+  if (QueryFullProcessImageNameW(process, 0, path, &length)) {
+    const std::wstring full(path, length);
+    found.program = utf8(full.substr(full.find_last_of(L"\\/") + 1).c_str());
+  }
+  // The process of a program run as administrator lets a program that is
+  // not see its name but not its token; one of the same rights always lets
+  // its token be read. Either way the levels tell.
+  static const std::optional<DWORD> own = integrityOf(GetCurrentProcess());
+  const std::optional<DWORD> theirs = integrityOf(process);
+  found.aboveThisProgram = own && (!theirs || *theirs > *own);
+  CloseHandle(process);
+  return found;
 }
 
 // MCI opens its devices itself, sound by sound.

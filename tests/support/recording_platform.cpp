@@ -1,5 +1,6 @@
 #include "recording_platform.hpp"
 
+#include <algorithm>
 #include <mutex>
 #include <thread>
 
@@ -11,6 +12,10 @@ struct State {
   std::vector<Press> presses;
   std::size_t sounds = 0;
   std::function<Result<platform::KeyPress>(std::span<const platform::Key>)> keys;
+  std::vector<Press> down;  // pressed, not yet released
+  std::optional<platform::FocusedWindow> focus;
+  std::vector<platform::Key> streamer;
+  int refusedReleases = 0;
 };
 
 State& state() {
@@ -36,10 +41,17 @@ const bool ready = (reset(), true);
 
 void reset() {
   set(state().presses, {});
+  set(state().down, {});
+  set(state().focus, {});
+  set(state().streamer, {});
+  set(state().refusedReleases, 0);
   set<std::size_t>(state().sounds, 0);
   answerKeys([](std::span<const platform::Key>) { return platform::KeyPress::Pressed; });
 }
 void answerKeys(std::function<Result<platform::KeyPress>(std::span<const platform::Key>)> f) { set(state().keys, f); }
+void focusOn(std::optional<platform::FocusedWindow> window) { set(state().focus, std::move(window)); }
+void streamerHolds(std::vector<platform::Key> keys) { set(state().streamer, std::move(keys)); }
+void refuseReleases(int count) { set(state().refusedReleases, count); }
 std::vector<Press> presses() { return locked(state().presses); }
 std::size_t soundsPlayed() { return locked(state().sounds); }
 
@@ -57,15 +69,39 @@ void openInBrowser(const std::string&) {}
 // The tests apply a changed file themselves.
 Result<> watchFolder(const std::string&, std::function<void(const std::string&)>) { return {}; }
 
-Result<KeyPress> pressKeys(std::span<const Key> chord, std::chrono::milliseconds hold) {
-  const Result<KeyPress> press = recording::locked(recording::state().keys)(chord);
+Result<KeyPress> keysDown(std::span<const Key> keys) {
+  const Result<KeyPress> press = recording::locked(recording::state().keys)(keys);
   if (!press || *press != KeyPress::Pressed) return press;
-  const auto down = recording::Clock::now();
-  std::this_thread::sleep_for(hold);
   std::lock_guard<std::mutex> lock(recording::state().mutex);
-  recording::state().presses.push_back({{chord.begin(), chord.end()}, down, recording::Clock::now()});
+  recording::state().down.push_back({{keys.begin(), keys.end()}, recording::Clock::now(), {}});
   return press;
 }
+
+Result<> keysUp(std::span<const Key> keys) {
+  std::lock_guard<std::mutex> lock(recording::state().mutex);
+  auto& s = recording::state();
+  if (s.refusedReleases > 0) {
+    --s.refusedReleases;
+    return Failure{"relachement refuse"};
+  }
+  const auto at =
+      std::ranges::find_if(s.down, [&](const recording::Press& p) { return std::ranges::equal(p.chord, keys); });
+  if (at == s.down.end()) return {};
+  at->up = recording::Clock::now();
+  s.presses.push_back(*at);
+  s.down.erase(at);
+  return {};
+}
+
+std::vector<Key> heldByStreamer(std::span<const Key> keys) {
+  std::vector<Key> held;
+  for (const Key key : recording::locked(recording::state().streamer)) {
+    if (std::ranges::find(keys, key) != keys.end()) held.push_back(key);
+  }
+  return held;
+}
+
+std::optional<FocusedWindow> focusedWindow() { return recording::locked(recording::state().focus); }
 
 void playSound(const std::string&, std::int32_t, std::chrono::milliseconds, std::chrono::steady_clock::time_point,
                SoundStarted started) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,14 @@ void reset();
 // How the keyboard answers a chord; only chords it answers Pressed are recorded.
 void answerKeys(std::function<Result<platform::KeyPress>(std::span<const platform::Key>)> answer);
 
+// The window that has the focus from now on (none at first: a gift with no
+// window rule goes anywhere); the keys the streamer holds; how many of the
+// next releases the system does not take.
+void focusOn(std::optional<platform::FocusedWindow> window);
+void streamerHolds(std::vector<platform::Key> keys);
+void refuseReleases(int count);
+
+// Presses released, in the order they were.
 std::vector<Press> presses();
 std::size_t soundsPlayed();
 
