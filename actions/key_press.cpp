@@ -319,6 +319,7 @@ KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift,
     tell({StepKind::KeyUnsupported, console::shown(gift.target)});
     return KeyOutcome::Unsupported;
   }
+  if (focused != nullptr) *focused = window;
   tell({StepKind::KeyPressed, console::shown(gift.target), {}, 0, window});
   return KeyOutcome::Pressed;
 }

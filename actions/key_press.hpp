@@ -44,8 +44,9 @@ enum class KeyOutcome { Pressed, Unsupported, Failed, QueueFull, AboveThisProgra
 // of the same keys that came before it (of any key, for a chord with a
 // modifier); tells what became of it. Before each press, the focused window
 // is looked at: one whose program runs with more rights than this one, or
-// one the gift's window rule does not name, gets nothing; `focused` is then
-// that window, as the console names it (empty when none had the focus).
+// one the gift's window rule does not name, gets nothing. `focused` is the
+// window the keys went to, or that had the focus instead, as the console
+// names it (empty when none had the focus).
 KeyOutcome pressKey(const std::string& giftName, const config::GiftAction& gift, Clock::time_point arrived,
                     const Tell& tell, std::string* focused = nullptr);
 

@@ -21,6 +21,7 @@
 #include "endpoint/page_access.hpp"
 #include "endpoint/page_files.hpp"
 #include "gifts/handle_gift.hpp"
+#include "platform/platform.hpp"
 #include "platform/sockets.hpp"
 
 namespace endpoint {
@@ -106,6 +107,7 @@ json pageState(const config::LiveConfig& live, const gifts::GiftState& state, co
   const json relay = relayAddresses(status.port, networkAddresses);
   json gifts = json::array();
   for (const auto& [name, gift] : config.gifts) {
+    const auto last = state.teller.lastPresses().of(name);
     gifts.push_back(
         {{"name", name},
          {"action", gift.action},
@@ -121,6 +123,7 @@ json pageState(const config::LiveConfig& live, const gifts::GiftState& state, co
          {"runs", state.cooldowns.runs(name)},
          {"window", gift.window},
          {"windowOfFile", gift.windowOfFile},
+         {"lastPress", last ? json{{"hadFocus", last->hadFocus}, {"window", last->window}} : json()},
          {"problem", actions::giftProblems(gift)}});
   }
   json unconfigured = json::array();
@@ -135,6 +138,7 @@ json pageState(const config::LiveConfig& live, const gifts::GiftState& state, co
           {"port", status.port},
           {"keys", status.keysProblem},
           {"sounds", status.soundsProblem},
+          {"aboveThisProgram", state.teller.lastPresses().aboveThisProgram()},
           {"secret", !config.secret.empty()},
           {"relay", relay},
           {"received", state.tally.received()},
@@ -227,7 +231,10 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
   server.Post("/api/test", [config, giftState](const httplib::Request& req, httplib::Response& res) {
     const gifts::RelayRequest request{"POST", "application/json", req.body, {}};
     const auto outcome = gifts::handleGift(request, config->current(), giftState, gifts::Source::Test);
-    res.set_content(gifts::replyBody(outcome), jsonReplyType);
+    json reply = json::parse(gifts::replyBody(outcome));
+    // The page says where the keys went.
+    if (outcome.ending == gifts::Outcome::Ending::KeyPressed) reply["window"] = outcome.text;
+    res.set_content(common::jsonText(reply), jsonReplyType);
   });
   server.Get("/api/requests", [giftState](const httplib::Request&, httplib::Response& res) {
     res.set_content(common::jsonText(giftState->requests.latest()), jsonReplyType);
@@ -297,6 +304,13 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     secretReply(res);
   });
   server.Post("/api/gift/remove", savingMember("name", config::withoutGift));
+  // The window that has the focus now, for a gift's window rule.
+  server.Get("/api/focus", [](const httplib::Request&, httplib::Response& res) {
+    const auto focus = platform::focusedWindow();
+    const json window =
+        focus ? json{{"program", focus->program}, {"title", focus->title}, {"kind", focus->kind}} : json();
+    res.set_content(common::jsonText(json{{"window", window}}), jsonReplyType);
+  });
   server.Get("/api/sounds", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(common::jsonText(soundFiles(".", maxSoundFiles)), jsonReplyType);
   });

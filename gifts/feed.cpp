@@ -64,6 +64,7 @@ std::string Feed::next(std::uint64_t& seen, std::chrono::milliseconds gather, st
                     {"line", step.line}});
       if (!step.viewer.empty()) entry["viewer"] = step.viewer;
       if (step.count >= 0) entry["count"] = step.count;
+      if (!step.window.empty()) entry["window"] = step.window;
     }
     batch.push_back(std::move(entry));
   }

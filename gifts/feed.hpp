@@ -23,7 +23,8 @@ struct FeedStep {
   std::string viewer;  // as shown; empty for none
   int count = -1;      // the gifts it was; -1 when the request named no count
   const char* kind = "";
-  std::string line;  // its console line
+  std::string line;         // its console line
+  std::string window = {};  // for a key: the window that had the focus
 };
 
 // What became of the latest gifts, step by step, for the control page: each

@@ -25,7 +25,7 @@ Outcome pressOnce(const std::string& name, const config::GiftAction& gift, Clock
   std::string focused;
   switch (actions::pressKey(name, gift, arrived, tell, &focused)) {
     case actions::KeyOutcome::Pressed:
-      return {Ending::KeyPressed};
+      return {Ending::KeyPressed, focused};
     case actions::KeyOutcome::AboveThisProgram:
       return {Ending::KeyAboveThisProgram, focused};
     case actions::KeyOutcome::WrongWindow:

@@ -15,10 +15,11 @@ void Teller::tell(const GiftRecord& gift, std::initializer_list<actions::Step> s
   const auto now =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
   for (const actions::Step& step : steps) {
+    lastPresses_.saw(gift.name, step);
     std::string line = actions::consoleLine(step);
     if (!line.empty() && count < lines.size()) written[count] = lines[count] = line, ++count;
     feed_.add({gift.number, now.count(), gift.source, console::shown(gift.name, shownNameLength), gift.viewer,
-               gift.count, actions::kindName(step.kind), std::move(line)});
+               gift.count, actions::kindName(step.kind), std::move(line), step.window});
   }
   if (count > 0) console::printLines(std::span<const std::string_view>(written.data(), count));
 }

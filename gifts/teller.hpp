@@ -6,6 +6,7 @@
 
 #include "actions/outcome.hpp"
 #include "gifts/feed.hpp"
+#include "gifts/last_presses.hpp"
 
 namespace gifts {
 
@@ -31,9 +32,11 @@ class Teller {
   // The configuration was applied again, or refused: the page reads it anew.
   void configChanged();
   Feed& feed() { return feed_; }
+  const LastPresses& lastPresses() const { return lastPresses_; }
 
  private:
   Feed feed_;
+  LastPresses lastPresses_;
 };
 
 }  // namespace gifts

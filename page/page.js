@@ -23,6 +23,7 @@ function whatItDoes(gift) {
     let text = "Touche " + gift.target;
     if (gift.hold !== 50) text += ", tenue " + gift.hold + " ms";
     if (gift.repeat > 1) text += ", " + gift.repeat + " fois";
+    if (gift.window) text += ", seulement dans « " + gift.window + " »" + (gift.windowOfFile ? " (pour tous)" : "");
     return text;
   }
   if (gift.action === "webhook") return "Appel web " + gift.target;
@@ -50,6 +51,11 @@ function showStatus(state) {
   );
   if (state.keys) status.append(element("span", "Les touches ne pourront pas être pressées : " + state.keys, "problem"));
   if (state.sounds) status.append(element("span", "Les sons ne pourront pas être joués : " + state.sounds, "problem"));
+  if (state.aboveThisProgram) {
+    status.append(element("span", "La fenêtre active, " + state.aboveThisProgram + ", tourne en administrateur : " +
+      "Windows ne lui transmet pas les touches de ce programme. Fermez ce programme et relancez-le en administrateur " +
+      "(clic droit, « Exécuter en tant qu'administrateur »).", "problem"));
+  }
   for (const span of status.querySelectorAll("span")) span.before(document.createElement("br"));
 }
 
@@ -147,6 +153,7 @@ async function runTest(name, button, result) {
       if (body.error) break;
     }
     result.textContent = body.error ? "Erreur : " + body.error : body.message;
+    if (body.window) result.textContent += " — dans la fenêtre " + body.window;
     if (streak > 1) result.textContent += " (" + ran + " cadeau(x) sur " + streak + ")";
   } catch (error) {
     result.textContent = "Pas de réponse du programme : " + error.message;
@@ -162,6 +169,7 @@ function giftRow(gift) {
   const name = element("td");
   name.append(element("strong", gift.name));
   if (gift.problem) name.append(element("span", "⚠ " + gift.problem, "problem"));
+  name.append(element("span", "", "last-press"));
   const test = element("td");
   const button = element("button", "Tester");
   button.type = "button";
@@ -188,7 +196,7 @@ function giftRow(gift) {
 function showGifts(state) {
   const body = document.querySelector("#gifts tbody");
   // Rows are made again only when the gifts change: a test under way keeps its button.
-  const gifts = JSON.stringify(state.gifts.map(({ runs, ...settings }) => settings));
+  const gifts = JSON.stringify(state.gifts.map(({ runs, lastPress, ...settings }) => settings));
   if (gifts !== shownGifts) {
     shownGifts = gifts;
     body.replaceChildren(...state.gifts.map(giftRow));
@@ -196,6 +204,12 @@ function showGifts(state) {
   for (const gift of state.gifts) {
     const row = [...body.rows].find((r) => r.dataset.gift === gift.name);
     row.querySelector(".runs").textContent = String(gift.runs);
+    const last = gift.lastPress;
+    const press = row.querySelector(".last-press");
+    press.textContent = !last || !gift.window ? ""
+      : harmless((last.hadFocus ? "Dernier appui dans " : "Dernier appui refusé : la fenêtre active était ") +
+        (last.window || "aucune"));
+    press.classList.toggle("problem", Boolean(last && !last.hadFocus));
   }
   document.getElementById("no-gifts").hidden = state.gifts.length > 0;
   const list = document.getElementById("unconfigured");
@@ -286,7 +300,7 @@ async function fillSounds(current) {
 // written true) stays as the file has it.
 const shownValues = new Map();
 const editedFields = { action: "edit-action", target: "edit-target", sound: "edit-sound", volume: "edit-volume",
-  hold: "edit-hold", repeat: "edit-repeat", cooldown: "edit-cooldown" };
+  hold: "edit-hold", repeat: "edit-repeat", cooldown: "edit-cooldown", window: "edit-window" };
 
 function openEditor(gift, newName) {
   editing = gift ? gift.name : "";
@@ -302,6 +316,7 @@ function openEditor(gift, newName) {
   document.getElementById("edit-hold").value = value("hold", 50);
   document.getElementById("edit-repeat").value = value("repeat", 1);
   document.getElementById("edit-cooldown").value = value("cooldown", 0);
+  document.getElementById("edit-window").value = value("window", "");
   shownValues.clear();
   for (const id of ["edit-name", ...Object.values(editedFields)]) {
     shownValues.set(id, document.getElementById(id).value);
@@ -330,7 +345,7 @@ async function saveGift(event) {
   for (const [member, id] of Object.entries(editedFields)) {
     if (!changed(id)) continue;
     const text = document.getElementById(id).value;
-    const numeric = !["action", "target", "sound"].includes(member);
+    const numeric = !["action", "target", "sound", "window"].includes(member);
     gift[member] = numeric ? (text.trim() === "" ? null : Number(text.trim())) : text;
   }
   const reply = await post("/api/gift", {
@@ -389,7 +404,29 @@ function captureKey() {
   window.addEventListener("keydown", listener, true);
 }
 
+// The window rule from the window the streamer brings to the front: its
+// program's file name, or else its title.
+async function chooseWindow() {
+  const button = document.getElementById("choose-window");
+  button.disabled = true;
+  for (let left = 5; left > 0; --left) {
+    button.textContent = "Cliquez dans la fenêtre du jeu… " + left + " s";
+    await sleep(1000);
+  }
+  try {
+    const { window: found } = await (await api("/api/focus")).json();
+    const name = found ? found.program || found.kind || found.title : "";
+    if (name) document.getElementById("edit-window").value = name;
+    showRefusal(name ? "" : "Aucune fenêtre n'avait le focus : recommencez.");
+  } catch (error) {
+    showRefusal("Pas de réponse du programme : " + error.message);
+  }
+  button.textContent = "Choisir la fenêtre";
+  button.disabled = false;
+}
+
 document.getElementById("editor").addEventListener("submit", saveGift);
+document.getElementById("choose-window").addEventListener("click", chooseWindow);
 document.getElementById("make-secret").addEventListener("click", async () => showSecret(await post("/api/secret", {})));
 document.getElementById("show-secret").addEventListener("click", async () => {
   try {
@@ -420,7 +457,8 @@ document.getElementById("preview-sound").addEventListener("click", async () => {
 const feedKept = 200;
 const feedGifts = new Map();
 const failures = new Set(["already-counted", "not-configured", "on-cooldown", "refused", "sound-not-found", "sound-failed",
-  "sound-too-late", "key-unsupported", "key-failed", "key-queue-full", "call-failed"]);
+  "sound-too-late", "key-unsupported", "key-failed", "key-queue-full", "key-above-this-program", "key-wrong-window",
+  "call-failed"]);
 let stateDue = null;
 
 function feedRow(step) {
@@ -446,7 +484,7 @@ function showSteps(steps) {
       list.prepend(gift.row);
     }
     if (step.kind !== "received" && step.line) {
-      gift.outcomes.push(step.line);
+      gift.outcomes.push(step.line + (step.window && step.kind === "key-pressed" ? " — " + step.window : ""));
       const outcome = gift.row.querySelector(".outcome");
       outcome.textContent = gift.outcomes.join(" · ");
       if (failures.has(step.kind)) outcome.classList.add("failed");

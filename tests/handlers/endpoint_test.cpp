@@ -125,6 +125,79 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
   EXPECT_EQ(state_->requests.latest()[0]["read"]["name"], cut);
 }
 
+TEST_F(Endpoint, KeysGoOnlyWhereTheyMayAndLeaveTheStreamersOwnKeysAlone) {
+  using platform::Key;
+  const Key C = platform::keyAfter(Key::A, 2), W = platform::keyAfter(Key::A, 22);
+  config::GiftAction game{"key", "w", "", 100}, copy{"key", "ctrl+c", "", 100};
+  game.window = "MineCraft";
+  const config::GiftTable gifts{{"Game", game}, {"Copy", copy}};
+  const platform::FocusedWindow minecraft{"javaw.exe", "Minecraft 1.21", "", false},
+      notepad{"notepad.exe", "Notes", "", false}, byClass{"java", "", "minecraft", false},
+      admin{"javaw.exe", "Minecraft 1.21", "", true};
+  const std::string wrong = R"(200 {"error":"Key not sent: the focused window is )";
+  struct Case {
+    std::optional<platform::FocusedWindow> focus;
+    std::vector<Key> streamer;
+    const char* gift;
+    std::string reply;
+    Lines lines;
+    std::vector<Key> pressed;
+  };
+  const Case cases[] = {
+      {minecraft, {}, "Game", pressed, {"Cadeau recu: Game", "Touche 'w' pressee"}, {W}},
+      {byClass, {}, "Game", pressed, {"Cadeau recu: Game", "Touche 'w' pressee"}, {W}},
+      {notepad,
+       {},
+       "Game",
+       wrong + R"(\"Notes\" (notepad.exe), not the gift's window"})",
+       {"Cadeau recu: Game",
+        R"(Touche non pressee: w (la fenetre active est "Notes" (notepad.exe), pas celle de "MineCraft"))"},
+       {}},
+      {std::nullopt,
+       {},
+       "Game",
+       wrong + R"(none, not the gift's window"})",
+       {"Cadeau recu: Game", R"(Touche non pressee: w (aucune fenetre n'a le focus, pas celle de "MineCraft"))"},
+       {}},
+      // A gift without a rule goes anywhere, but never where the system would drop it.
+      {notepad, {}, "Copy", pressed, {"Cadeau recu: Copy", "Touche 'ctrl+c' pressee"}, {Key::Ctrl, C}},
+      {admin,
+       {},
+       "Copy",
+       R"(200 {"error":"Key not sent: the focused window, \"Minecraft 1.21\" (javaw.exe), runs as administrator; start this program as administrator too"})",
+       {"Cadeau recu: Copy",
+        "Touche non pressee: ctrl+c (la fenetre active, \"Minecraft 1.21\" (javaw.exe), tourne en "
+        "administrateur : Windows ne lui transmet pas les touches de ce programme ; fermez ce programme et "
+        "relancez-le en administrateur, clic droit, \"Executer en tant qu'administrateur\")"},
+       {}},
+      // The streamer's own keys: neither pressed again nor let go.
+      {minecraft,
+       {W, Key::Shift},
+       "Game",
+       pressed,
+       {"Cadeau recu: Game", "Touche 'w' deja tenue par le streamer : le cadeau ne la presse pas et ne la relache pas",
+        "Touche 'w' pressee"},
+       {}},
+      {notepad,
+       {Key::Ctrl},
+       "Copy",
+       pressed,
+       {"Cadeau recu: Copy",
+        "Touche 'ctrl' deja tenue par le streamer : le cadeau ne la presse pas et ne la relache pas",
+        "Touche 'ctrl+c' pressee"},
+       {C}},
+  };
+  for (const auto& [focus, streamer, gift, reply, lines, keys] : cases) {
+    recording::reset();
+    recording::focusOn(focus);
+    recording::streamerHolds(streamer);
+    EXPECT_EQ(post(gifts, {{"giftName", gift}}), reply) << gift;
+    EXPECT_EQ(newLines(), lines);
+    const auto made = recording::presses();
+    EXPECT_EQ(made.empty() ? std::vector<Key>{} : made[0].chord, keys) << gift;
+  }
+}
+
 TEST_F(Endpoint, EveryGiftOfACountOrAStreakRunsOnceAndTheReplyDoesNotWaitForThem) {
   const config::GiftTable gifts{{"Rose", {"key", "g", sound_, 100}},
                                 {"Lion", {"key", "l", "", 100, 50ms, 2, 1min}},

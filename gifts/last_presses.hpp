@@ -1,0 +1,33 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "actions/outcome.hpp"
+
+namespace gifts {
+
+// Where the keys went, as the page shows it: for each key gift, whether its
+// window had the focus at its last press; and the window of a program run as
+// administrator that a press was refused for, until a press goes through.
+class LastPresses {
+ public:
+  struct Last {
+    bool hadFocus;
+    std::string window;  // the window that had the focus; empty for none
+  };
+
+  // Takes note of a gift's step; only keys' count.
+  void saw(const std::string& gift, const actions::Step& step);
+  std::optional<Last> of(const std::string& gift) const;
+  std::string aboveThisProgram() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, Last> last_;  // configured key gifts only: their names are the file's
+  std::string above_;
+};
+
+}  // namespace gifts
