@@ -50,6 +50,14 @@ TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
                        volume("2147483647.5"), volume("-5")),
             std::tuple(INT32_MIN, 1, 0, INT32_MAX, INT32_MAX, -5));
   EXPECT_EQ(mustLoad("\xEF\xBB\xBF{\"token\": \"t\"} trailing { text").token, "t");
+  // A window rule is the gift's own, even empty, or else the file's.
+  const auto windows = mustLoad(R"({"token": "t", "window": "game.exe", "gifts": {"A": {"action": "key", "target": "a"},
+      "B": {"action": "key", "target": "b", "window": "Chat"}, "C": {"action": "key", "target": "c", "window": ""}}})");
+  EXPECT_EQ(
+      std::make_tuple(windows.gifts.at("A").window, windows.gifts.at("A").windowOfFile, windows.gifts.at("B").window,
+                      windows.gifts.at("B").windowOfFile, windows.gifts.at("C").window),
+      std::make_tuple("game.exe", true, "Chat", false, ""));
+  EXPECT_FALSE(plain.windowOfFile);
   for (const char* none : {"", R"(, "gifts": null)", R"(, "gifts": {})", R"(, "gifts": [])"}) {
     EXPECT_TRUE(mustLoad(std::string(R"({"token": "t")") + none + "}").gifts.empty()) << none;
   }
@@ -80,7 +88,9 @@ TEST(ConfigParse, RefusalsSayWhy) {
                                  rose(R"(, "volume": "80")"),
                                  rose(R"(, "volume": 2147483648)"),
                                  rose(R"(, "repeat": 18446744073709551615)"),
-                                 rose(R"(, "cooldown": -1)")};
+                                 rose(R"(, "cooldown": -1)"),
+                                 rose(R"(, "window": 1)"),
+                                 R"({"token": "t", "window": null})"};
   for (const auto& text : refused) EXPECT_FALSE(config::parseConfig(text)) << testing::PrintToString(text);
   // Of a long string, only the end is quoted, never cut inside a character (the euro sign straddles the cut).
   for (const char* opening : {"{\"", "{\"token\": \""}) {
