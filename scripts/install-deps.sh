@@ -27,10 +27,10 @@ packages=(
 )
 if ((tests)); then
   # What the tests and the benchmarks run with: GoogleTest, pytest, sox and
-  # lame for test sounds, clang for libFuzzer, wrk; Xlib with XInput and a virtual X display to
-  # read the keys, a sound server with a null sink to hear the sounds.
+  # lame for test sounds, clang for libFuzzer, wrk; Xlib with XInput and XTest and a virtual X
+  # display to read the keys and hold one as the streamer would, a sound server with a null sink to hear the sounds.
   packages+=(clang-format libgtest-dev python3 python3-pytest iproute2 util-linux sox lame clang libclang-rt-14-dev
-    wrk linux-perf valgrind libx11-dev libxi-dev xvfb pulseaudio pulseaudio-utils
+    wrk linux-perf valgrind libx11-dev libxi-dev libxtst-dev xvfb pulseaudio pulseaudio-utils
     # The control page, driven in a real browser.
     chromium chromium-driver python3-selenium)
   # The benchmark's Node.js script: the machine's own Node.js when it has

@@ -257,6 +257,11 @@ class Keyboard {
       }
     }
     if (window <= XCB_INPUT_FOCUS_POINTER_ROOT || window == root) return std::nullopt;
+    // The window manager may still name a window that is gone.
+    if (owned(xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr)) ==
+        nullptr) {
+      return std::nullopt;
+    }
     FocusedWindow found;
     found.title = property(window, atom("_NET_WM_NAME"), atom("UTF8_STRING"));
     if (found.title.empty()) found.title = property(window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING);

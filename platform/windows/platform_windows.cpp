@@ -120,13 +120,25 @@ VirtualKey virtualKeyOf(Key key) {
   }
 }
 
+// The key's scan code in the layout, which games that read scan codes go by.
+// A layout may lack the keypad's digits or F13 to F24 (wine's, made from an
+// X keymap): they get the codes every keyboard gives them.
+WORD scanCodeOf(BYTE code) {
+  const WORD scan = static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC) & 0xFF);
+  if (scan != 0) return scan;
+  constexpr BYTE keypad[] = {0x52, 0x4F, 0x50, 0x51, 0x4B, 0x4C, 0x4D, 0x47, 0x48, 0x49};
+  if (code >= VK_NUMPAD0 && code <= VK_NUMPAD9) return keypad[code - VK_NUMPAD0];
+  if (code >= VK_F13 && code <= VK_F23) return static_cast<WORD>(0x64 + (code - VK_F13));
+  return code == VK_F24 ? WORD{0x76} : WORD{0};
+}
+
 UINT sendEdge(std::span<const VirtualKey> keys, bool up) {
   std::vector<INPUT> inputs(keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const VirtualKey& key = keys[up ? keys.size() - 1 - i : i];
     inputs[i].type = INPUT_KEYBOARD;
     inputs[i].ki.wVk = key.code;
-    inputs[i].ki.wScan = static_cast<WORD>(MapVirtualKeyW(key.code, MAPVK_VK_TO_VSC) & 0xFF);
+    inputs[i].ki.wScan = scanCodeOf(key.code);
     inputs[i].ki.dwFlags = (key.extended ? KEYEVENTF_EXTENDEDKEY : 0) | (up ? KEYEVENTF_KEYUP : 0);
   }
   return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));

@@ -81,7 +81,8 @@ def desktop_session(tmp_path_factory):
                 os.makedirs(os.environ["WINEPREFIX"])
         else:
             os.environ["SSL_CERT_FILE"] = str(certificates / "ca.pem")
-            display, os.environ["DISPLAY"] = harness.start_x_display()
+        # Keys go to the display's windows, and the streamer's come from it: under wine too.
+        display, os.environ["DISPLAY"] = harness.start_x_display()
         yield
     finally:
         if display:

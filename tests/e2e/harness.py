@@ -107,3 +107,41 @@ def start_x_display():
     os.close(write)
     with os.fdopen(read) as numbers:  # written once it accepts connections
         return server, ":" + numbers.readline().strip()
+
+
+class FocusedWindow:
+    """While in use, a window of a helper program has the focus: on Linux one that names itself as a window
+    manager would have it, under wine a window of its own. Its program is "window" ("window.exe" under wine)."""
+
+    def __init__(self, title):
+        self.title = title
+
+    def __enter__(self):
+        command = os.environ["KORAVEL_WINDOW"].split() + [self.title] + ([] if under_wine() else ["KoravelClass"])
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
+        said = self.process.stdout.readline().strip()
+        assert said == "ready", f"the window {self.title!r} did not take the focus: {said!r}"
+        return self
+
+    def __exit__(self, *_):
+        self.process.kill()
+        self.process.wait()
+
+
+class HeldKey:
+    """While in use, a key is held down as the streamer's own keyboard holds it: a real key event on the X
+    display, from a keyboard other than the program's (under wine, an event the system marks as not injected)."""
+
+    def __init__(self, keysym):
+        self.keysym = keysym
+
+    def __enter__(self):
+        command = [os.environ["KORAVEL_HOLDKEY"], self.keysym] + (["core"] if under_wine() else [])
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True)
+        assert self.process.stdout.readline().strip() == "held"
+        return self
+
+    def __exit__(self, *_):
+        self.process.stdin.close()
+        assert self.process.wait(timeout=10) == 0

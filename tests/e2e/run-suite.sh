@@ -6,9 +6,13 @@
 set -euo pipefail
 [[ "$1" == --wine ]] && wine=1 && shift || wine=0
 program="$(realpath "$1")" && shift
-export KORAVEL_PROGRAM="$program" KORAVEL_KEYLOG="$(dirname "$program")/tests/linux/keylog"
+helpers="$(dirname "$program")/tests"
+# The streamer's hands are on the X display, whichever program reads them.
+export KORAVEL_HOLDKEY="$(realpath "$(dirname "${BASH_SOURCE[0]}")/../../build/native/tests/linux/holdkey")"
+export KORAVEL_PROGRAM="$program" KORAVEL_KEYLOG="$helpers/linux/keylog" KORAVEL_WINDOW="$helpers/linux/window"
 if ((wine)); then
-  export KORAVEL_WINE=1 KORAVEL_PROGRAM="wine $program" KORAVEL_KEYLOG="wine $(dirname "$program")/tests/windows/keylog.exe"
+  export KORAVEL_WINE=1 KORAVEL_PROGRAM="wine $program" KORAVEL_KEYLOG="wine $helpers/windows/keylog.exe" \
+    KORAVEL_WINDOW="wine $helpers/windows/window.exe"
   export KORAVEL_START_TIMEOUT=90 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX="$(mktemp -d)"
   ca=/usr/local/share/ca-certificates/koravel-e2e-test-ca.crt  # the suite removes it, unless it was killed
   # wineserver -k fails when the suite has ended the server already: that must not fail the run.

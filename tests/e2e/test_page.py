@@ -95,6 +95,35 @@ def test_the_page_lists_the_gifts_and_a_test_presses_the_key_after_its_countdown
     wait.until(lambda b: "2 en tout" in b.find_element(By.ID, "chart-caption").text)  # the chart of the last hour
 
 
+def test_a_window_is_chosen_on_the_page_and_each_test_says_where_the_key_went(page):
+    program, keys, browser, _ = page
+    browser.get(PAGE)
+    wait, field = WebDriverWait(browser, 15), lambda name: browser.find_element(By.ID, "edit-" + name)
+    shown = lambda selector: lambda b: b.find_element(By.CSS_SELECTOR, 'tr[data-gift="Jeu"] ' + selector).text
+    browser.find_element(By.ID, "add-gift").click()
+    field("name").send_keys("Jeu")
+    field("target").send_keys("k")
+    browser.find_element(By.ID, "countdown").clear()
+    browser.find_element(By.ID, "countdown").send_keys("0")
+    window = "window.exe" if harness.under_wine() else "window"
+    with harness.FocusedWindow("KoravelJeu"):  # brought to the front during the button's countdown
+        browser.find_element(By.ID, "choose-window").click()
+        wait.until(lambda b: field("window").get_attribute("value") == window)
+        field("name").submit()
+        wait.until(lambda b: f"seulement dans « {window} »" in shown("td:nth-child(2)")(b))
+        keys.events()
+        browser.find_element(By.CSS_SELECTOR, 'button[aria-label="Tester Jeu"]').click()
+        wait.until(lambda b: shown(".result")(b) == f'Key pressed successfully — dans la fenêtre "KoravelJeu" ({window})')
+        assert [name for name, *_ in strokes(keys.events())] == [KEYS["k"]]
+    browser.find_element(By.CSS_SELECTOR, 'button[aria-label="Tester Jeu"]').click()  # the window has gone
+    wait.until(lambda b: shown(".result")(b) == "Erreur : Key not sent: the focused window is none, not the gift's window")
+    wait.until(lambda b: shown(".last-press")(b) == "Dernier appui refusé : la fenêtre active était aucune")
+    assert keys.events() == []
+    browser.find_element(By.CSS_SELECTOR, 'button[aria-label="Supprimer Jeu"]').click()
+    browser.switch_to.alert.accept()
+    wait.until(lambda b: not b.find_elements(By.CSS_SELECTOR, 'tr[data-gift="Jeu"]'))
+
+
 def page_token():
     return re.search(r'name="page-token" content="([0-9a-f]{32})"', request("GET", "/")[2])[1]
 

@@ -1,5 +1,6 @@
-/* Logs each key event that reaches the X display in DISPLAY to the file named
- * by its argument, after a first line "ready": down|up KEYCODE KEYSYM TIME
+/* Logs each key event of the X display's own keyboard (the one there is when
+ * it starts: a keyboard added later stands for the streamer's) in DISPLAY to
+ * the file named by its argument, after a first line "ready": down|up KEYCODE KEYSYM TIME
  * (the keysym the keymap gives the keycode at that moment, the server's time
  * in ms). Runs until killed. */
 #include <X11/Xlib.h>
@@ -14,6 +15,12 @@ int main(int argc, char **argv) {
     fprintf(stderr, "keylog: %s\n", !out ? "cannot write the log" : !display ? "cannot open the display" : "no XInput");
     return 1;
   }
+  int count = 0, keyboard = 0;
+  XIDeviceInfo *devices = XIQueryDevice(display, XIAllMasterDevices, &count);
+  for (int i = 0; i < count; ++i) {
+    if (devices[i].use == XIMasterKeyboard) keyboard = devices[i].deviceid;
+  }
+  XIFreeDeviceInfo(devices);
   unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {0};
   XISetMask(bits, XI_RawKeyPress);
   XISetMask(bits, XI_RawKeyRelease);
@@ -27,6 +34,10 @@ int main(int argc, char **argv) {
     if (e.xcookie.type != GenericEvent || e.xcookie.extension != opcode || !XGetEventData(display, &e.xcookie))
       continue;
     const XIRawEvent *raw = e.xcookie.data;
+    if (raw->deviceid != keyboard) {
+      XFreeEventData(display, &e.xcookie);
+      continue;
+    }
     int perKeycode = 0;
     KeySym *syms = XGetKeyboardMapping(display, (KeyCode)raw->detail, 1, &perKeycode);
     const char *name = syms && syms[0] != NoSymbol ? XKeysymToString(syms[0]) : NULL;
