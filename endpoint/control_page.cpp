@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "actions/gift_check.hpp"
+#include "actions/key_press.hpp"
 #include "actions/outgoing_webhook.hpp"
 #include "actions/sound.hpp"
 #include "common/console.hpp"
@@ -133,12 +134,18 @@ json pageState(const config::LiveConfig& live, const gifts::GiftState& state, co
   // The token shown as the streamer may check it, never whole.
   const std::string& token = config.token;
   const std::string masked = token.size() > 8 ? "***" + token.substr(token.size() - 4) : "***";
+  // A game run as administrator is told as soon as it has the focus, before
+  // a gift's key is lost to it; and after a press was refused, until one goes.
+  std::string above = state.teller.lastPresses().aboveThisProgram();
+  if (const auto focus = platform::focusedWindow(); above.empty() && focus && focus->aboveThisProgram) {
+    above = actions::windowShown(*focus);
+  }
   return {{"token", masked},
           {"version", status.version},
           {"port", status.port},
           {"keys", status.keysProblem},
           {"sounds", status.soundsProblem},
-          {"aboveThisProgram", state.teller.lastPresses().aboveThisProgram()},
+          {"aboveThisProgram", above},
           {"secret", !config.secret.empty()},
           {"relay", relay},
           {"received", state.tally.received()},

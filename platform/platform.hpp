@@ -7,9 +7,15 @@
 //
 //   backend   keys                         sounds
 //   windows   SendInput, the layout's      MCI (mpegvideo), one thread that
-//             virtual keys                 sends every command
+//             virtual keys; the streamer's sends every command
+//             from a low-level hook; the
+//             foreground window's process
+//             and its integrity level
 //   linux     XTest on the X display       SDL2_mixer, through PulseAudio or
-//             named by DISPLAY             PipeWire
+//             named by DISPLAY; the        PipeWire
+//             streamer's from XInput 2's
+//             raw events; the active
+//             window's properties
 
 #include <chrono>
 #include <cstddef>

@@ -1,6 +1,7 @@
 """The built program run for real, for the end-to-end tests and the benchmarks: in a folder of its own, fed
 through its standard input, watched through its standard output, reached over HTTP on port 5000."""
 
+import contextlib
 import http.client
 import json
 import os
@@ -109,39 +110,26 @@ def start_x_display():
         return server, ":" + numbers.readline().strip()
 
 
-class FocusedWindow:
-    """While in use, a window of a helper program has the focus: on Linux one that names itself as a window
-    manager would have it, under wine a window of its own. Its program is "window" ("window.exe" under wine)."""
-
-    def __init__(self, title):
-        self.title = title
-
-    def __enter__(self):
-        command = os.environ["KORAVEL_WINDOW"].split() + [self.title] + ([] if under_wine() else ["KoravelClass"])
-        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
-        said = self.process.stdout.readline().strip()
-        assert said == "ready", f"the window {self.title!r} did not take the focus: {said!r}"
-        return self
-
-    def __exit__(self, *_):
-        self.process.kill()
-        self.process.wait()
+@contextlib.contextmanager
+def helper(command, ready, stdin=None):
+    """A helper program of the suite, while it runs: it says `ready` once it has done its part."""
+    process = subprocess.Popen(command, stdin=stdin, stdout=subprocess.PIPE, text=True)
+    said = process.stdout.readline().strip()
+    assert said == ready, f"{command} did not do its part: {said!r}"
+    try:
+        yield process
+    finally:
+        process.kill() if stdin is None else process.stdin.close()
+        process.wait(timeout=10)
 
 
-class HeldKey:
-    """While in use, a key is held down as the streamer's own keyboard holds it: a real key event on the X
+def focused_window(title):
+    """A window of a helper program has the focus: on Linux one that names itself as a window manager would
+    have it, under wine a window of its own. Its program is "window" ("window.exe" under wine)."""
+    return helper(os.environ["KORAVEL_WINDOW"].split() + [title] + ([] if under_wine() else ["KoravelClass"]), "ready")
+
+
+def held_key(keysym):
+    """A key held down as the streamer's own keyboard holds it, let go at the end: a real key event on the X
     display, from a keyboard other than the program's (under wine, an event the system marks as not injected)."""
-
-    def __init__(self, keysym):
-        self.keysym = keysym
-
-    def __enter__(self):
-        command = [os.environ["KORAVEL_HOLDKEY"], self.keysym] + (["core"] if under_wine() else [])
-        self.process = subprocess.Popen(command, stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, text=True)
-        assert self.process.stdout.readline().strip() == "held"
-        return self
-
-    def __exit__(self, *_):
-        self.process.stdin.close()
-        assert self.process.wait(timeout=10) == 0
+    return helper([os.environ["KORAVEL_HOLDKEY"], keysym] + (["core"] if under_wine() else []), "held", subprocess.PIPE)

@@ -107,7 +107,7 @@ def test_a_window_is_chosen_on_the_page_and_each_test_says_where_the_key_went(pa
     browser.find_element(By.ID, "countdown").clear()
     browser.find_element(By.ID, "countdown").send_keys("0")
     window = "window.exe" if harness.under_wine() else "window"
-    with harness.FocusedWindow("KoravelJeu"):  # brought to the front during the button's countdown
+    with harness.focused_window("KoravelJeu"):  # brought to the front during the button's countdown
         browser.find_element(By.ID, "choose-window").click()
         wait.until(lambda b: field("window").get_attribute("value") == window)
         field("name").submit()
