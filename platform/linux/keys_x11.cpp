@@ -256,12 +256,13 @@ class Keyboard {
         window = tree != nullptr ? tree->parent : 0;
       }
     }
-    if (window <= XCB_INPUT_FOCUS_POINTER_ROOT || window == root) return std::nullopt;
-    // The window manager may still name a window that is gone.
-    if (owned(xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr)) ==
-        nullptr) {
-      return std::nullopt;
-    }
+    // No window (none, or the pointer's root), or one the window manager
+    // still names but that is gone.
+    const auto gone = [&] {
+      return owned(xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window),
+                                                   nullptr)) == nullptr;
+    };
+    if (window == root || gone()) return std::nullopt;
     FocusedWindow found;
     found.title = property(window, atom("_NET_WM_NAME"), atom("UTF8_STRING"));
     if (found.title.empty()) found.title = property(window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING);
