@@ -141,9 +141,9 @@ std::vector<Key> heldByStreamer(std::span<const Key> keys);
 
 // The window that has the keyboard's focus: the window the keys go to.
 struct FocusedWindow {
-  std::string program;  // its program's file name ("javaw.exe", "firefox"); empty when unknown
-  std::string title;    // its title, in UTF-8
-  std::string kind;     // what else names it: its class on X ("Minecraft"), empty on Windows
+  std::string program = {};  // its program's file name ("javaw.exe", "firefox"); empty when unknown
+  std::string title = {};    // its title, in UTF-8
+  std::string kind = {};     // what else names it: its class on X ("Minecraft"), empty on Windows
   // Its program runs with more rights than this one (on Windows, a higher
   // integrity level: a game started as administrator); the system drops,
   // without a word, the keys this program sends it.

@@ -16,7 +16,7 @@ step "clang-format"
 clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.hpp')
 
 step "the guide quotes only console lines the program prints"
-python3 tests/guide/check_quotes.py .
+python3 scripts/check-guide-quotes.py .
 
 for preset in native sanitize tsan; do
   step "build and test: $preset"

@@ -48,7 +48,7 @@ class _Service(http.server.BaseHTTPRequestHandler):
 
 @pytest.fixture(scope="session", autouse=True)
 def desktop_session(tmp_path_factory):
-    """What a streamer's computer has: a sound server whose sink the tests record, an X display for the Linux program,
+    """What a streamer's computer has: a sound server whose sink the tests record, an X display (its windows and keys),
     web services over TLS on port 8443 with a certificate of the test CA, which is among the trusted roots (through
     SSL_CERT_FILE on Linux; the host's store, copied into wine's prefix), on 8444 with one nobody vouches for."""
     certificates = tmp_path_factory.mktemp("tls")

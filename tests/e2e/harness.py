@@ -123,10 +123,12 @@ def helper(command, ready, stdin=None):
         process.wait(timeout=10)
 
 
+@contextlib.contextmanager
 def focused_window(title):
-    """A window of a helper program has the focus: on Linux one that names itself as a window manager would
-    have it, under wine a window of its own. Its program is "window" ("window.exe" under wine)."""
-    return helper(os.environ["KORAVEL_WINDOW"].split() + [title] + ([] if under_wine() else ["KoravelClass"]), "ready")
+    """A window titled `title` of a helper program has the focus, as a game's would; answers the program's name. On
+    Linux, the window names itself as a window manager would name it; under wine, it is a window of its own."""
+    with helper(os.environ["KORAVEL_WINDOW"].split() + [title] + ([] if under_wine() else ["KoravelClass"]), "ready"):
+        yield "window.exe" if under_wine() else "window"
 
 
 def held_key(keysym):

@@ -129,7 +129,6 @@ def test_each_target_presses_its_own_key_once_and_a_combo_in_order(desktop):
 
 def test_a_key_goes_only_into_its_window_and_never_undoes_a_key_the_streamer_holds(desktop):
     program, keys = desktop
-    program_name = "window.exe" if harness.under_wine() else "window"
     with harness.focused_window("KoravelJeu"):
         assert send(program, "Jeu") == [PRESSED]
         assert [(kind, name) for kind, name, _, _ in keys.events()] == [("down", KEYS["k"]), ("up", KEYS["k"])]
@@ -140,9 +139,9 @@ def test_a_key_goes_only_into_its_window_and_never_undoes_a_key_the_streamer_hol
                 assert send(program, "Copie") == [PRESSED]
         assert [(kind, name) for kind, name, _, _ in keys.events()] == [("down", KEYS["c"]), ("up", KEYS["c"])]
         program.wait_for_line("Touche 'ctrl' deja tenue par le streamer : le cadeau ne la presse pas et ne la relache pas")
-    with harness.focused_window("Autre fenetre"):
+    with harness.focused_window("Autre fenetre") as window:
         reply = send(program, "Jeu")
-        focused = f'"Autre fenetre" ({program_name})'
+        focused = f'"Autre fenetre" ({window})'
         assert json.loads(reply[0]) == {"error": f"Key not sent: the focused window is {focused}, not the gift's window"}
         program.wait_for_line(f'Touche non pressee: k (la fenetre active est {focused}, pas celle de "koraveljeu")')
         assert keys.events() == []

@@ -128,71 +128,51 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
 TEST_F(Endpoint, KeysGoOnlyWhereTheyMayAndLeaveTheStreamersOwnKeysAlone) {
   using platform::Key;
   const Key C = platform::keyAfter(Key::A, 2), W = platform::keyAfter(Key::A, 22);
-  config::GiftAction game{"key", "w", "", 100}, copy{"key", "ctrl+c", "", 100};
+  config::GiftAction game{"key", "w", "", 100};
   game.window = "MineCraft";
-  const config::GiftTable gifts{{"Game", game}, {"Copy", copy}};
-  const platform::FocusedWindow minecraft{"javaw.exe", "Minecraft 1.21", "", false},
-      notepad{"notepad.exe", "Notes", "", false}, byClass{"java", "", "minecraft", false},
-      admin{"javaw.exe", "Minecraft 1.21", "", true};
-  const std::string wrong = R"(200 {"error":"Key not sent: the focused window is )";
-  struct Case {
+  const config::GiftTable gifts{{"Game", game}, {"Copy", {"key", "ctrl+c", "", 100}}};
+  const platform::FocusedWindow minecraft{"javaw.exe", "Minecraft 1.21"}, notepad{"notepad.exe", "Notes"};
+  const std::string notes = R"("Notes" (notepad.exe))",
+                    left = "deja tenue par le streamer : le cadeau ne la presse pas";
+  const struct {
     std::optional<platform::FocusedWindow> focus;
     std::vector<Key> streamer;
     const char* gift;
-    std::string reply;
-    Lines lines;
+    std::string reply, line;  // the reply's start, the gift's second line
     std::vector<Key> pressed;
-  };
-  const Case cases[] = {
-      {minecraft, {}, "Game", pressed, {"Cadeau recu: Game", "Touche 'w' pressee"}, {W}},
-      {byClass, {}, "Game", pressed, {"Cadeau recu: Game", "Touche 'w' pressee"}, {W}},
+  } cases[] = {
+      {minecraft, {}, "Game", pressed, "Touche 'w' pressee", {W}},
+      {platform::FocusedWindow{"java", "", "minecraft"}, {}, "Game", pressed, "Touche 'w' pressee", {W}},  // its class
       {notepad,
        {},
        "Game",
-       wrong + R"(\"Notes\" (notepad.exe), not the gift's window"})",
-       {"Cadeau recu: Game",
-        R"(Touche non pressee: w (la fenetre active est "Notes" (notepad.exe), pas celle de "MineCraft"))"},
+       R"(200 {"error":"Key not sent: the focused window is \"Notes\" (notepad.exe), not)",
+       "Touche non pressee: w (la fenetre active est " + notes + R"(, pas celle de "MineCraft"))",
        {}},
       {std::nullopt,
        {},
        "Game",
-       wrong + R"(none, not the gift's window"})",
-       {"Cadeau recu: Game", R"(Touche non pressee: w (aucune fenetre n'a le focus, pas celle de "MineCraft"))"},
+       R"(200 {"error":"Key not sent: the focused window is none, not the gift's window"})",
+       R"(Touche non pressee: w (aucune fenetre n'a le focus, pas celle de "MineCraft"))",
        {}},
       // A gift without a rule goes anywhere, but never where the system would drop it.
-      {notepad, {}, "Copy", pressed, {"Cadeau recu: Copy", "Touche 'ctrl+c' pressee"}, {Key::Ctrl, C}},
-      {admin,
+      {notepad, {}, "Copy", pressed, "Touche 'ctrl+c' pressee", {Key::Ctrl, C}},
+      {platform::FocusedWindow{"notepad.exe", "Notes", "", true},
        {},
        "Copy",
-       R"(200 {"error":"Key not sent: the focused window, \"Minecraft 1.21\" (javaw.exe), runs as administrator; start this program as administrator too"})",
-       {"Cadeau recu: Copy",
-        "Touche non pressee: ctrl+c (la fenetre active, \"Minecraft 1.21\" (javaw.exe), tourne en "
-        "administrateur : Windows ne lui transmet pas les touches de ce programme ; fermez ce programme et "
-        "relancez-le en administrateur, clic droit, \"Executer en tant qu'administrateur\")"},
+       R"(200 {"error":"Key not sent: the focused window, \"Notes\" (notepad.exe), runs as administrator; start)",
+       "Touche non pressee: ctrl+c (la fenetre active, " + notes + ", tourne en administrateur : Windows ne lui",
        {}},
       // The streamer's own keys: neither pressed again nor let go.
-      {minecraft,
-       {W, Key::Shift},
-       "Game",
-       pressed,
-       {"Cadeau recu: Game", "Touche 'w' deja tenue par le streamer : le cadeau ne la presse pas et ne la relache pas",
-        "Touche 'w' pressee"},
-       {}},
-      {notepad,
-       {Key::Ctrl},
-       "Copy",
-       pressed,
-       {"Cadeau recu: Copy",
-        "Touche 'ctrl' deja tenue par le streamer : le cadeau ne la presse pas et ne la relache pas",
-        "Touche 'ctrl+c' pressee"},
-       {C}},
+      {minecraft, {W, Key::Shift}, "Game", pressed, "Touche 'w' " + left, {}},
+      {notepad, {Key::Ctrl}, "Copy", pressed, "Touche 'ctrl' " + left, {C}},
   };
-  for (const auto& [focus, streamer, gift, reply, lines, keys] : cases) {
+  for (const auto& [focus, streamer, gift, reply, line, keys] : cases) {
     recording::reset();
     recording::focusOn(focus);
     recording::streamerHolds(streamer);
-    EXPECT_EQ(post(gifts, {{"giftName", gift}}), reply) << gift;
-    EXPECT_EQ(newLines(), lines);
+    EXPECT_EQ(post(gifts, {{"giftName", gift}}).substr(0, reply.size()), reply) << gift;
+    EXPECT_EQ(newLines().at(1).substr(0, line.size()), line);
     const auto made = recording::presses();
     EXPECT_EQ(made.empty() ? std::vector<Key>{} : made[0].chord, keys) << gift;
   }

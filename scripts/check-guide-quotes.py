@@ -1,5 +1,5 @@
 """Every console line the streamer's guide quotes (its appendix B, indented by four spaces) is one the program prints:
-what is left of it between <placeholders> and numbers is found in the program's texts.  Usage: check_quotes.py REPO"""
+what is left of it between <placeholders> and numbers is found in the program's texts.  Usage: check-guide-quotes.py REPO"""
 
 import pathlib
 import re
