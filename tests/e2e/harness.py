@@ -125,13 +125,12 @@ def helper(command, ready, stdin=None):
 
 @contextlib.contextmanager
 def focused_window(title):
-    """A window titled `title` of a helper program has the focus, as a game's would; answers the program's name. On
-    Linux, the window names itself as a window manager would name it; under wine, it is a window of its own."""
+    """A window titled `title` of a helper program has the focus, as a game's would; answers the program's name."""
     with helper(os.environ["KORAVEL_WINDOW"].split() + [title] + ([] if under_wine() else ["KoravelClass"]), "ready"):
-        yield "window.exe" if under_wine() else "window"
+        yield "window.exe" if under_wine() else "desktop"
 
 
 def held_key(keysym):
-    """A key held down as the streamer's own keyboard holds it, let go at the end: a real key event on the X
-    display, from a keyboard other than the program's (under wine, an event the system marks as not injected)."""
-    return helper([os.environ["KORAVEL_HOLDKEY"], keysym] + (["core"] if under_wine() else []), "held", subprocess.PIPE)
+    """A key held as the streamer's own keyboard holds it: a real event, not the program's (under wine, not injected)."""
+    return helper(os.environ["KORAVEL_HOLDKEY"].split() + [keysym] + (["core"] if under_wine() else []), "held",
+                  subprocess.PIPE)

@@ -8,8 +8,8 @@ set -euo pipefail
 program="$(realpath "$1")" && shift
 helpers="$(dirname "$program")/tests"
 # The streamer's hands are on the X display, whichever program reads them.
-export KORAVEL_HOLDKEY="$(realpath "$(dirname "${BASH_SOURCE[0]}")/../../build/native/tests/linux/holdkey")"
-export KORAVEL_PROGRAM="$program" KORAVEL_KEYLOG="$helpers/linux/keylog" KORAVEL_WINDOW="$helpers/linux/window"
+export KORAVEL_HOLDKEY="$(realpath "$(dirname "${BASH_SOURCE[0]}")/../../build/native/tests/linux/desktop") hold"
+export KORAVEL_PROGRAM="$program" KORAVEL_KEYLOG="$helpers/linux/keylog" KORAVEL_WINDOW="$helpers/linux/desktop window"
 if ((wine)); then
   export KORAVEL_WINE=1 KORAVEL_PROGRAM="wine $program" KORAVEL_KEYLOG="wine $helpers/windows/keylog.exe" \
     KORAVEL_WINDOW="wine $helpers/windows/window.exe"

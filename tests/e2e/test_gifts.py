@@ -49,9 +49,8 @@ GIFTS["Wins"] = {"action": "webhook", "target": "https://localhost:8443/ok?n={co
 
 
 class KeyLog:
-    """Each key event the program sends: its kind, the key (as KEYS names it), its number, the time in ms. (The
-    streamer's own keys are not in it: under wine the events the system marks as not injected, on Linux those of
-    a keyboard other than the display's own.)"""
+    """Each key event the program sends (not the streamer's): its kind, the key (as KEYS names it), its number, the
+    time in ms."""
 
     def __init__(self, folder):
         self.path, self.seen = folder / "keys.txt", 1
@@ -132,8 +131,7 @@ def test_a_key_goes_only_into_its_window_and_never_undoes_a_key_the_streamer_hol
     with harness.focused_window("KoravelJeu"):
         assert send(program, "Jeu") == [PRESSED]
         assert [(kind, name) for kind, name, _, _ in keys.events()] == [("down", KEYS["k"]), ("up", KEYS["k"])]
-        # Held before the gift and let go after it: the gift neither presses nor releases it.
-        with harness.held_key("w"):
+        with harness.held_key("w"):  # held before the gift and after it: the gift neither presses nor releases it
             assert send(program, "Marche") == [PRESSED]
             with harness.held_key("Control_L"):  # a held modifier is not pressed a second time
                 assert send(program, "Copie") == [PRESSED]
@@ -185,8 +183,6 @@ def test_each_way_a_call_ends_has_its_reply_and_line_and_names_print_as_utf8(des
     assert reply.startswith('{"count":3,"message":"Webhook executed successfully"'), reply
     program.wait_for_line("Requete HTTP reussie: https://localhost:8443/ok?n=3&v=al%20bo")
     assert program.since_mark()[0] == "Cadeau recu: Wins x3 de al bo"
-    assert send(program, "F\u00e9e \u0153") == ['{"message": "Gift not configured"}']
-    program.wait_for_line("Cadeau non configure: F\u00e9e \u0153")
 
 
 def still_open(connection):  # not closed by the program: nothing to read yet

@@ -155,15 +155,13 @@ TEST_F(Endpoint, KeysGoOnlyWhereTheyMayAndLeaveTheStreamersOwnKeysAlone) {
        R"(200 {"error":"Key not sent: the focused window is none, not the gift's window"})",
        R"(Touche non pressee: w (aucune fenetre n'a le focus, pas celle de "MineCraft"))",
        {}},
-      // A gift without a rule goes anywhere, but never where the system would drop it.
-      {notepad, {}, "Copy", pressed, "Touche 'ctrl+c' pressee", {Key::Ctrl, C}},
+      // Never where the system would drop it; the streamer's own keys neither pressed again nor let go.
       {platform::FocusedWindow{"notepad.exe", "Notes", "", true},
        {},
        "Copy",
        R"(200 {"error":"Key not sent: the focused window, \"Notes\" (notepad.exe), runs as administrator; start)",
        "Touche non pressee: ctrl+c (la fenetre active, " + notes + ", tourne en administrateur : Windows ne lui",
        {}},
-      // The streamer's own keys: neither pressed again nor let go.
       {minecraft, {W, Key::Shift}, "Game", pressed, "Touche 'w' " + left, {}},
       {notepad, {Key::Ctrl}, "Copy", pressed, "Touche 'ctrl' " + left, {C}},
   };

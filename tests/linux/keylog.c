@@ -1,8 +1,6 @@
-/* Logs each key event of the X display's own keyboard (the one there is when
- * it starts: a keyboard added later stands for the streamer's) in DISPLAY to
- * the file named by its argument, after a first line "ready": down|up KEYCODE KEYSYM TIME
- * (the keysym the keymap gives the keycode at that moment, the server's time
- * in ms). Runs until killed. */
+/* Logs each key event of DISPLAY's own keyboard (not one added later, the
+ * streamer's) to the file named by its argument, after a line "ready": down|up
+ * KEYCODE KEYSYM (the keymap's at that moment) TIME (ms). Runs until killed. */
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <stdio.h>

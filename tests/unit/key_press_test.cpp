@@ -56,9 +56,8 @@ class KeyPress : public ::testing::Test {
 };
 
 TEST_F(KeyPress, PressesSharingAKeyTakeTurnsWithAGapWhileOtherKeysGoOn) {
-  // The first n and the first g each wait until the other is down: if one key
-  // waited for the other, neither would come. Nothing else presses n, so that
-  // no chord can wait for that meeting in a circle (n behind ctrl behind g).
+  // The first n and g each wait until the other is down: if one key waited for
+  // the other, neither would come. Nothing else presses n (no chord waits in a circle).
   std::promise<void> nDown, gDown;
   std::once_flag nOnce, gOnce;
   auto nIsDown = nDown.get_future().share(), gIsDown = gDown.get_future().share();

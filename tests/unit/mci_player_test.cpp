@@ -45,21 +45,4 @@ TEST(MciPlayer, SoundsThatCannotStartInTimeAreDroppedAndToldTogether) {
   EXPECT_EQ(std::ranges::count(commands, "close sound0"), 1);
 }
 
-TEST(MciPlayer, ADeviceThatOpensButCannotPlayIsClosedAndSaysWhy) {
-  std::vector<std::string> commands;
-  platform::SoundStart start;
-  {
-    platform::mci::Player player({[&](const std::string& command) {
-                                    commands.push_back(command);
-                                    return std::uint32_t{command.starts_with("play") ? 263u : 0u};
-                                  },
-                                  [](std::uint32_t code) { return "code " + std::to_string(code); },
-                                  [](const std::string& path) { return std::optional<std::string>(path); }});
-    player.play("a.mp3", 50, 400ms, std::chrono::steady_clock::now() + 1s,
-                [&](const platform::SoundStart& started) { start = started; });
-  }
-  EXPECT_EQ(std::pair(start.outcome, start.reason), std::pair(Outcome::CannotPlay, std::string("code 263")));
-  EXPECT_EQ(commands.back(), "close sound0");  // no device left open
-}
-
 }  // namespace
