@@ -85,11 +85,13 @@ TEST(ConfigParse, RefusalsSayWhy) {
                                  gifts(R"("A": {"action": "key", "target": "a"}, "Rose": {"action": "key"})"),
                                  rose(R"(, "volume": "80")"),
                                  rose(R"(, "volume": 2147483648)"),
+                                 rose(R"(, "repeat": 51)"),
                                  rose(R"(, "repeat": 18446744073709551615)"),
                                  rose(R"(, "cooldown": -1)"),
                                  rose(R"(, "window": 1)"),
                                  R"({"token": "t", "window": null})"};
   for (const auto& text : refused) EXPECT_FALSE(config::parseConfig(text)) << testing::PrintToString(text);
+  EXPECT_EQ(config::parseConfig("{\"token\": tru}").reason().find("..."), std::string::npos);  // short: whole
   // Of a long string, only the end is quoted, never cut inside a character (the euro sign straddles the cut).
   for (const char* opening : {"{\"", "{\"token\": \""}) {
     const auto why = config::parseConfig(opening + std::string(1'000'000, 'x') + "\xE2\x82\xAC" + std::string(58, 'x'));
