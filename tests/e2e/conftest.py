@@ -37,7 +37,8 @@ class _Service(http.server.BaseHTTPRequestHandler):
         time.sleep(8 if path == "/silent" else 0)  # a site that says nothing for longer than a call waits
         status, location, body = {"/latin1": (200, None, b"caf\xe9"), "/loop": (302, "/loop", b""), "/made": (201, "/ok", b""),
                                   "/redirect": (308, urllib.parse.unquote(query[3:]), b""),
-                                  "/big": (200, None, b"x" * (2 << 20))}.get(path, (200, None, b"win added: " + self.path.encode()))
+                                  "/big": (200, None, b"x" * (2 << 20)),
+                                  "/limit": (200, None, b"x" * ((1 << 20) + 1))}.get(path, (200, None, b"win added: " + self.path.encode()))
         self.send_response(status)
         if location:
             self.send_header("Location", location)

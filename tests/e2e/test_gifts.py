@@ -42,6 +42,7 @@ CALLS = {"http://localhost:8443/ok": (OK + '"win added: /ok"}', "Requete HTTP re
              "Erreur requete HTTP: 308 (redirection vers une adresse non chiffree refusee)"),
          "https://localhost:8443/loop": (FAILED + 'too many redirects"}', "Erreur requete HTTP: 302 (trop de redirections)"),
          "https://localhost:8443/big": (FAILED + "no response", "Erreur requete HTTP: 0"),
+         "https://localhost:8443/limit": (FAILED + "no response", "Erreur requete HTTP: 0"),  # a byte past 1 MiB
          "https://localhost:8443/silent": (FAILED + "no response", "Erreur requete HTTP: 0"),
          "https://localhost:8444/ok": (FAILED + "no response", "Erreur requete HTTP: 0")}
 GIFTS |= {url: {"action": "webhook", "target": url} for url in CALLS}
