@@ -27,6 +27,9 @@ std::string consoleLine(const Step& step) {
     case StepKind::SoundTooLate:
       if (step.number == 0) return {};
       return "Sons non joues (trop de sons a la fois, pas demarres dans les 2 s) : " + std::to_string(step.number);
+    case StepKind::SoundSkipped:
+      if (step.number == 0) return {};
+      return "Sons non joues (" + step.detail + ") : " + std::to_string(step.number);
     case StepKind::KeyPressed:
       return "Touche '" + step.text + "' pressee";
     case StepKind::KeyPressedAgain:
@@ -83,6 +86,8 @@ const char* kindName(StepKind kind) {
       return "sound-failed";
     case StepKind::SoundTooLate:
       return "sound-too-late";
+    case StepKind::SoundSkipped:
+      return "sound-skipped";
     case StepKind::KeyPressed:
     case StepKind::KeyPressedAgain:
       return "key-pressed";

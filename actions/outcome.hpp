@@ -18,6 +18,7 @@ enum class StepKind {
   SoundCannotOpen,
   SoundCannotPlay,
   SoundTooLate,
+  SoundSkipped,  // by its gift's rule, or with too many at once
   KeyPressed,
   KeyPressedAgain,  // the presses of a gift's count after its first
   KeyUnsupported,
@@ -38,11 +39,11 @@ struct Step {
   // What the step names, as the console shows it: a gift, a key target, a
   // sound file, an address (the token as ***), or a reason.
   std::string text;
-  // The viewer who sent a gift; the reason a key was not pressed, or the
-  // window its gift names; what the status of a failed call does not say.
+  // The viewer who sent a gift; the reason a key was not pressed or a sound
+  // skipped, or the window its gift names; what the status of a failed call does not say.
   std::string detail = {};
   // A volume, the status of a failed call (0: no response), how many sounds
-  // came too late together, how many gifts a request was (0: it named no
+  // came too late together or were skipped for one reason, how many gifts a request was (0: it named no
   // count), a streak's total, or how many presses followed the first.
   int number = 0;
   // The window that had the focus when a key was pressed or refused: its
@@ -53,8 +54,8 @@ struct Step {
 // Where an action tells what became of its part of a gift.
 using Tell = std::function<void(Step)>;
 
-// The step's console line; empty for a sound too late that another step
-// counts.
+// The step's console line; empty for a sound too late or skipped that
+// another step counts.
 std::string consoleLine(const Step& step);
 
 // The step's kind in the feed: "key-pressed", "sound-not-found"...

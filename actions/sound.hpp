@@ -1,28 +1,54 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "actions/outcome.hpp"
+#include "config/gift_action.hpp"
 
 namespace actions {
 
-// How long a sound plays at most, whatever its length.
-inline constexpr std::chrono::milliseconds soundLifetime = std::chrono::seconds(10);
-
-// How long after its gift a sound may still start. Starting a sound is slow
-// on some systems (a quarter second under wine), and in a storm of sound
-// gifts the starts queue up: a sound heard long after its gift only confuses.
+// How long after its gift a sound may still start, unless it waits its
+// turn. In a burst of sound gifts the starts queue up: a sound heard long
+// after its gift only confuses.
 inline constexpr std::chrono::milliseconds soundStartLimit = std::chrono::seconds(2);
+// How long a gift's key waits for its own sound to start, so that the
+// console tells the sound first.
+inline constexpr std::chrono::milliseconds keyWaitsForSound{20};
 
 // True when the configured path names a file (not a folder, a device or a
 // named pipe).
 bool soundFileExists(const std::string& path);
 
-// Hands the sound to the system to be played at the volume, and returns at
-// once: the gift's key never waits for a sound. What became of it is told
-// later, from the thread that starts sounds.
-void playSound(const std::string& path, std::int32_t volume, std::chrono::steady_clock::time_point arrived, Tell tell);
+// Whether a gift's sound has started yet, or will not soon.
+class SoundBegun {
+ public:
+  // Returns once it has, or after `limit`.
+  void waitFor(std::chrono::milliseconds limit);
+  void done();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool done_ = false;
+};
+
+// Hands the gift's sound to the system, by the gift's rule for its own sounds
+// still playing, and returns at once. What became of it is told later, from
+// the thread that starts sounds.
+std::shared_ptr<SoundBegun> playSound(const std::string& giftName, const config::GiftAction& gift,
+                                      std::chrono::steady_clock::time_point arrived, Tell tell);
+
+// Sounds go to the named output device from now on (empty: the system's
+// default); the console says when they go elsewhere by themselves.
+void useSoundDevice(const std::string& device);
+
+// Stops every sound now, those that wait their turn too; answers how many
+// were playing.
+std::size_t stopAllSounds();
 
 }  // namespace actions

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "actions/sound.hpp"
 #include "app/config_reload.hpp"
 #include "common/console.hpp"
 #include "config/config_file.hpp"
@@ -94,6 +95,7 @@ Result<> WebhookReceiver::start() const {
     status.keysProblem = keys.reason();
     console::printLine("Les touches ne pourront pas etre pressees : " + keys.reason());
   }
+  actions::useSoundDevice(config_->current()->soundDevice);
   if (const auto sounds = platform::openSoundOutput(); !sounds) {
     status.soundsProblem = sounds.reason();
     console::printLine("Les sons ne pourront pas etre joues : " + sounds.reason());
@@ -101,7 +103,10 @@ Result<> WebhookReceiver::start() const {
   // Changes to the file apply while the program runs; without the system's
   // notice of them, only a restart applies them.
   const auto gifts = std::make_shared<gifts::GiftState>();
-  const auto reload = std::make_shared<ConfigReload>(file_, config_, text_, [gifts] { gifts->teller.configChanged(); });
+  const auto reload = std::make_shared<ConfigReload>(file_, config_, text_, [gifts, config = config_] {
+    actions::useSoundDevice(config->current()->soundDevice);
+    gifts->teller.configChanged();
+  });
   if (const auto watched = reload->watch(reloadSettle); !watched) {
     console::printLine("Les changements du fichier de configuration ne s'appliqueront qu'au prochain demarrage : " +
                        watched.reason());

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -66,6 +67,14 @@ Result<std::int64_t> readWhole(const json& entry, const char* member, const std:
   return Failure{label + " doit etre un nombre entier de " + std::to_string(lowest) + " a " + std::to_string(highest)};
 }
 
+std::optional<SoundMode> soundModeOf(const std::string& word) {
+  if (word == "overlap") return SoundMode::Overlap;
+  if (word == "queue") return SoundMode::Queue;
+  if (word == "replace") return SoundMode::Replace;
+  if (word == "skip") return SoundMode::Skip;
+  return std::nullopt;
+}
+
 Result<GiftAction> readGift(const std::string& name, const json& entry) {
   if (!entry.is_object()) {
     return Failure{"Le cadeau " + quoted(name) + " doit etre un objet entre accolades { }"};
@@ -107,6 +116,17 @@ Result<GiftAction> readGift(const std::string& name, const json& entry) {
   const auto cooldown =
       readWhole(entry, "cooldown", memberOfGift("cooldown", name), 0, 86'400'000, gift.cooldown.count());
   if (!cooldown) return cooldown.failure();
+  const auto seconds =
+      readWhole(entry, "soundSeconds", memberOfGift("soundSeconds", name), 1, 60, gift.soundSeconds.count());
+  if (!seconds) return seconds.failure();
+  gift.soundSeconds = std::chrono::seconds(*seconds);
+  if (const auto it = entry.find("soundMode"); it != entry.end()) {
+    const auto mode = it->is_string() ? soundModeOf(it->get<std::string>()) : std::nullopt;
+    if (!mode) {
+      return Failure{memberOfGift("soundMode", name) + " doit etre \"overlap\", \"queue\", \"replace\" ou \"skip\""};
+    }
+    gift.soundMode = *mode;
+  }
   gift.hold = std::chrono::milliseconds(*hold);
   gift.repeat = static_cast<int>(*repeat);
   gift.cooldown = std::chrono::milliseconds(*cooldown);
@@ -177,9 +197,13 @@ Result<LoadedConfig> parseConfig(std::string_view text) {
   loaded.port = static_cast<int>(*port);
 
   std::string window;
-  if (const auto it = document.find("window"); it != document.end()) {
-    if (!it->is_string()) return Failure{"Le champ \"window\" doit etre un texte entre guillemets"};
-    window = it->get<std::string>();
+  const std::pair<const char*, std::string*> texts[] = {{"window", &window}, {"soundDevice", &loaded.soundDevice}};
+  for (const auto& [member, field] : texts) {
+    if (const auto it = document.find(member); it != document.end()) {
+      if (!it->is_string())
+        return Failure{std::string("Le champ \"") + member + "\" doit etre un texte entre guillemets"};
+      *field = it->get<std::string>();
+    }
   }
 
   const auto gifts = document.find("gifts");

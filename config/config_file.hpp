@@ -17,6 +17,7 @@ struct LoadedConfig {
   GiftTable gifts;
   std::string secret;  // what each request must carry; empty for none
   int port = defaultPort;
+  std::string soundDevice = {};  // the output device sounds go to; empty for the system's default
 };
 
 // Reads a configuration document: the first JSON value of the text (a UTF-8

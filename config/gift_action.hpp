@@ -9,18 +9,23 @@ namespace config {
 
 // What a gift does, from its action word (exact, lower case), decided once
 // when the gift is read.
-enum class ActionKind { Key, Webhook, Unknown };
+enum class ActionKind { Key, Webhook, Sound, Unknown };
 inline ActionKind actionKind(const std::string& word) {
   if (word == "key") return ActionKind::Key;
   if (word == "webhook") return ActionKind::Webhook;
+  if (word == "sound") return ActionKind::Sound;
   return ActionKind::Unknown;
 }
 
+// How a gift's sound goes with the gift's own sounds still playing: over
+// them, after them (each waiting its turn), in place of them, or not at all.
+enum class SoundMode { Overlap, Queue, Replace, Skip };
+
 // What one configured gift does when it arrives.
 struct GiftAction {
-  std::string action;       // "key" or "webhook"; other words are refused on arrival
+  std::string action;       // "key", "webhook" or "sound"; other words are refused on arrival
   std::string target;       // the key to press, or the address to call
-  std::string sound;        // MP3 to play first; empty for none
+  std::string sound;        // MP3, WAV or OGG to play first; empty for none
   std::int32_t volume = 0;  // percent; the file's default is 100
   // For "key" gifts: how long the key stays down, how many times it is
   // pressed. For every gift: how long after it ran it does nothing (0: never).
@@ -32,6 +37,8 @@ struct GiftAction {
   // gift's own "window", or else the file's.
   std::string window = {};
   bool windowOfFile = false;  // the rule is the file's, for every key gift
+  SoundMode soundMode = SoundMode::Overlap;
+  std::chrono::seconds soundSeconds{10};  // how long the sound may play
   ActionKind kind = actionKind(action);
 };
 

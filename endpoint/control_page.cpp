@@ -178,7 +178,7 @@ std::vector<std::string> soundFiles(const std::string& folder, std::size_t most)
     if (entry.depth() >= 4) entry.disable_recursion_pending();
     std::string extension;
     for (const char8_t c : entry->path().extension().u8string()) extension += static_cast<char>(std::tolower(c));
-    if (extension != ".mp3" || !entry->is_regular_file(error)) continue;
+    if ((extension != ".mp3" && extension != ".wav" && extension != ".ogg") || !entry->is_regular_file(error)) continue;
     const std::u8string relative = entry->path().lexically_relative(base).generic_u8string();
     found.emplace_back(relative.begin(), relative.end());
   }
@@ -273,7 +273,8 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
       const auto listed = soundFiles(".", maxSoundFiles);
       const bool kept = before != current->gifts.end() && before->second.sound == sound;
       if (!kept && std::find(listed.begin(), listed.end(), sound) == listed.end()) {
-        return answerSave(res, Failure{"Le champ \"sound\" doit etre un des fichiers MP3 du dossier du programme"});
+        return answerSave(
+            res, Failure{"Le champ \"sound\" doit etre un des fichiers MP3, WAV ou OGG du dossier du programme"});
       }
     }
     answerSave(res, save([&](std::string_view text) { return config::withGift(text, original, name, members); }));
@@ -329,13 +330,13 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     if (!sound.is_string() || !volume.is_number_integer() ||
         std::find(listed.begin(), listed.end(), sound.get<std::string>()) == listed.end()) {
       res.status = 400;
-      res.set_content(R"({"error": "pas un fichier MP3 du dossier du programme"})", jsonReplyType);
+      res.set_content(R"({"error": "pas un fichier MP3, WAV ou OGG du dossier du programme"})", jsonReplyType);
       return;
     }
-    actions::playSound(sound.get<std::string>(), volume.get<std::int32_t>(), std::chrono::steady_clock::now(),
-                       [](actions::Step step) {
-                         if (const auto line = actions::consoleLine(step); !line.empty()) console::printLine(line);
-                       });
+    config::GiftAction preview{"sound", {}, sound.get<std::string>(), volume.get<std::int32_t>()};
+    actions::playSound({}, preview, std::chrono::steady_clock::now(), [](actions::Step step) {
+      if (const auto line = actions::consoleLine(step); !line.empty()) console::printLine(line);
+    });
     res.set_content(R"({"playing": true})", jsonReplyType);
   });
   // Long polling: the page asks for the steps after those it has, and the

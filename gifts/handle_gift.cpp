@@ -121,15 +121,18 @@ Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedCo
   }
   state->teller.tell(record, {received});
   const actions::Tell tell = [&state, &record](Step step) { state->teller.tell(record, {std::move(step)}); };
+  std::shared_ptr<actions::SoundBegun> sound;
   if (!gift.sound.empty()) {
-    actions::playSound(gift.sound, gift.volume, now,
-                       [state, record](Step step) { state->teller.tell(record, {std::move(step)}); });
+    sound = actions::playSound(event.name, gift, now,
+                               [state, record](Step step) { state->teller.tell(record, {std::move(step)}); });
   }
 
   Outcome first{Ending::UnknownAction};
   std::string url;
   int more = runs - 1;
   if (gift.kind == config::ActionKind::Key) {
+    // The console tells the sound first when it starts at once.
+    if (sound) sound->waitFor(actions::keyWaitsForSound);
     first = pressOnce(event.name, gift, now, tell);
     if (first.ending != Ending::KeyPressed) more = 0;
   } else if (gift.kind == config::ActionKind::Webhook) {
@@ -140,6 +143,7 @@ Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedCo
     first = callOnce(url, config->token, tell);
     if (first.ending != Ending::Called) more = 0;
   } else {
+    if (gift.kind == config::ActionKind::Sound && sound) first = {Ending::SoundPlayed};
     more = 0;
   }
   if (more > 0) runTheRest(config, state, record, gift, more, url, now);

@@ -53,6 +53,8 @@ Said said(const Outcome& o) {
       return {"message", "Webhook executed successfully"};
     case Ending::CallFailed:
       return {"error", "Webhook call failed: " + o.text};
+    case Ending::SoundPlayed:
+      return {"message", "Sound played", R"({"message": "Sound played"})"};
     case Ending::UnknownAction:
       return {"error", "Unknown action type", R"({"error": "Unknown action type"})"};
     case Ending::Forbidden:

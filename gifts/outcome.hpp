@@ -23,6 +23,7 @@ struct Outcome {
     KeyWrongWindow,       // text: the focused window; empty for none
     Called,               // text: the remote's body
     CallFailed,           // text: why
+    SoundPlayed,          // a gift whose action is its sound
     UnknownAction,        //
     Forbidden,            // the request lacks the secret
   };

@@ -6,14 +6,14 @@
 // their own, which shows the whole interface at a glance.
 //
 //   backend   keys                         sounds
-//   windows   SendInput, the layout's      MCI (mpegvideo), one thread that
-//             virtual keys; the streamer's sends every command
+//   windows   SendInput, the layout's      SDL2_mixer, linked in, through
+//             virtual keys; the streamer's WASAPI
 //             from a low-level hook; the
 //             foreground window's process
 //             and its integrity level
-//   linux     XTest on the X display       SDL2_mixer, through PulseAudio or
-//             named by DISPLAY; the        PipeWire
-//             streamer's from XInput 2's
+//   linux     XTest on the X display       SDL2_mixer, loaded when sounds
+//             named by DISPLAY; the        start, through PulseAudio or
+//             streamer's from XInput 2's   PipeWire
 //             raw events; the active
 //             window's properties
 
@@ -160,6 +160,28 @@ void releaseKeysAtExit();
 // Gets ready to play sounds; fails, saying why, when they cannot be played.
 Result<> openSoundOutput();
 
+// The output devices the system lists, by their names, in its order.
+std::vector<std::string> soundDevices();
+
+// Where sounds went by themselves: the chosen device is absent, or went away,
+// and sounds go to the system's default device; or it is back, and they go
+// to it again.
+struct SoundDeviceChange {
+  enum class Kind { Absent, Back } kind;
+  std::string device;
+};
+using SoundDeviceChanged = std::function<void(const SoundDeviceChange&)>;
+// From now on sounds go to the named device (empty: the system's default),
+// and each change of where they go by themselves is told, from the sound
+// thread. A device that is absent now is used as soon as it comes, once no
+// sound plays.
+void useSoundDevice(const std::string& device, SoundDeviceChanged changed);
+
+// Plays a short tone on the named device itself, whichever device sounds go
+// to, so that the streamer hears which one it is; fails when the device does
+// not open.
+Result<> playTone(const std::string& device);
+
 struct SoundStart {
   enum class Outcome {
     Playing,
@@ -167,6 +189,8 @@ struct SoundStart {
     CannotOpen,  // the file cannot be read as sound: `reason` says why
     CannotPlay,  // opened, but the system would not play it
     TooLate,     // it could not start by the time given
+    Stopped,     // stopped before it started
+    Ended,       // after Playing: it played out, was cut or was stopped
   };
   Outcome outcome;
   std::string reason;
@@ -175,14 +199,20 @@ struct SoundStart {
   std::size_t lateTogether = 0;
 };
 
-// Starts the file (an MP3) at `volume` percent, from 0 to 100; a volume
-// outside that range plays at the device's own volume, as Windows' devices
-// refuse it. The sound overlaps any others and is stopped after `lifetime`,
-// however long it is; one that cannot start by `startBy` is not played.
-// Returns at once: the file is opened and decoded elsewhere, and `started` is
-// called once, from another thread, when the sound plays or has failed.
-using SoundStarted = std::function<void(const SoundStart&)>;
-void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime,
-               std::chrono::steady_clock::time_point startBy, SoundStarted started);
+// Starts the file (MP3, WAV or OGG) at `volume` percent, from 0 to 100; a
+// volume outside that range plays at full volume. The sound overlaps any
+// others and is stopped after `lifetime`, however long it is; one that
+// cannot start by `startBy` is not played. A file is decoded once while it is
+// unchanged, and kept while the sounds kept stay within a bound.
+// Returns at once with the sound's number: the file is opened elsewhere, and
+// `told` is called from another thread once when the sound plays or has
+// failed, and once more, after it played, when it has ended.
+using SoundId = std::uint64_t;
+using SoundTold = std::function<void(const SoundStart&)>;
+SoundId playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime,
+                  std::chrono::steady_clock::time_point startBy, SoundTold told);
+// Stops the sound, whether it plays or waits to start; nothing when it has
+// ended.
+void stopSound(SoundId sound);
 
 }  // namespace platform

@@ -64,4 +64,5 @@ fi
 "$here/fetch-httplib.sh"
 if ((windows)); then
   "$here/build-openssl-mingw.sh"
+  "$here/build-sdl-mingw.sh"
 fi

@@ -27,6 +27,8 @@ mkdir "$stage/licences"
 cp "$deps/httplib/LICENSE" "$stage/licences/cpp-httplib.txt"
 cp /usr/share/doc/nlohmann-json3-dev/copyright "$stage/licences/nlohmann-json.txt"
 cp "$deps/openssl-mingw64/LICENSE.txt" "$stage/licences/openssl.txt"
+cp "$deps/sdl-mingw64/LICENSE-SDL2.txt" "$stage/licences/sdl2.txt"
+cp "$deps/sdl-mingw64/LICENSE-SDL2_mixer.txt" "$stage/licences/sdl2-mixer.txt"
 # The C runtime's start-up code and the threads library, linked in statically.
 cp /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licences/mingw-w64.txt"
 

@@ -1,12 +1,10 @@
 // The Windows calls themselves: keys through SendInput, the streamer's own
-// through a low-level keyboard hook, the focused window and its process,
-// sounds through MCI.
+// through a low-level keyboard hook, the focused window and its process.
 
-// winsock2.h must come before windows.h, and mmsystem.h after it.
+// winsock2.h must come before windows.h.
 // clang-format off
 #include <winsock2.h>
 #include <windows.h>
-#include <mmsystem.h>
 #include <objbase.h>
 #include <shellapi.h>
 // clang-format on
@@ -24,7 +22,6 @@
 
 #include "platform/platform.hpp"
 #include "platform/windows/key_edges.hpp"
-#include "platform/windows/mci_player.hpp"
 #include "platform/windows/system_message.hpp"
 
 namespace platform {
@@ -299,30 +296,6 @@ std::optional<FocusedWindow> focusedWindow() {
   found.aboveThisProgram = own && (!theirs || *theirs > *own);
   CloseHandle(process);
   return found;
-}
-
-// MCI opens its devices itself, sound by sound.
-Result<> openSoundOutput() { return {}; }
-
-void playSound(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime,
-               std::chrono::steady_clock::time_point startBy, SoundStarted started) {
-  // Never destroyed: its thread may still be closing devices at exit.
-  static mci::Player* player = new mci::Player(mci::Calls{
-      [](const std::string& command) { return mciSendStringW(wide(command).c_str(), nullptr, 0, nullptr); },
-      [](std::uint32_t code) {
-        wchar_t buffer[256] = {};
-        return mciGetErrorStringW(code, buffer, 256) ? utf8(buffer) : std::string();
-      },
-      [](const std::string& relative) -> std::optional<std::string> {
-        const std::wstring asGiven = wide(relative);
-        const DWORD length = GetFullPathNameW(asGiven.c_str(), 0, nullptr, nullptr);
-        if (length == 0) return std::nullopt;
-        std::wstring full(length, L'\0');
-        if (GetFullPathNameW(asGiven.c_str(), length, full.data(), nullptr) == 0) return std::nullopt;
-        return utf8(full.c_str());
-      },
-  });
-  player->play(path, volume, lifetime, startBy, std::move(started));
 }
 
 Result<> watchFolder(const std::string& folder, std::function<void(const std::string& name)> changed) {

@@ -53,13 +53,11 @@ class Endpoint : public ::testing::Test {
 };
 
 TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
-  const config::GiftTable gifts{{"Key", {"key", "n", "", 100}},
-                                {"Bad", {"key", "ab", "", 100}},
-                                {"Song", {"sound", "x", sound_, 50}},
-                                {"Rose", {"key", "g", sound_, 80}},
-                                {"Z", {"key", "z", "", 100}},
-                                {"Q", {"key", "q", "", 100}},
-                                {"Web", {"webhook", "localhost/x?token=T0k&t=T0k", "", 100}}};
+  const config::GiftTable gifts{
+      {"Key", {"key", "n", "", 100}},       {"Bad", {"key", "ab", "", 100}},
+      {"Song", {"sound", "x", sound_, 50}}, {"Sing", {"sing", "x", sound_, 50}},
+      {"Rose", {"key", "g", sound_, 80}},   {"Z", {"key", "z", "", 100}},
+      {"Q", {"key", "q", "", 100}},         {"Web", {"webhook", "localhost/x?token=T0k&t=T0k", "", 100}}};
   recording::answerKeys([](std::span<const platform::Key> chord) {
     using enum platform::KeyPress;
     if (chord[0] == platform::Key::Z) return Result<platform::KeyPress>(Failure{"raison"});
@@ -85,7 +83,8 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
       {named("key"), notConfigured, {"Cadeau recu: key", "Cadeau non configure: key"}},
       // The sound starts before the key; an unknown action still plays its sound.
       {named("Rose"), pressed, {"Cadeau recu: Rose", heard + " (volume: 80%)", "Touche 'g' pressee"}},
-      {named("Song"), R"(200 {"error": "Unknown action type"})", {"Cadeau recu: Song", heard + " (volume: 50%)"}},
+      {named("Song"), R"(200 {"message": "Sound played"})", {"Cadeau recu: Song", heard + " (volume: 50%)"}},
+      {named("Sing"), R"(200 {"error": "Unknown action type"})", {"Cadeau recu: Sing", heard + " (volume: 50%)"}},
       {named("Bad"), R"(200 {"error":"Key not supported: ab"})", {"Cadeau recu: Bad", "Touche non supportee: ab"}},
       {named("Z"),
        R"(200 {"error": "Keys cannot be pressed on this computer"})",
@@ -112,7 +111,7 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
   EXPECT_EQ(post(gifts, named("Key"), "", "", {}, "GET"), pressed);
   EXPECT_EQ(recording::presses().size(), 3u);  // none for the targets that are not keys
   EXPECT_EQ(std::make_tuple(state_->tally.received(), state_->cooldowns.runs("Key")),
-            std::make_tuple(10u, 2u));  // named, or configured
+            std::make_tuple(11u, 2u));  // named, or configured
   // The latest request first, with what was read from it and its reply.
   const auto logged = state_->requests.latest();
   EXPECT_EQ(

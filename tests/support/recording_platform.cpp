@@ -103,13 +103,21 @@ std::vector<Key> heldByStreamer(std::span<const Key> keys) {
 
 std::optional<FocusedWindow> focusedWindow() { return recording::locked(recording::state().focus); }
 
-void playSound(const std::string&, std::int32_t, std::chrono::milliseconds, std::chrono::steady_clock::time_point,
-               SoundStarted started) {
+std::vector<std::string> soundDevices() { return {}; }
+void useSoundDevice(const std::string&, SoundDeviceChanged) {}
+Result<> playTone(const std::string&) { return {}; }
+
+SoundId playSound(const std::string&, std::int32_t, std::chrono::milliseconds, std::chrono::steady_clock::time_point,
+                  SoundTold told) {
+  SoundId id = 0;
   {
     std::lock_guard<std::mutex> lock(recording::state().mutex);
-    ++recording::state().sounds;
+    id = ++recording::state().sounds;
   }
-  started({});
+  told({});
+  return id;
 }
+
+void stopSound(SoundId) {}
 
 }  // namespace platform
