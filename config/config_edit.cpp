@@ -99,6 +99,17 @@ Result<std::string> withSecret(std::string_view text, const std::string& secret)
   });
 }
 
+Result<std::string> withSoundDevice(std::string_view text, const std::string& device) {
+  return edited(text, [&](ordered_json&, ordered_json& document) -> Result<> {
+    if (device.empty()) {
+      document.erase("soundDevice");
+    } else {
+      document["soundDevice"] = device;
+    }
+    return {};
+  });
+}
+
 Result<std::string> withoutGift(std::string_view text, const std::string& name) {
   return edited(text, [&](ordered_json& gifts, ordered_json&) -> Result<> {
     if (gifts.erase(name) == 0) return Failure{"aucun cadeau ne s'appelle \"" + name + "\""};

@@ -9,11 +9,11 @@
 namespace config {
 
 // The members of a gift that the control page edits: "action", "target",
-// "sound", "volume", "hold", "repeat", "cooldown". A null member, or an empty
-// "sound", is removed from the gift; any other member of the page's is
-// ignored.
-inline constexpr const char* editedMembers[] = {"action", "target", "sound",    "volume",
-                                                "hold",   "repeat", "cooldown", "window"};
+// "sound", "volume", "soundMode", "soundSeconds", "hold", "repeat",
+// "cooldown", "window". A null member, or an empty "sound", is removed from
+// the gift; any other member of the page's is ignored.
+inline constexpr const char* editedMembers[] = {"action",       "target", "sound",  "volume",   "soundMode",
+                                                "soundSeconds", "hold",   "repeat", "cooldown", "window"};
 
 // The configuration file's text with the gift `original` (empty: none, a new
 // gift) turned into `name` with the page's `members`: every other member of
@@ -33,6 +33,10 @@ std::string withQueryValue(std::string url, std::string_view from, std::string_v
 
 // The text with the secret every request of the relay must carry.
 Result<std::string> withSecret(std::string_view text, const std::string& secret);
+
+// The text with the output device sounds go to; an empty one, the system's
+// default, leaves the member out.
+Result<std::string> withSoundDevice(std::string_view text, const std::string& device);
 
 // The text without the gift `name`.
 Result<std::string> withoutGift(std::string_view text, const std::string& name);

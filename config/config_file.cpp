@@ -68,10 +68,9 @@ Result<std::int64_t> readWhole(const json& entry, const char* member, const std:
 }
 
 std::optional<SoundMode> soundModeOf(const std::string& word) {
-  if (word == "overlap") return SoundMode::Overlap;
-  if (word == "queue") return SoundMode::Queue;
-  if (word == "replace") return SoundMode::Replace;
-  if (word == "skip") return SoundMode::Skip;
+  for (int mode = 0; mode < 4; ++mode) {
+    if (word == soundModeWords[mode]) return static_cast<SoundMode>(mode);
+  }
   return std::nullopt;
 }
 

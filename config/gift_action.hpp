@@ -20,6 +20,8 @@ inline ActionKind actionKind(const std::string& word) {
 // How a gift's sound goes with the gift's own sounds still playing: over
 // them, after them (each waiting its turn), in place of them, or not at all.
 enum class SoundMode { Overlap, Queue, Replace, Skip };
+inline constexpr const char* soundModeWords[] = {"overlap", "queue", "replace", "skip"};
+inline const char* soundModeWord(SoundMode mode) { return soundModeWords[static_cast<int>(mode)]; }
 
 // What one configured gift does when it arrives.
 struct GiftAction {

@@ -120,6 +120,8 @@ json pageState(const config::LiveConfig& live, const gifts::GiftState& state, co
          {"repeat", gift.repeat},
          {"sound", gift.sound},
          {"volume", gift.volume},
+         {"soundMode", config::soundModeWord(gift.soundMode)},
+         {"soundSeconds", gift.soundSeconds.count()},
          {"cooldown", gift.cooldown.count()},
          {"runs", state.cooldowns.runs(name)},
          {"window", gift.window},
@@ -312,6 +314,33 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     secretReply(res);
   });
   server.Post("/api/gift/remove", savingMember("name", config::withoutGift));
+  // The output devices, the one chosen, a tone on one of them to hear it.
+  server.Get("/api/sound-devices", [config](const httplib::Request&, httplib::Response& res) {
+    const json devices{{"devices", platform::soundDevices()}, {"chosen", config->current()->soundDevice}};
+    res.set_content(common::jsonText(devices), jsonReplyType);
+  });
+  server.Post("/api/sound-device", savingMember("device", config::withSoundDevice));
+  server.Post("/api/sound-device/test", [](const httplib::Request& req, httplib::Response& res) {
+    const json body = common::parsedJson(req.body);
+    const json device = body.is_object() ? body.value("device", json()) : json();
+    const auto listed = platform::soundDevices();
+    if (!device.is_string() || (!device.get_ref<const std::string&>().empty() &&
+                                std::find(listed.begin(), listed.end(), device) == listed.end())) {
+      res.status = 400;
+      res.set_content(R"({"error": "pas une sortie audio de cet ordinateur"})", jsonReplyType);
+      return;
+    }
+    if (const auto played = platform::playTone(device); !played) {
+      res.set_content(common::jsonText(json{{"error", played.reason()}}), jsonReplyType);
+      return;
+    }
+    res.set_content(R"({"playing": true})", jsonReplyType);
+  });
+  server.Post("/api/sounds/stop", [](const httplib::Request&, httplib::Response& res) {
+    const std::size_t stopped = actions::stopAllSounds();
+    console::printLine("Sons coupes depuis la page : " + std::to_string(stopped));
+    res.set_content(common::jsonText(json{{"stopped", stopped}}), jsonReplyType);
+  });
   // The window that has the focus now, for a gift's window rule.
   server.Get("/api/focus", [](const httplib::Request&, httplib::Response& res) {
     const auto focus = platform::focusedWindow();

@@ -59,7 +59,7 @@ using SaveFile = std::function<Result<>(const std::function<Result<std::string>(
 void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config,
                   std::shared_ptr<gifts::GiftState> giftState, PageStatus status, std::string pageToken, SaveFile save);
 
-// The MP3 files under `folder`, as paths relative to it with '/' between
+// The MP3, WAV and OGG files under `folder`, as paths relative to it with '/' between
 // names, sorted; at most `most` of them.
 std::vector<std::string> soundFiles(const std::string& folder, std::size_t most);
 

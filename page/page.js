@@ -27,11 +27,16 @@ function whatItDoes(gift) {
     return text;
   }
   if (gift.action === "webhook") return "Appel web " + gift.target;
+  if (gift.action === "sound") return "Son seulement";
   return "Action « " + gift.action + " »";
 }
 
+const soundModes = { queue: ", chacun son tour", replace: ", remplace le précédent", skip: ", pas deux à la fois" };
+
 function soundOf(gift) {
-  return gift.sound ? gift.sound + " (volume " + gift.volume + " %)" : "—";
+  if (!gift.sound) return "—";
+  return gift.sound + " (volume " + gift.volume + " %" + (soundModes[gift.soundMode] || "") +
+    (gift.soundSeconds !== 10 ? ", " + gift.soundSeconds + " s au plus" : "") + ")";
 }
 
 function cooldownOf(gift) {
@@ -300,7 +305,7 @@ async function fillSounds(current) {
 // written true) stays as the file has it.
 const shownValues = new Map();
 const editedFields = { action: "edit-action", target: "edit-target", sound: "edit-sound", volume: "edit-volume",
-  hold: "edit-hold", repeat: "edit-repeat", cooldown: "edit-cooldown", window: "edit-window" };
+  soundMode: "edit-soundMode", soundSeconds: "edit-soundSeconds", hold: "edit-hold", repeat: "edit-repeat", cooldown: "edit-cooldown", window: "edit-window" };
 
 function openEditor(gift, newName) {
   editing = gift ? gift.name : "";
@@ -313,6 +318,8 @@ function openEditor(gift, newName) {
   // A web address whole, its token as ***, which the program puts back.
   document.getElementById("edit-target").value = value("address", "");
   document.getElementById("edit-volume").value = value("volume", 100);
+  document.getElementById("edit-soundMode").value = value("soundMode", "overlap");
+  document.getElementById("edit-soundSeconds").value = value("soundSeconds", 10);
   document.getElementById("edit-hold").value = value("hold", 50);
   document.getElementById("edit-repeat").value = value("repeat", 1);
   document.getElementById("edit-cooldown").value = value("cooldown", 0);
@@ -345,7 +352,7 @@ async function saveGift(event) {
   for (const [member, id] of Object.entries(editedFields)) {
     if (!changed(id)) continue;
     const text = document.getElementById(id).value;
-    const numeric = !["action", "target", "sound", "window"].includes(member);
+    const numeric = !["action", "target", "sound", "soundMode", "window"].includes(member);
     gift[member] = numeric ? (text.trim() === "" ? null : Number(text.trim())) : text;
   }
   const reply = await post("/api/gift", {
@@ -453,11 +460,52 @@ document.getElementById("preview-sound").addEventListener("click", async () => {
   if (reply.error) showRefusal(reply.error);
 });
 
+// Where sounds go: the system's devices, each to be heard, and the one chosen.
+async function loadDevices() {
+  let listed = { devices: [], chosen: "" };
+  try {
+    listed = await (await api("/api/sound-devices")).json();
+  } catch {
+    // the list stays as it was
+  }
+  const devices = ["", ...listed.devices];
+  if (listed.chosen && !listed.devices.includes(listed.chosen)) devices.push(listed.chosen);
+  document.getElementById("sound-devices").replaceChildren(...devices.map((device) => {
+    const item = element("li");
+    const label = element("label");
+    const radio = Object.assign(document.createElement("input"), { type: "radio", name: "sound-device", value: device });
+    radio.checked = device === listed.chosen;
+    const absent = device && !listed.devices.includes(device) ? " (absente : les sons vont sur la sortie par défaut)" : "";
+    label.append(radio, " ", element("span", (device || "Sortie par défaut du système") + absent));
+    const hear = element("button", "Écouter");
+    hear.type = "button";
+    hear.setAttribute("aria-label", "Écouter " + (device || "la sortie par défaut"));
+    hear.addEventListener("click", async () => {
+      const reply = await post("/api/sound-device/test", { device });
+      document.getElementById("device-result").textContent = reply.error || "";
+    });
+    item.append(label, " ", hear);
+    return item;
+  }));
+}
+
+document.getElementById("save-device").addEventListener("click", async () => {
+  const chosen = document.querySelector('input[name="sound-device"]:checked');
+  const reply = await post("/api/sound-device", { device: chosen ? chosen.value : "" });
+  document.getElementById("device-result").textContent = reply.error || "Sortie enregistrée.";
+  loadDevices();
+});
+document.getElementById("stop-sounds").addEventListener("click", async () => {
+  const reply = await post("/api/sounds/stop", {});
+  document.getElementById("stop-result").textContent =
+    reply.error || (reply.stopped === 1 ? "1 son coupé." : reply.stopped + " sons coupés.");
+});
+
 // The feed: the latest gifts first, each with what became of it.
 const feedKept = 200;
 const feedGifts = new Map();
 const failures = new Set(["already-counted", "not-configured", "on-cooldown", "refused", "sound-not-found", "sound-failed",
-  "sound-too-late", "key-unsupported", "key-failed", "key-queue-full", "key-above-this-program", "key-wrong-window",
+  "sound-too-late", "sound-skipped", "key-unsupported", "key-failed", "key-queue-full", "key-above-this-program", "key-wrong-window",
   "call-failed"]);
 let stateDue = null;
 
@@ -564,5 +612,6 @@ let requestsDue = null;
 document.getElementById("refresh-requests").addEventListener("click", loadRequests);
 window.addEventListener("focus", load);
 load();
+loadDevices();
 loadRequests();
 follow();

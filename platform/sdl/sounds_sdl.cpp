@@ -37,6 +37,7 @@ constexpr int firstChannels = 16;
 // How often the thread looks at the system's device news when nothing else
 // wakes it.
 constexpr auto newsEvery = std::chrono::milliseconds(250);
+constexpr auto lookEvery = std::chrono::seconds(1);
 constexpr auto toneLength = std::chrono::milliseconds(400);
 
 struct Waiting {
@@ -417,6 +418,12 @@ class Engine {
         if (event.type == SDL_AUDIODEVICEREMOVED && event.adevice.which != 0 && !ourTone) lost_ = true;
       }
     }
+    // Not every system sends news of every device: the list is looked at
+    // now and then as well.
+    if (const auto now = Clock::now(); now >= nextLook_) {
+      nextLook_ = now + lookEvery;
+      news = true;
+    }
     if (lost_ || (news && !fallen_ && !chosen_.empty() && !listed(chosen_))) {
       lost_ = false;
       reopen();
@@ -445,6 +452,7 @@ class Engine {
   bool fallen_ = false;     // on the default device, the chosen one being absent
   std::string toldAbsent_;  // the chosen device last said to be absent
   bool lost_ = false;
+  Clock::time_point nextLook_ = {};
   std::map<int, Playing> playing_;          // by channel
   std::map<std::string, Decoded> decoded_;  // by version
   std::uint64_t starts_ = 0;

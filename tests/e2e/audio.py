@@ -11,12 +11,14 @@ import wave
 from . import harness
 
 SINK, RATE = "koravel_e2e", 44100
+OTHER, OTHER_NAME = "koravel_casque", "Casque e2e"  # a second device, as the system lists it
 
 
 def start_pulseaudio(runtime_dir):
     """A private server whose default sink plays into nothing; programs find it through PULSE_SERVER."""
     subprocess.run(["pulseaudio", "-D", "--exit-idle-time=-1", "-n", f"--load=module-null-sink sink_name={SINK} "
-                    f"rate={RATE}", "--load=module-native-protocol-unix"], check=True, timeout=30,
+                    f"rate={RATE}", f"--load=module-null-sink sink_name={OTHER} rate={RATE} "
+                    f"sink_properties=\"device.description='{OTHER_NAME}'\"", "--load=module-native-protocol-unix"], check=True, timeout=30,
                    env=dict(os.environ, XDG_RUNTIME_DIR=runtime_dir))
     os.environ["PULSE_SERVER"] = f"unix:{runtime_dir}/pulse/native"
     harness.wait_until(lambda: subprocess.run(["pactl", "set-default-sink", SINK]).returncode == 0)
@@ -26,11 +28,11 @@ class Recording:
     """What the sink played while the `with` block ran and for `seconds` more; `levels` holds the loudness of each
     50 ms, against full scale."""
 
-    def __init__(self, seconds):
+    def __init__(self, seconds, sink=SINK):
         self.seconds = seconds
         descriptor, self.path = tempfile.mkstemp(suffix=".wav")  # of this run's own: other suites may record too
         os.close(descriptor)
-        self.process = subprocess.Popen(["parecord", f"--device={SINK}.monitor", "--file-format=wav", f"--rate={RATE}",
+        self.process = subprocess.Popen(["parecord", f"--device={sink}.monitor", "--file-format=wav", f"--rate={RATE}",
                                          "--channels=1", "--format=s16le", "--latency-msec=20", self.path])
         harness.wait_until(lambda: os.path.getsize(self.path) > 44 + RATE)  # half a second recorded
 

@@ -1,0 +1,95 @@
+"""Sounds as the streamer hears them: on the device chosen, by each gift's rule for its own sounds, stopped at once,
+and followed as devices come and go. Each is recorded on the sink it plays into."""
+
+import json
+import re
+import subprocess
+import time
+import urllib.request
+
+import pytest
+
+from . import harness
+from .audio import OTHER_NAME, OTHER, Recording
+
+SOUND = {"action": "sound", "target": ""}
+GIFTS = {"Wav": SOUND | {"sound": "sounds/one.wav"}, "Ogg": SOUND | {"sound": "sounds/one.ogg", "soundMode": "queue"},
+         "Remplace": SOUND | {"sound": "sounds/three.mp3", "soundMode": "replace"},
+         "Seul": SOUND | {"sound": "sounds/three.mp3", "soundMode": "skip"},
+         "Court": SOUND | {"sound": "sounds/three.mp3", "soundSeconds": 1}}
+PLAYED = '{"message": "Sound played"}'
+
+
+@pytest.fixture(scope="module")
+def sounds(tmp_path_factory, mp3s):
+    folder = tmp_path_factory.mktemp("sounds")
+    (folder / "sounds").mkdir()
+    (folder / "sounds" / "three.mp3").write_bytes(mp3s["low"])
+    for name, frequency in (("one.wav", 550), ("one.ogg", 660)):
+        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", folder / "sounds" / name, "synth", "1", "sine",
+                        str(frequency), "vol", "0.5"], check=True)
+    harness.write_config(folder, {"token": "t", "soundDevice": OTHER_NAME, "gifts": GIFTS})
+    harness.wait_for_port_free()
+    program = harness.Program(folder)
+    program.wait_until_serving()
+    yield program, folder
+    program.stop()
+
+
+def test_each_sound_goes_to_the_chosen_device_by_its_gifts_rule(sounds):
+    program, _ = sounds
+    with Recording(0) as default, Recording(2.0, OTHER) as chosen:
+        assert harness.post_gift("Wav") == PLAYED
+    assert default.audible() == 0 and 0.8 <= chosen.audible() <= 1.3, (default.levels, chosen.levels)
+    program.mark()
+    with Recording(3.0, OTHER) as queued:  # the OGG's second sound after the first, not over it
+        assert [harness.post_gift("Ogg"), harness.post_gift("Ogg")] == [PLAYED] * 2
+    assert 1.8 <= queued.audible() <= 2.4 and queued.level(1.5) < 1.2 * queued.level(0.5), queued.levels
+    assert program.since_mark().count("Lecture audio: sounds/one.ogg (volume: 100%)") == 2
+    with Recording(4.5, OTHER) as replaced:  # the second stops the first
+        harness.post_gift("Remplace")
+        time.sleep(1.0)
+        harness.post_gift("Remplace")
+    assert 3.7 <= replaced.audible() <= 4.5 and replaced.level(1.5) < 1.2 * replaced.level(0.5), replaced.levels
+    program.mark()
+    with Recording(3.5, OTHER) as alone:  # the second is not played while the first plays
+        harness.post_gift("Seul")
+        time.sleep(1.0)
+        harness.post_gift("Seul")
+    assert 2.7 <= alone.audible() <= 3.4, alone.levels
+    program.wait_for_line("Sons non joues (un son du meme cadeau joue encore) : 1")
+    with Recording(2.0, OTHER) as short:
+        harness.post_gift("Court")
+    assert 0.8 <= short.audible() <= 1.3, short.levels
+
+
+def test_couper_les_sons_stops_at_once_and_a_device_that_goes_and_comes_is_followed(sounds):
+    program, folder = sounds
+    page = urllib.request.urlopen(f"http://127.0.0.1:{harness.PORT}/").read().decode()
+    token = re.search(r'name="page-token" content="([0-9a-f]{32})"', page)[1]
+    stop = urllib.request.Request(f"http://127.0.0.1:{harness.PORT}/api/sounds/stop", b"{}", method="POST", headers={
+        "Content-Type": "application/json", "X-Page-Token": token})
+    with Recording(2.5, OTHER) as stopped:
+        harness.post_gift("Seul")
+        sent = time.monotonic()
+        time.sleep(1.0)
+        assert json.loads(urllib.request.urlopen(stop).read()) == {"stopped": 1}
+        asked = time.monotonic() - sent
+    assert stopped.audible() <= asked + 0.1, (asked, stopped.levels)
+    if harness.under_wine():
+        pytest.skip("wine's audio devices never change while a program runs: SDL's list under wine stays as it began")
+    program.mark()
+    gone = f"Sortie audio \"{OTHER_NAME}\" absente : les sons vont sur la sortie par defaut"
+    modules = subprocess.run(["pactl", "list", "short", "modules"], check=True, capture_output=True, text=True).stdout
+    [chosen] = [line.split()[0] for line in modules.splitlines() if f"sink_name={OTHER}" in line]
+    subprocess.run(["pactl", "unload-module", chosen], check=True)
+    program.wait_for_line(gone)
+    with Recording(2.0) as fallen:
+        assert harness.post_gift("Wav") == PLAYED
+    assert fallen.audible() > 0.8, fallen.levels
+    subprocess.run(["pactl", "load-module", "module-null-sink", f"sink_name={OTHER}",
+                    f"sink_properties=\"device.description='{OTHER_NAME}'\""], check=True, capture_output=True)
+    program.wait_for_line(f"Sortie audio \"{OTHER_NAME}\" de retour : les sons y vont de nouveau")
+    with Recording(0) as default, Recording(2.0, OTHER) as back:
+        harness.post_gift("Wav")
+    assert default.audible() == 0 and back.audible() > 0.8, (default.levels, back.levels)
