@@ -152,27 +152,28 @@ class Sounds {
         }
         after.begun.push_back(found->second.begun);
       }
-      if (news.outcome == Outcome::Playing) {
-        after.run();
-        return;
-      }
-      if (found != sounds_.end()) sounds_.erase(found);
-      const auto next = rules_.ended(ticket, Clock::now());
-      for (const Ticket late : next.tooLong) {
-        if (const auto waited = sounds_.find(late); waited != sounds_.end()) {
-          skipLocked(Skip::WaitedTooLong, waited->second, after);
-          sounds_.erase(waited);
-        }
-      }
-      for (const Ticket turn : next.start) {
-        if (const auto waiting = sounds_.find(turn); waiting != sounds_.end()) {
-          after.starts.emplace_back(turn, waiting->second);
-        }
-      }
-      tellSkippedLocked(after);
+      if (news.outcome != Outcome::Playing) endedLocked(ticket, found, after);
     }
     after.run();
     for (auto& [turn, sound] : after.starts) begin(turn, sound);
+  }
+
+  // The sound is over, or never began: the rules say which come next.
+  void endedLocked(Ticket ticket, std::map<Ticket, Sound>::iterator found, Afterwards& after) {
+    if (found != sounds_.end()) sounds_.erase(found);
+    const auto next = rules_.ended(ticket, Clock::now());
+    for (const Ticket late : next.tooLong) {
+      if (const auto waited = sounds_.find(late); waited != sounds_.end()) {
+        skipLocked(Skip::WaitedTooLong, waited->second, after);
+        sounds_.erase(waited);
+      }
+    }
+    for (const Ticket turn : next.start) {
+      if (const auto waiting = sounds_.find(turn); waiting != sounds_.end()) {
+        after.starts.emplace_back(turn, waiting->second);
+      }
+    }
+    tellSkippedLocked(after);
   }
 
   void stopLocked(Ticket ticket, Afterwards& after) {
