@@ -124,6 +124,30 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
   EXPECT_EQ(state_->requests.latest()[0]["read"]["name"], cut);
 }
 
+TEST_F(Endpoint, AKeyWaitsBrieflyForItsOwnSoundSoThatTheConsoleTellsTheSoundFirst) {
+  const config::GiftTable gifts{{"Rose", {"key", "g", sound_, 80}}};
+  const Lines heard{"Lecture audio: " + sound_ + " (volume: 80%)"}, key{"Cadeau recu: Rose", "Touche 'g' pressee"};
+  recording::holdSounds();
+  // The sound starts as soon as the system has it: the key goes down after it, and its line comes first.
+  std::atomic<bool> replied = false;
+  recording::Clock::time_point started;
+  std::thread starter([&] {
+    while (!replied && (started = recording::Clock::now(), recording::startHeldSounds() == 0)) {
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  EXPECT_EQ(post(gifts, {{"giftName", "Rose"}}), pressed);
+  replied = true;
+  starter.join();
+  EXPECT_GT(recording::presses().at(0).down, started);
+  EXPECT_EQ(newLines(), (Lines{key[0], heard[0], key[1]}));
+  // It does not start in time: the key goes, and the sound is told when it starts.
+  EXPECT_EQ(post(gifts, {{"giftName", "Rose"}}), pressed);
+  EXPECT_EQ(newLines(), key);
+  EXPECT_EQ(recording::startHeldSounds(), 1u);
+  EXPECT_EQ(newLines(), heard);
+}
+
 TEST_F(Endpoint, KeysGoOnlyWhereTheyMayAndLeaveTheStreamersOwnKeysAlone) {
   using platform::Key;
   const Key C = platform::keyAfter(Key::A, 2), W = platform::keyAfter(Key::A, 22);

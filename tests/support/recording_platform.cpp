@@ -11,6 +11,8 @@ struct State {
   std::mutex mutex;
   std::vector<Press> presses;
   std::size_t sounds = 0;
+  bool holdSounds = false;
+  std::vector<platform::SoundTold> held;
   std::function<Result<platform::KeyPress>(std::span<const platform::Key>)> keys;
   std::vector<Press> down;  // pressed, not yet released
   std::optional<platform::FocusedWindow> focus;
@@ -46,12 +48,24 @@ void reset() {
   set(state().streamer, {});
   set(state().refusedReleases, 0);
   set<std::size_t>(state().sounds, 0);
+  set(state().holdSounds, false);
+  set(state().held, {});
   answerKeys([](std::span<const platform::Key>) { return platform::KeyPress::Pressed; });
 }
 void answerKeys(std::function<Result<platform::KeyPress>(std::span<const platform::Key>)> f) { set(state().keys, f); }
 void focusOn(std::optional<platform::FocusedWindow> window) { set(state().focus, std::move(window)); }
 void streamerHolds(std::vector<platform::Key> keys) { set(state().streamer, std::move(keys)); }
 void refuseReleases(int count) { set(state().refusedReleases, count); }
+void holdSounds() { set(state().holdSounds, true); }
+std::size_t startHeldSounds() {
+  std::vector<platform::SoundTold> held;
+  {
+    std::lock_guard<std::mutex> lock(state().mutex);
+    held = std::exchange(state().held, {});
+  }
+  for (const auto& told : held) told({});
+  return held.size();
+}
 std::vector<Press> presses() { return locked(state().presses); }
 std::size_t soundsPlayed() { return locked(state().sounds); }
 
@@ -113,6 +127,10 @@ SoundId playSound(const std::string&, std::int32_t, std::chrono::milliseconds, s
   {
     std::lock_guard<std::mutex> lock(recording::state().mutex);
     id = ++recording::state().sounds;
+    if (recording::state().holdSounds) {
+      recording::state().held.push_back(std::move(told));
+      return id;
+    }
   }
   told({});
   return id;

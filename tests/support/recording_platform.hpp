@@ -32,6 +32,11 @@ void focusOn(std::optional<platform::FocusedWindow> window);
 void streamerHolds(std::vector<platform::Key> keys);
 void refuseReleases(int count);
 
+// From now on, sounds start only when the test starts them, as a real system
+// takes its time; starts those held so far, and answers how many.
+void holdSounds();
+std::size_t startHeldSounds();
+
 // Presses released, in the order they were.
 std::vector<Press> presses();
 std::size_t soundsPlayed();
