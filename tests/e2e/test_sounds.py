@@ -2,15 +2,16 @@
 and followed as devices come and go. Each is recorded on the sink it plays into."""
 
 import json
-import re
 import subprocess
 import time
-import urllib.request
 
 import pytest
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
 
 from . import harness
 from .audio import OTHER_NAME, OTHER, Recording
+from .test_page import open_browser
 
 SOUND = {"action": "sound", "target": ""}
 GIFTS = {"Wav": SOUND | {"sound": "sounds/one.wav"}, "Ogg": SOUND | {"sound": "sounds/one.ogg", "soundMode": "queue"},
@@ -63,19 +64,38 @@ def test_each_sound_goes_to_the_chosen_device_by_its_gifts_rule(sounds):
     assert 0.8 <= short.audible() <= 1.3, short.levels
 
 
-def test_couper_les_sons_stops_at_once_and_a_device_that_goes_and_comes_is_followed(sounds):
+def test_the_page_plays_a_tone_on_each_device_saves_the_one_chosen_and_couper_les_sons_stops_at_once(sounds):
     program, folder = sounds
-    page = urllib.request.urlopen(f"http://127.0.0.1:{harness.PORT}/").read().decode()
-    token = re.search(r'name="page-token" content="([0-9a-f]{32})"', page)[1]
-    stop = urllib.request.Request(f"http://127.0.0.1:{harness.PORT}/api/sounds/stop", b"{}", method="POST", headers={
-        "Content-Type": "application/json", "X-Page-Token": token})
-    with Recording(2.5, OTHER) as stopped:
-        harness.post_gift("Seul")
-        sent = time.monotonic()
-        time.sleep(1.0)
-        assert json.loads(urllib.request.urlopen(stop).read()) == {"stopped": 1}
-        asked = time.monotonic() - sent
-    assert stopped.audible() <= asked + 0.1, (asked, stopped.levels)
+    browser = open_browser()
+    try:
+        browser.get(f"http://localhost:{harness.PORT}/")
+        wait, css = WebDriverWait(browser, 10), browser.find_element
+        listen = f'button[aria-label="\u00c9couter {OTHER_NAME}"]'
+        wait.until(lambda b: b.find_elements(By.CSS_SELECTOR, listen))
+        with Recording(0) as default, Recording(1.0, OTHER) as tone:
+            css(By.CSS_SELECTOR, listen).click()
+        assert default.audible() == 0 and 0.2 <= tone.audible() <= 0.6, (default.levels, tone.levels)
+        css(By.CSS_SELECTOR, 'input[name="sound-device"][value=""]').click()  # the system's default
+        css(By.ID, "save-device").click()
+        wait.until(lambda b: b.find_element(By.ID, "device-result").text == "Sortie enregistr\u00e9e.")
+        assert "soundDevice" not in json.loads((folder / harness.CONFIG_NAME).read_text())
+        with Recording(2.5) as stopped:
+            harness.post_gift("Seul")
+            sent = time.monotonic()
+            time.sleep(1.0)
+            css(By.ID, "stop-sounds").click()
+            wait.until(lambda b: b.find_element(By.ID, "stop-result").text == "1 son coup\u00e9.")
+            asked = time.monotonic() - sent
+        assert 0.9 <= stopped.audible() <= asked + 0.1, (asked, stopped.levels)
+        css(By.CSS_SELECTOR, f'input[name="sound-device"][value="{OTHER_NAME}"]').click()
+        css(By.ID, "save-device").click()
+        wait.until(lambda b: json.loads((folder / harness.CONFIG_NAME).read_text()).get("soundDevice") == OTHER_NAME)
+    finally:
+        browser.quit()
+
+
+def test_a_device_that_goes_and_comes_is_followed(sounds):
+    program, _ = sounds
     if harness.under_wine():
         pytest.skip("wine's audio devices never change while a program runs: SDL's list under wine stays as it began")
     program.mark()
