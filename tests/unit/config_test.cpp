@@ -28,9 +28,10 @@ std::string gifts(const std::string& members) { return R"({"token": "t", "gifts"
 std::string rose(const std::string& extra) { return gifts(R"("Rose": {"action": "key", "target": "g")" + extra + "}"); }
 
 TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
-  const auto loaded = mustLoad(R"({"token": "abc", "secret": "s3cret", "port": 65535, "other": true, "gifts": {
+  const auto loaded = mustLoad(R"({"token": "abc", "secret": "s3cret", "port": 65535, "other": true,
+      "soundDevice": "Casque", "gifts": {
       "Rose": {"action": "key", "target": "g", "sound": "s/rose.mp3", "volume": 80.9, "hold": 5000, "repeat": 50,
-               "cooldown": 86400000, "extra": 1},
+               "cooldown": 86400000, "extra": 1, "soundMode": "replace", "soundSeconds": 60},
       "rose": {"action": "webhook", "target": "x"}, "C\u0153ur ": {"action": "key", "target": "d"}}})");
   EXPECT_EQ(loaded.token, "abc");
   EXPECT_EQ(std::tie(loaded.secret, loaded.port), std::make_tuple("s3cret", 65535));
@@ -42,6 +43,9 @@ TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
   const auto& plain = loaded.gifts.at("rose");
   EXPECT_EQ(std::tie(plain.sound, plain.volume), std::make_tuple("", 100));
   EXPECT_EQ(std::tie(plain.hold, plain.repeat, plain.cooldown), std::make_tuple(50ms, 1, 0ms));
+  EXPECT_EQ(std::tie(set.soundMode, set.soundSeconds, loaded.soundDevice),
+            std::make_tuple(config::SoundMode::Replace, 60s, "Casque"));
+  EXPECT_EQ(std::tie(plain.soundMode, plain.soundSeconds), std::make_tuple(config::SoundMode::Overlap, 10s));
   EXPECT_EQ(loaded.gifts.at("C\xC5\x93ur ").target, "d");
   // A volume is a whole number, or a boolean; -0 is 0.
   EXPECT_EQ(mustLoad(rose(R"(, "hold": 10, "repeat": 1, "cooldown": -0)")).gifts.at("Rose").hold, 10ms);
@@ -89,6 +93,9 @@ TEST(ConfigParse, RefusalsSayWhy) {
                                  rose(R"(, "repeat": 18446744073709551615)"),
                                  rose(R"(, "cooldown": -1)"),
                                  rose(R"(, "window": 1)"),
+                                 rose(R"(, "soundSeconds": 0)"),
+                                 rose(R"(, "soundSeconds": 61)"),
+                                 rose(R"(, "soundMode": "loud")"),
                                  R"({"token": "t", "window": null})"};
   for (const auto& text : refused) EXPECT_FALSE(config::parseConfig(text)) << testing::PrintToString(text);
   EXPECT_EQ(config::parseConfig("{\"token\": tru}").reason().find("..."), std::string::npos);  // short: whole
