@@ -339,6 +339,10 @@ class Engine {
     initTried_ = true;
     if (inited_ = sdl::load(sdl_); !inited_) return inited_;
     sdl_.SDL_SetHint(SDL_HINT_APP_NAME, "Koravel Key Webhook");
+    // Ctrl+C and a closed window are the program's: left to SDL, they would
+    // become an event nobody reads, and the program would not end (on
+    // Windows, SDL's handler would come before the one that releases keys).
+    sdl_.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (sdl_.driver != nullptr) sdl_.SDL_SetHint(SDL_HINT_AUDIODRIVER, sdl_.driver);
     if (sdl_.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
       inited_ = Failure{std::string("aucune sortie audio joignable (") + sdl_.SDL_GetError() + ")"};
