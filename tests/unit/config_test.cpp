@@ -48,7 +48,8 @@ TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
   EXPECT_EQ(std::tie(plain.soundMode, plain.soundSeconds), std::make_tuple(config::SoundMode::Overlap, 10s));
   EXPECT_EQ(loaded.gifts.at("C\xC5\x93ur ").target, "d");
   // A volume is a whole number, or a boolean; -0 is 0.
-  EXPECT_EQ(mustLoad(rose(R"(, "hold": 10, "repeat": 1, "cooldown": -0)")).gifts.at("Rose").hold, 10ms);
+  EXPECT_EQ(mustLoad(rose(R"(, "hold": 10, "repeat": 1, "cooldown": -0, "soundSeconds": 1)")).gifts.at("Rose").hold,
+            10ms);
   const auto volume = [](std::string v) { return mustLoad(rose(", \"volume\": " + v)).gifts.at("Rose").volume; };
   EXPECT_EQ(std::tuple(volume("-2147483648.9"), volume("true"), volume("false"), volume("2147483647"),
                        volume("2147483647.5"), volume("-5")),
@@ -89,6 +90,7 @@ TEST(ConfigParse, RefusalsSayWhy) {
                                  gifts(R"("A": {"action": "key", "target": "a"}, "Rose": {"action": "key"})"),
                                  rose(R"(, "volume": "80")"),
                                  rose(R"(, "volume": 2147483648)"),
+                                 rose(R"(, "volume": -1e10)"),
                                  rose(R"(, "repeat": 51)"),
                                  rose(R"(, "repeat": 18446744073709551615)"),
                                  rose(R"(, "cooldown": -1)"),
