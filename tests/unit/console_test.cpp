@@ -17,7 +17,7 @@ TEST(Console, TextFromOutsideIsShownWithoutControlsAndCut) {
        "31m, NBSP \xC2\xA0",
        "C1 ?31m, NBSP \xC2\xA0"},                             // 8-bit CSI, then the first printable
       {"caf\xE9 \xF0\x9F\x8E\x81", "caf? \xF0\x9F\x8E\x81"},  // Latin-1, then a whole emoji
-      {"\xE2\x82", "??"},                                     // cut inside a character
+      {"\x80\xE2\x82", "???"},                                // a lone continuation byte; cut inside a character
       // Separators and direction marks at their ranges' ends; the neighbours U+2027, U+202F, U+2065, U+206A kept.
       {"\xE2\x80\xA8\xE2\x80\xAE\xE2\x81\xA6\xE2\x81\xA9", "????"},
       {"\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA", "\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},

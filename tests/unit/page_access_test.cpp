@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
+#include "endpoint/control_page.hpp"
+#include "support.hpp"
+
 namespace {
 
 TEST(PageAccess, ThisMachineUnderItsOwnNameAndChangesFromThePageWithItsToken) {
@@ -16,6 +21,7 @@ TEST(PageAccess, ThisMachineUnderItsOwnNameAndChangesFromThePageWithItsToken) {
       {{"::ffff:10.0.0.2", "localhost:5000"}, NotThisMachine},
       {{"127.0.0.1", "localhost"}, WrongHost},
       {{"127.0.0.1", "my.localhost:5000"}, WrongHost},
+      {{"127.0.0.1", ":5000"}, WrongHost},
       {{"127.0.0.1", "localhost:5000", std::nullopt, token, true}, None},
       {{"127.0.0.1", "localhost:5000", "null", token, true}, WrongOrigin},
       {{"127.0.0.1", "localhost:5000", "https://localhost:5000", token, true}, WrongOrigin},
@@ -41,6 +47,21 @@ TEST(PageAccess, ARefusedAddressIsSaidOnceAMinuteWithHowManyWentUnsaid) {
   for (std::size_t i = 0; i < refused.kept; ++i) refused.toSay("10.1." + std::to_string(i), t0 + 201s);
   EXPECT_EQ(refused.toSay("10.2.0.1", t0 + 202s), std::nullopt);
   EXPECT_EQ(refused.toSay("10.2.0.1", t0 + 262s), 0u);
+  endpoint::RefusedAddresses full;
+  for (int i = 0; i < 1000; ++i) full.toSay("10.3." + std::to_string(i), t0);
+  EXPECT_EQ(full.toSay("10.4.0.1", t0), std::nullopt);  // a thousand remembered, no more
+}
+
+TEST(PageSounds, TheSoundsOfTheProgramsFolderFourFoldersDeepAtMost) {
+  const auto dir = testing_support::scratchDir("page-sounds");
+  for (const char* file : {"a.MP3", "b.wav", "c.ogg", "d.txt", "1/2/3/4/e.mp3", "1/2/3/4/5/f.mp3"}) {
+    std::filesystem::create_directories((dir / file).parent_path());
+    std::ofstream(dir / file) << "x";
+  }
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(endpoint::soundFiles(dir.string(), 10), (Names{"1/2/3/4/e.mp3", "a.MP3", "b.wav", "c.ogg"}));
+  EXPECT_EQ(endpoint::soundFiles(dir.string(), 2).size(), 2u);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
