@@ -153,8 +153,8 @@ def test_the_page_answers_this_machine_under_its_own_name_alone(page):
     # The page's sounds: the MP3 files of the folder alone, played on demand.
     assert json.loads(request("GET", "/api/sounds", headers=reading)[2]) == ["sounds/low.mp3"]
     for sound, status in (("../low.mp3", 400), ("sounds/low.mp3", 200)):
-        assert request("POST", "/api/preview", headers=fire, body=json.dumps({"sound": sound, "volume": 50}))[0] == status
-    program.wait_for_line("Lecture audio: sounds/low.mp3 (volume: 50%)")
+        assert request("POST", "/api/preview", headers=fire, body=json.dumps({"sound": sound}))[0] == status
+    program.wait_for_line("Lecture audio: sounds/low.mp3 (volume: 100%)")  # at full volume unless told
 
 
 def test_what_a_hostile_page_or_program_sends_gets_a_clear_answer_and_changes_nothing(page):
