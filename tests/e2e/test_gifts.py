@@ -199,7 +199,7 @@ def test_connections_from_another_machine_are_bounded_and_never_hold_the_relay(d
     subprocess.run(" && ".join(f"ip addr add {source}/32 dev lo" for source in sources), shell=True, capture_output=True)
     elsewhere = [socket.create_connection(("127.0.0.1", harness.PORT), source_address=(s, 0)) for s in sources[-1:] * 100 + sources[:-1] * 60]
     started, held = time.monotonic(), []
-    assert harness.post_gift("G", timeout=1) == PRESSED
+    assert harness.post_gift("G", timeout=3) == PRESSED  # at once, not after the 10 s the others may take
     while time.monotonic() - started < 16:  # a header byte every 2 s: each read comes in time, the request does not
         held.append((sum(map(still_open, elsewhere[:100])), sum(map(still_open, elsewhere[100:]))))
         for connection in elsewhere:
