@@ -22,10 +22,12 @@ PLAYED = '{"message": "Sound played"}'
 
 
 @pytest.fixture(scope="module")
-def sounds(tmp_path_factory, mp3s):
-    folder = tmp_path_factory.mktemp("sounds")
+def sounds(tmp_path_factory):
+    folder, noise = tmp_path_factory.mktemp("sounds"), tmp_path_factory.mktemp("noise") / "three.wav"
     (folder / "sounds").mkdir()
-    (folder / "sounds" / "three.mp3").write_bytes(mp3s["low"])
+    # Noise: two sounds that overlap are always louder than one, whatever their phases.
+    subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", noise, "synth", "3", "whitenoise", "vol", "0.3"], check=True)
+    subprocess.run(["lame", "--quiet", noise, folder / "sounds" / "three.mp3"], check=True)
     for name, frequency in (("one.wav", 550), ("one.ogg", 660)):
         subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", folder / "sounds" / name, "synth", "1", "sine",
                         str(frequency), "vol", "0.5"], check=True)
