@@ -17,12 +17,9 @@ delay cancels in their difference.
 """
 
 import argparse
-import http.client
-import json
 import os
 import statistics
 import subprocess
-import sys
 import tempfile
 import threading
 import time
