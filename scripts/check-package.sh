@@ -24,6 +24,8 @@ licences/cpp-httplib.txt
 licences/mingw-w64.txt
 licences/nlohmann-json.txt
 licences/openssl.txt
+licences/sdl2-mixer.txt
+licences/sdl2.txt
 sounds/boxe.mp3
 sounds/coeur.mp3
 sounds/drift.mp3
