@@ -52,10 +52,6 @@ class Monitor:
                 start = arrived - (len(self.samples) // 2) / RATE
                 self.offset = start if self.offset is None else min(self.offset, start)
 
-    def now_index(self):
-        with self.lock:
-            return len(self.samples) // 2
-
     def heard_after(self, since, timeout=5.0):
         """Seconds from `since` (a perf_counter time) to the first loud sample after it; None if none came."""
         deadline = time.perf_counter() + timeout
