@@ -217,6 +217,10 @@ void Afterwards::run() {
   for (const auto& b : begun) b->done();
 }
 
+void tellCannotPlay(const std::string& reason) {
+  console::printLine("Les sons ne pourront pas etre joues : " + reason);
+}
+
 }  // namespace
 
 void SoundBegun::waitFor(std::chrono::milliseconds limit) {
@@ -260,11 +264,24 @@ std::size_t stopAllSounds() { return Sounds::the().stopAll(); }
 
 void useSoundDevice(const std::string& device) {
   platform::useSoundDevice(device, [](const platform::SoundDeviceChange& change) {
+    using Kind = platform::SoundDeviceChange::Kind;
     const std::string named = "Sortie audio \"" + console::shown(change.device) + "\"";
-    console::printLine(change.kind == platform::SoundDeviceChange::Kind::Absent
-                           ? named + " absente : les sons vont sur la sortie par defaut"
-                           : named + " de retour : les sons y vont de nouveau");
+    switch (change.kind) {
+      case Kind::Absent:
+        return console::printLine(named + " absente : les sons vont sur la sortie par defaut");
+      case Kind::Back:
+        return console::printLine(named + " de retour : les sons y vont de nouveau");
+      case Kind::Open:
+        return console::printLine("Sortie audio ouverte : les sons peuvent etre joues");
+      case Kind::Closed:
+        return tellCannotPlay(change.device);
+    }
   });
+}
+
+void openSoundOutput(const std::string& device) {
+  useSoundDevice(device);
+  if (const auto opened = platform::openSoundOutput(); !opened) tellCannotPlay(opened.reason());
 }
 
 }  // namespace actions

@@ -47,6 +47,10 @@ std::shared_ptr<SoundBegun> playSound(const std::string& giftName, const config:
 // default); the console says when they go elsewhere by themselves.
 void useSoundDevice(const std::string& device);
 
+// Opens the sound output, sounds going to the named device; when it does not
+// open, the console says why, and it is tried again now and then.
+void openSoundOutput(const std::string& device);
+
 // Stops every sound now, those that wait their turn too; answers how many
 // were playing.
 std::size_t stopAllSounds();

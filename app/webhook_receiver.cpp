@@ -90,16 +90,12 @@ Result<> WebhookReceiver::start() const {
   // new connection there before falling back to IPv4.
   if (const auto opened = server.open("0.0.0.0", port, true); !opened) return portRefused(port, opened.failure());
   // Said once here, and on the page; each gift that needs them says so again.
-  endpoint::PageStatus status{KORAVEL_VERSION, port, {}, {}};
+  endpoint::PageStatus status{KORAVEL_VERSION, port, {}};
   if (const auto keys = platform::openKeyboard(); !keys) {
     status.keysProblem = keys.reason();
     console::printLine("Les touches ne pourront pas etre pressees : " + keys.reason());
   }
-  actions::useSoundDevice(config_->current()->soundDevice);
-  if (const auto sounds = platform::openSoundOutput(); !sounds) {
-    status.soundsProblem = sounds.reason();
-    console::printLine("Les sons ne pourront pas etre joues : " + sounds.reason());
-  }
+  actions::openSoundOutput(config_->current()->soundDevice);
   // Changes to the file apply while the program runs; without the system's
   // notice of them, only a restart applies them.
   const auto gifts = std::make_shared<gifts::GiftState>();

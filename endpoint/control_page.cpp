@@ -146,7 +146,7 @@ json pageState(const config::LiveConfig& live, const gifts::GiftState& state, co
           {"version", status.version},
           {"port", status.port},
           {"keys", status.keysProblem},
-          {"sounds", status.soundsProblem},
+          {"sounds", platform::soundOutputProblem()},
           {"aboveThisProgram", above},
           {"secret", !config.secret.empty()},
           {"relay", relay},

@@ -19,8 +19,7 @@ class HttpServer;
 struct PageStatus {
   std::string version;
   int port = 0;
-  std::string keysProblem;    // why keys cannot be pressed; empty when they can
-  std::string soundsProblem;  // why sounds cannot be played; empty when they can
+  std::string keysProblem;  // why keys cannot be pressed; empty when they can
 };
 
 // The page's address on this machine: "http://localhost:5000/".

@@ -158,16 +158,20 @@ std::optional<FocusedWindow> focusedWindow();
 void releaseKeysAtExit();
 
 // Gets ready to play sounds; fails, saying why, when they cannot be played.
+// The output is then tried again now and then, and when a sound comes.
 Result<> openSoundOutput();
+// Why sounds cannot be played now; empty when they can.
+std::string soundOutputProblem();
 
 // The output devices the system lists, by their names, in its order.
 std::vector<std::string> soundDevices();
 
 // Where sounds went by themselves: the chosen device is absent, or went away,
 // and sounds go to the system's default device; or it is back, and they go
-// to it again.
+// to it again. Or the output itself: it opened after failing to, or closed
+// and does not open again (`device` then says why).
 struct SoundDeviceChange {
-  enum class Kind { Absent, Back } kind;
+  enum class Kind { Absent, Back, Open, Closed } kind;
   std::string device;
 };
 using SoundDeviceChanged = std::function<void(const SoundDeviceChange&)>;

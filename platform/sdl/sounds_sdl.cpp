@@ -38,6 +38,9 @@ constexpr int firstChannels = 16;
 // wakes it.
 constexpr auto newsEvery = std::chrono::milliseconds(250);
 constexpr auto lookEvery = std::chrono::seconds(1);
+// How often an output that does not open is tried again: a headset plugged
+// in, or a sound server started, after the program began is then found.
+constexpr auto retryEvery = std::chrono::seconds(1);
 constexpr auto toneLength = std::chrono::milliseconds(400);
 
 struct Waiting {
@@ -91,7 +94,13 @@ class Engine {
       deviceAsked_ = false;
       startThreadLocked();
     }
+    outputWanted_ = true;
     return openLocked();
+  }
+
+  std::string problem() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return problem_;
   }
 
   std::vector<std::string> devices() {
@@ -210,7 +219,7 @@ class Engine {
       for (const SoundId id : stops) stopOne(id, waiting);
       if (deviceAsked && wanted != chosen_) {
         chosen_ = wanted;
-        if (tried_ && opened_) reopen();
+        if (open_) reopen();
       }
       followDevices();
       startAll(waiting);
@@ -335,26 +344,49 @@ class Engine {
   void free(const Decoded& decoded) { sdl_.Mix_FreeChunk(decoded.chunk); }
 
   Result<> initLocked() {
-    if (initTried_) return inited_;
-    initTried_ = true;
-    if (inited_ = sdl::load(sdl_); !inited_) return inited_;
-    sdl_.SDL_SetHint(SDL_HINT_APP_NAME, "Koravel Key Webhook");
-    // Ctrl+C and a closed window are the program's: left to SDL, they would
-    // become an event nobody reads, and the program would not end (on
-    // Windows, SDL's handler would come before the one that releases keys).
-    sdl_.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (sdl_.driver != nullptr) sdl_.SDL_SetHint(SDL_HINT_AUDIODRIVER, sdl_.driver);
-    if (sdl_.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      inited_ = Failure{std::string("aucune sortie audio joignable (") + sdl_.SDL_GetError() + ")"};
+    if (!loadTried_) {
+      loadTried_ = true;
+      if (loaded_ = sdl::load(sdl_); !loaded_) return loaded_;
+      sdl_.SDL_SetHint(SDL_HINT_APP_NAME, "Koravel Key Webhook");
+      // Ctrl+C and a closed window are the program's: left to SDL, they
+      // would become an event nobody reads, and the program would not end
+      // (on Windows, SDL's handler would come before the one that releases
+      // keys).
+      sdl_.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+      if (sdl_.driver != nullptr) sdl_.SDL_SetHint(SDL_HINT_AUDIODRIVER, sdl_.driver);
     }
-    return inited_;
+    if (!loaded_ || inited_) return loaded_;
+    if (sdl_.SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+      return Failure{std::string("aucune sortie audio joignable (") + sdl_.SDL_GetError() + ")"};
+    }
+    inited_ = true;
+    return {};
   }
 
+  // Opens the output unless it is open, or was tried less than a while ago.
   Result<> openLocked() {
-    if (tried_) return opened_;
-    tried_ = true;
-    if (opened_ = initLocked(); !opened_) return opened_;
-    opened_ = openDevice();
+    if (open_) return {};
+    const auto now = Clock::now();
+    if (now < nextTry_) return opened_;
+    nextTry_ = now + retryEvery;
+    if (opened_ = initLocked(); opened_) opened_ = openDevice();
+    open_ = opened_.ok();
+    if (!open_ && inited_ && tones_.empty()) {
+      // SDL finds a sound server that starts later only when its audio
+      // starts anew.
+      sdl_.SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      inited_ = false;
+    }
+    std::string problem = open_ ? std::string() : opened_.reason();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      std::swap(problem, problem_);
+    }
+    // Said when it changes, the first failure aside: the program's start
+    // tells that one.
+    if (open_ && !problem.empty()) tellChange({SoundDeviceChange::Kind::Open, {}});
+    if (!open_ && problem.empty() && everOpen_) tellChange({SoundDeviceChange::Kind::Closed, opened_.reason()});
+    everOpen_ = everOpen_ || open_;
     return opened_;
   }
 
@@ -396,7 +428,9 @@ class Engine {
       if (const auto decoded = decoded_.find(sound.version); decoded != decoded_.end()) --decoded->second.playing;
       sound.told({SoundStart::Outcome::Ended, {}});
     }
-    opened_ = openDevice();
+    open_ = false;
+    nextTry_ = {};
+    static_cast<void>(openLocked());  // a failure is told from there
   }
 
   void tellChange(const SoundDeviceChange& change) {
@@ -412,7 +446,10 @@ class Engine {
   // to the default one; when the chosen one is back, to it once all is
   // silent.
   void followDevices() {
-    if (!tried_ || !opened_) return;
+    if (!open_) {
+      if (outputWanted_) static_cast<void>(openLocked());
+      return;
+    }
     bool news = false;
     SDL_Event event;
     while (sdl_.SDL_PollEvent(&event) != 0) {
@@ -448,10 +485,14 @@ class Engine {
   // The sound thread's own, and SDL's: held for every call to SDL.
   std::mutex sdlMutex_;
   sdl::Library sdl_;
-  bool initTried_ = false;
-  Result<> inited_;
-  bool tried_ = false;
-  Result<> opened_;         // as the last attempt to open the output ended
+  bool loadTried_ = false;
+  Result<> loaded_;
+  bool inited_ = false;
+  bool outputWanted_ = false;  // the program asked for the output: it is tried until it opens
+  bool open_ = false;
+  bool everOpen_ = false;
+  Result<> opened_;  // as the last attempt to open the output ended
+  Clock::time_point nextTry_ = {};
   std::string chosen_;      // the device sounds are to go to; empty for the default
   bool fallen_ = false;     // on the default device, the chosen one being absent
   std::string toldAbsent_;  // the chosen device last said to be absent
@@ -474,11 +515,13 @@ class Engine {
   std::string wanted_;
   bool deviceAsked_ = false;
   SoundDeviceChanged changed_;
+  std::string problem_;  // why the output is not open; empty when it is, or was never asked for
 };
 
 }  // namespace
 
 Result<> openSoundOutput() { return Engine::the().open(); }
+std::string soundOutputProblem() { return Engine::the().problem(); }
 std::vector<std::string> soundDevices() { return Engine::the().devices(); }
 void useSoundDevice(const std::string& device, SoundDeviceChanged changed) {
   Engine::the().use(device, std::move(changed));

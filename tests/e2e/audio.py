@@ -15,24 +15,27 @@ OTHER, OTHER_NAME = "koravel_casque", "Casque e2e"  # a second device, as the sy
 
 
 def start_pulseaudio(runtime_dir):
-    """A private server whose default sink plays into nothing; programs find it through PULSE_SERVER."""
+    """A private server whose default sink plays into nothing: programs find it at the address answered, through
+    PULSE_SERVER."""
     subprocess.run(["pulseaudio", "-D", "--exit-idle-time=-1", "-n", f"--load=module-null-sink sink_name={SINK} "
                     f"rate={RATE}", f"--load=module-null-sink sink_name={OTHER} rate={RATE} "
                     f"sink_properties=\"device.description='{OTHER_NAME}'\"", "--load=module-native-protocol-unix"], check=True, timeout=30,
                    env=dict(os.environ, XDG_RUNTIME_DIR=runtime_dir))
-    os.environ["PULSE_SERVER"] = f"unix:{runtime_dir}/pulse/native"
-    harness.wait_until(lambda: subprocess.run(["pactl", "set-default-sink", SINK]).returncode == 0)
+    server = f"unix:{runtime_dir}/pulse/native"
+    harness.wait_until(lambda: subprocess.run(["pactl", f"--server={server}", "set-default-sink", SINK]).returncode == 0)
+    return server
 
 
 class Recording:
     """What the sink played while the `with` block ran and for `seconds` more; `levels` holds the loudness of each
     50 ms, against full scale."""
 
-    def __init__(self, seconds, sink=SINK):
+    def __init__(self, seconds, sink=SINK, server=None):
         self.seconds = seconds
         descriptor, self.path = tempfile.mkstemp(suffix=".wav")  # of this run's own: other suites may record too
         os.close(descriptor)
-        self.process = subprocess.Popen(["parecord", f"--device={sink}.monitor", "--file-format=wav", f"--rate={RATE}",
+        self.process = subprocess.Popen(["parecord", f"--server={server or os.environ['PULSE_SERVER']}",
+                                         f"--device={sink}.monitor", "--file-format=wav", f"--rate={RATE}",
                                          "--channels=1", "--format=s16le", "--latency-msec=20", self.path])
         harness.wait_until(lambda: os.path.getsize(self.path) > 44 + RATE)  # half a second recorded
 

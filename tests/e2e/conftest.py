@@ -70,7 +70,7 @@ def desktop_session(tmp_path_factory):
     os.environ["PATH"] = f"{opener.parent}:{os.environ['PATH']}"
     pulse, display = tmp_path_factory.mktemp("pulse"), None
     try:
-        audio.start_pulseaudio(pulse)
+        os.environ["PULSE_SERVER"] = audio.start_pulseaudio(pulse)
         if harness.under_wine():
             shutil.copyfile(certificates / "ca.pem", SYSTEM_CA)
             subprocess.run(["update-ca-certificates", "--fresh"], check=True, capture_output=True)

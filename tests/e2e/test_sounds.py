@@ -2,6 +2,7 @@
 and followed as devices come and go. Each is recorded on the sink it plays into."""
 
 import json
+import os
 import subprocess
 import time
 
@@ -9,9 +10,9 @@ import pytest
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-from . import harness
+from . import audio, harness
 from .audio import OTHER_NAME, OTHER, Recording
-from .test_page import open_browser
+from .test_page import open_browser, page_token, request
 
 SOUND = {"action": "sound", "target": ""}
 GIFTS = {"Wav": SOUND | {"sound": "sounds/one.wav"}, "Ogg": SOUND | {"sound": "sounds/one.ogg", "soundMode": "queue"},
@@ -37,6 +38,33 @@ def sounds(tmp_path_factory):
     program.wait_until_serving()
     yield program, folder
     program.stop()
+
+
+def test_sounds_play_once_a_sound_server_starts_after_the_program(tmp_path):
+    (tmp_path / "sounds").mkdir()
+    subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", tmp_path / "sounds" / "one.wav", "synth", "1", "sine", "550",
+                    "vol", "0.5"], check=True)
+    harness.write_config(tmp_path, {"token": "t", "gifts": {"Wav": GIFTS["Wav"]}})
+    later = tmp_path / "later"  # the server's folder, empty until it starts
+    later.mkdir()
+    harness.wait_for_port_free()
+    program = harness.Program(tmp_path, env={"PULSE_SERVER": f"unix:{later}/pulse/native"})
+    try:
+        program.wait_until_serving()
+        assert any(line.startswith("Les sons ne pourront pas etre joues : ") for line in program.lines)
+        reading = {"X-Page-Token": page_token()}
+        assert json.loads(request("GET", "/api/state", headers=reading)[2])["sounds"]
+        if harness.under_wine():
+            pytest.skip("wine chooses its audio driver once, as the program starts: without PulseAudio then, ALSA")
+        server = audio.start_pulseaudio(later)
+        program.wait_for_line("Sortie audio ouverte : les sons peuvent etre joues", 5)
+        assert json.loads(request("GET", "/api/state", headers=reading)[2])["sounds"] == ""
+        with Recording(2.0, server=server) as heard:
+            assert harness.post_gift("Wav") == PLAYED
+        assert 0.8 <= heard.audible() <= 1.3, heard.levels
+    finally:
+        program.stop()
+        subprocess.run(["pulseaudio", "--kill"], env=dict(os.environ, XDG_RUNTIME_DIR=later))
 
 
 def test_each_sound_goes_to_the_chosen_device_by_its_gifts_rule(sounds):

@@ -78,6 +78,7 @@ void setThreadStackSize(std::size_t) {}
 bool aloneOnConsole() { return false; }
 Result<> openKeyboard() { return {}; }
 Result<> openSoundOutput() { return {}; }
+std::string soundOutputProblem() { return {}; }
 void releaseKeysAtExit() {}
 void openInBrowser(const std::string&) {}
 // The tests apply a changed file themselves.
