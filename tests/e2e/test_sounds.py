@@ -18,7 +18,7 @@ SOUND = {"action": "sound", "target": ""}
 GIFTS = {"Wav": SOUND | {"sound": "sounds/one.wav"}, "Ogg": SOUND | {"sound": "sounds/one.ogg", "soundMode": "queue"},
          "Remplace": SOUND | {"sound": "sounds/three.mp3", "soundMode": "replace"},
          "Seul": SOUND | {"sound": "sounds/three.mp3", "soundMode": "skip"},
-         "Court": SOUND | {"sound": "sounds/three.mp3", "soundSeconds": 1}}
+         "Court": SOUND | {"sound": "sounds/three.mp3", "soundSeconds": 1}, "Silence": SOUND | {"sound": "sounds/big.wav"}}
 PLAYED = '{"message": "Sound played"}'
 
 
@@ -32,6 +32,8 @@ def sounds(tmp_path_factory):
     for name, frequency in (("one.wav", 550), ("one.ogg", 660)):
         subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", folder / "sounds" / name, "synth", "1", "sine",
                         str(frequency), "vol", "0.5"], check=True)
+    # 7 minutes: decoded, more than the 64 MiB of decoded sounds kept.
+    subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", folder / "sounds" / "big.wav", "trim", "0", "420"], check=True)
     harness.write_config(folder, {"token": "t", "soundDevice": OTHER_NAME, "gifts": GIFTS})
     harness.wait_for_port_free()
     program = harness.Program(folder)
@@ -92,6 +94,9 @@ def test_each_sound_goes_to_the_chosen_device_by_its_gifts_rule(sounds):
     with Recording(2.0, OTHER) as short:
         harness.post_gift("Court")
     assert 0.8 <= short.audible() <= 1.3, short.levels
+    with Recording(2.0, OTHER) as after:  # what is kept makes room for it, and the other sounds still play
+        assert [harness.post_gift("Silence"), harness.post_gift("Wav")] == [PLAYED] * 2
+    assert 0.8 <= after.audible() <= 1.3, after.levels
 
 
 def test_the_page_plays_a_tone_on_each_device_saves_the_one_chosen_and_couper_les_sons_stops_at_once(sounds):
