@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 
 #include "endpoint/control_page.hpp"
 #include "support.hpp"
@@ -32,6 +33,18 @@ TEST(PageAccess, ThisMachineUnderItsOwnNameAndChangesFromThePageWithItsToken) {
     EXPECT_EQ(endpoint::pageRefusal(request, 5000, token), refusal) << request.peer << ' ' << request.host;
   }
   EXPECT_EQ(endpoint::pageRefusal({"127.0.0.1", "localhost"}, 80, token), None);  // port 80: none in Host
+}
+
+TEST(PageAccess, TheTokenIsThirtyTwoHexDigitsEachOfAllSixteen) {
+  std::set<char> digits[2];
+  for (int i = 0; i < 64; ++i) {
+    const std::string token = endpoint::newPageToken();
+    ASSERT_EQ(token.size(), 32u);
+    for (std::size_t at = 0; at < token.size(); ++at) digits[at % 2].insert(token[at]);
+  }
+  const std::set<char> hex{'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
+  EXPECT_EQ(digits[0], hex);  // a byte's high half, as random as its low half
+  EXPECT_EQ(digits[1], hex);
 }
 
 TEST(PageAccess, ARefusedAddressIsSaidOnceAMinuteWithHowManyWentUnsaid) {

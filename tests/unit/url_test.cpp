@@ -56,6 +56,8 @@ TEST(Url, TheTokenIsReplacedAsAQueryValueAloneAndMaskedInBothForms) {
             "https://1234.s/1234=?t=N&1234=5&u=01234&=N&v=12345#x=1234");
   const std::string token = "a b/c", url = "https://s/w?t=a b/c&u=a%20b%2Fc&v=1";
   EXPECT_EQ(actions::maskedUrl(url, token), "https://s/w?t=***&u=***&v=1");
+  // A library's error text is masked too, and may begin with the token.
+  EXPECT_EQ(actions::maskedUrl("a b/c: no host a b/c", token), "***: no host ***");
   EXPECT_EQ(actions::unmaskedUrl("https://s/x?t=***&w=2***", token), "https://s/x?t=a b/c&w=2***");
   EXPECT_EQ(actions::printedUrl("https://s/" + std::string(200, 'p') + "?t=a b/c", token).size(), 123u);
 }
