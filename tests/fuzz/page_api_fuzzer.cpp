@@ -48,7 +48,7 @@ httplib::Client& server() {
     auto* http = new endpoint::HttpServer();
     FUZZ_CHECK(http->open("127.0.0.1", 5000, false));
     endpoint::registerRoutes(*http, live, gifts);
-    endpoint::registerPage(*http, live, gifts, {"fuzz", 5000, {}, {}}, std::string(32, 'f'),
+    endpoint::registerPage(*http, live, gifts, {"fuzz", 5000, {}}, std::string(32, 'f'),
                            [reload](const auto& edit) { return reload->save(edit); });
     std::thread([http] { (void)http->serve(); }).detach();
     auto* made = new httplib::Client("127.0.0.1", 5000);
