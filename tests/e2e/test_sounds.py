@@ -118,6 +118,10 @@ def test_the_page_plays_a_tone_on_each_device_saves_the_one_chosen_and_couper_le
         css(By.ID, "save-device").click()
         wait.until(lambda b: b.find_element(By.ID, "device-result").text == "Sortie enregistr\u00e9e.")
         assert "soundDevice" not in json.loads((folder / harness.CONFIG_NAME).read_text())
+        # The output opens anew in the background: the first sound after it is heard there, perhaps a little later.
+        with Recording(0, OTHER) as old, Recording(1.5) as switched:
+            assert harness.post_gift("Court") == PLAYED
+        assert old.audible() == 0 and 0.8 <= switched.audible() <= 1.3, (old.levels, switched.levels)
         with Recording(2.5) as stopped:
             harness.post_gift("Seul")
             sent = time.monotonic()
