@@ -15,12 +15,12 @@ if(DEFINED VCPKG_TOOLCHAIN)
   return()
 endif()
 
-# cpp-httplib: the header fetched by scripts/fetch-httplib.sh.
+# cpp-httplib: its header and source, split by scripts/fetch-httplib.sh.
 set(_httplib_dir "${KORAVEL_DEPS_DIR}/httplib")
 set(_httplib_min "0.41.0")
-if(NOT EXISTS "${_httplib_dir}/httplib.h")
+if(NOT EXISTS "${_httplib_dir}/httplib.h" OR NOT EXISTS "${_httplib_dir}/httplib.cc")
   message(FATAL_ERROR
-    "cpp-httplib's httplib.h is missing from ${_httplib_dir}.\n"
+    "cpp-httplib's httplib.h and httplib.cc are missing from ${_httplib_dir}.\n"
     "Run scripts/fetch-httplib.sh (or scripts/install-deps.sh) first.")
 endif()
 file(STRINGS "${_httplib_dir}/httplib.h" _httplib_version_line
@@ -118,18 +118,21 @@ else()
   target_link_libraries(koravel_openssl INTERFACE OpenSSL::SSL OpenSSL::Crypto)
 endif()
 
-add_library(koravel_httplib INTERFACE)
-target_include_directories(koravel_httplib SYSTEM INTERFACE "${_httplib_dir}")
-target_compile_definitions(koravel_httplib INTERFACE
+# Compiled once here; the files that include its header see declarations only.
+# Its own warnings are the library's, not this program's.
+add_library(koravel_httplib STATIC "${_httplib_dir}/httplib.cc")
+target_compile_options(koravel_httplib PRIVATE -w)
+target_include_directories(koravel_httplib SYSTEM PUBLIC "${_httplib_dir}")
+target_compile_definitions(koravel_httplib PUBLIC
   CPPHTTPLIB_OPENSSL_SUPPORT
   # The benchmark's bare server waits for connections with the program's
   # backlog (platform/sockets.hpp).
   CPPHTTPLIB_LISTEN_BACKLOG=128)
 if(WIN32)
-  target_compile_definitions(koravel_httplib INTERFACE
+  target_compile_definitions(koravel_httplib PUBLIC
     _WIN32_WINNT=0x0A00
     CPPHTTPLIB_DISABLE_WINDOWS_AUTOMATIC_ROOT_CERTIFICATES_UPDATE)
 endif()
 find_package(Threads REQUIRED)
-target_link_libraries(koravel_httplib INTERFACE koravel_openssl Threads::Threads)
+target_link_libraries(koravel_httplib PUBLIC koravel_openssl Threads::Threads)
 add_library(koravel::httplib ALIAS koravel_httplib)

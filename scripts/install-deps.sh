@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing of what the program is built with on a Debian
-# machine: Debian's packages and cpp-httplib's header from Debian's source
+# machine: Debian's packages and cpp-httplib from Debian's source
 # archive; with --tests, what the tests run with; with --windows, the cross
 # build and OpenSSL cross-built for the Windows program.
 set -euo pipefail
@@ -20,7 +20,8 @@ done
 packages=(
   build-essential cmake ninja-build pkg-config
   nlohmann-json3-dev libssl-dev openssl
-  dpkg-dev xz-utils ca-certificates
+  # cpp-httplib's source, and python3 for its split.py.
+  dpkg-dev xz-utils ca-certificates python3
   # Keys on the X display (XTest through XCB, the streamer's own through XInput),
   # sounds through SDL2_mixer.
   libxcb1-dev libxcb-xtest0-dev libxcb-keysyms1-dev libxcb-xinput-dev libsdl2-mixer-dev
