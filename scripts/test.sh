@@ -10,7 +10,7 @@ cd "$root"
 
 scripts/install-deps.sh --windows --tests
 
-step() { printf '\n=== %s ===\n' "$*"; }
+step() { printf '\n=== %s === (%d s in)\n' "$*" "$SECONDS"; }
 
 step "clang-format"
 clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.hpp')
