@@ -129,7 +129,7 @@ def test_the_page_plays_a_tone_on_each_device_saves_the_one_chosen_and_couper_le
             css(By.ID, "stop-sounds").click()
             wait.until(lambda b: b.find_element(By.ID, "stop-result").text == "1 son coup\u00e9.")
             asked = time.monotonic() - sent
-        assert 0.9 <= stopped.audible() <= asked + 0.1, (asked, stopped.levels)
+        assert 0.8 <= stopped.audible() <= asked + 0.1, (asked, stopped.levels)  # played until the click, not after
         css(By.CSS_SELECTOR, 'button[aria-label="Modifier Wav"]').click()  # the form offers every kind of sound
         wait.until(lambda b: {"sounds/one.wav", "sounds/one.ogg", "sounds/three.mp3"} <= {
             o.get_attribute("value") for o in b.find_elements(By.CSS_SELECTOR, "#edit-sound option")})
