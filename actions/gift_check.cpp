@@ -10,7 +10,10 @@ std::string giftProblems(const config::GiftAction& gift) {
   std::string problems;
   const auto add = [&problems](const std::string& problem) { problems += (problems.empty() ? "" : " ; ") + problem; };
   if (gift.kind == config::ActionKind::Unknown) {
-    add("action inconnue \"" + console::shown(gift.action) + "\" (il faut \"key\" ou \"webhook\", en minuscules)");
+    add("action inconnue \"" + console::shown(gift.action) +
+        "\" (il faut \"key\", \"webhook\" ou \"sound\", en minuscules)");
+  } else if (gift.kind == config::ActionKind::Sound && gift.sound.empty()) {
+    add("aucun son a jouer (champ \"sound\")");
   } else if (gift.kind == config::ActionKind::Key && !parseKeyTarget(gift.target)) {
     add("touche inconnue \"" + console::shown(gift.target) + "\"");
   }

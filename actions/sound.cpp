@@ -253,9 +253,7 @@ std::shared_ptr<SoundBegun> playSound(const std::string& giftName, const config:
                                       Clock::time_point arrived, Tell tell) {
   if (!soundFileExists(gift.sound)) {
     tell(startStep(gift.sound, gift.volume, {platform::SoundStart::Outcome::NotFound, {}}));
-    auto begun = std::make_shared<SoundBegun>();
-    begun->done();
-    return begun;
+    return nullptr;
   }
   return Sounds::the().arrive(giftName, gift, arrived, std::move(tell));
 }

@@ -39,7 +39,8 @@ class SoundBegun {
 
 // Hands the gift's sound to the system, by the gift's rule for its own sounds
 // still playing, and returns at once. What became of it is told later, from
-// the thread that starts sounds.
+// the thread that starts sounds; a file that is not there is told at once,
+// and answered with nothing.
 std::shared_ptr<SoundBegun> playSound(const std::string& giftName, const config::GiftAction& gift,
                                       std::chrono::steady_clock::time_point arrived, Tell tell);
 

@@ -1,5 +1,6 @@
 #include "common/console.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <system_error>
@@ -18,7 +19,9 @@ constexpr std::chrono::milliseconds batchPause{2};
 // Each character kept or shown as '?'; line breaks kept only when asked.
 std::string cleaned(std::string_view text, std::size_t limit, bool keepLineBreaks) {
   std::string out;
-  out.reserve(text.size());
+  // No more than what is kept: a name cut from 60 KB to 200 characters must
+  // not keep 60 KB wherever it is remembered.
+  out.reserve(std::min(text.size(), limit * 4 + 3));
   std::size_t characters = 0;
   for (std::size_t i = 0; i < text.size(); ++characters) {
     if (characters == limit) {

@@ -79,9 +79,11 @@ Result<GiftAction> readGift(const std::string& name, const json& entry) {
     return Failure{"Le cadeau " + quoted(name) + " doit etre un objet entre accolades { }"};
   }
   GiftAction gift;
-  const std::pair<const char*, std::string*> required[] = {{"action", &gift.action}, {"target", &gift.target}};
-  for (const auto& [member, field] : required) {
+  const std::pair<const char*, std::string*> texts[] = {{"action", &gift.action}, {"target", &gift.target}};
+  for (const auto& [member, field] : texts) {
     const auto it = entry.find(member);
+    // A gift that only plays its sound has nothing to aim at.
+    if (it == entry.end() && field == &gift.target && gift.action == "sound") continue;
     if (it == entry.end()) {
       return Failure{"Le cadeau " + quoted(name) + " n'a pas de champ \"" + member + "\""};
     }
@@ -130,6 +132,14 @@ Result<GiftAction> readGift(const std::string& name, const json& entry) {
   gift.repeat = static_cast<int>(*repeat);
   gift.cooldown = std::chrono::milliseconds(*cooldown);
   gift.kind = actionKind(gift.action);
+  if (gift.kind == ActionKind::Webhook) {
+    if (const auto misplaced = misplacedPlaceholder(gift.target)) {
+      return Failure{memberOfGift("target", name) + " met " + std::string(misplaced->placeholder) + " dans " +
+                     misplaced->where +
+                     " de l'adresse : {count}, {viewer} et {gift} ne vont qu'apres le \"?\", "
+                     "comme valeur d'un parametre (https://serveur/chemin?nom={viewer})"};
+    }
+  }
   return gift;
 }
 
@@ -151,6 +161,24 @@ std::string shortened(std::string message) {
 }
 
 }  // namespace
+
+std::optional<MisplacedPlaceholder> misplacedPlaceholder(std::string_view url) {
+  // The host part starts after the scheme's "://" (or at the start without
+  // one), and ends at the first '/', '?' or '#'.
+  const auto scheme = url.find("://");
+  const std::size_t host = scheme == std::string_view::npos ? 0 : scheme + 3;
+  const std::size_t path = std::min(url.find_first_of("/?#", host), url.size());
+  const std::size_t query = std::min(url.find_first_of("?#", path), url.size());
+  const std::size_t fragment = std::min(url.find('#', query), url.size());
+  for (const std::string_view placeholder : urlPlaceholders) {
+    for (auto at = url.find(placeholder); at != std::string_view::npos; at = url.find(placeholder, at + 1)) {
+      if (at < path) return MisplacedPlaceholder{placeholder, "le nom du serveur"};
+      if (at < query) return MisplacedPlaceholder{placeholder, "le chemin"};
+      if (at >= fragment) return MisplacedPlaceholder{placeholder, "la fin apres #"};
+    }
+  }
+  return std::nullopt;
+}
 
 Result<LoadedConfig> parseConfig(std::string_view text) {
   // Notepad's "Unicode" is UTF-16, whose byte-order mark the JSON reader

@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace config {
 
@@ -43,6 +45,19 @@ struct GiftAction {
   std::chrono::seconds soundSeconds{10};  // how long the sound may play
   ActionKind kind = actionKind(action);
 };
+
+// What a gift's address may have filled in when it runs: the number of
+// gifts, the viewer, the gift's name.
+inline constexpr std::string_view urlPlaceholders[] = {"{count}", "{viewer}", "{gift}"};
+
+// Where in an address a placeholder stands that a viewer could steer the
+// call with: in the host part (another server) or in the path ("..").
+// Placeholders belong to the query alone, after the '?' and before any '#'.
+struct MisplacedPlaceholder {
+  std::string_view placeholder;
+  const char* where;  // "le nom du serveur", "le chemin", "la fin apres #"
+};
+std::optional<MisplacedPlaceholder> misplacedPlaceholder(std::string_view url);
 
 // Gift name (exact bytes, case-sensitive) to its settings.
 using GiftTable = std::map<std::string, GiftAction>;

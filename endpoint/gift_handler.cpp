@@ -5,9 +5,7 @@
 #include <openssl/sha.h>
 
 #include <nlohmann/json.hpp>
-#include <vector>
 
-#include "common/json_io.hpp"
 #include "endpoint/http_server.hpp"
 #include "gifts/handle_gift.hpp"
 
@@ -16,26 +14,18 @@ namespace endpoint {
 gifts::RelayRequest relayRequestOf(const httplib::Request& req) {
   gifts::RelayRequest request{req.method, req.get_header_value("Content-Type"), req.body, {}};
   request.fields.insert(req.params.begin(), req.params.end());
+  if (req.has_header(secretHeader)) request.secretHeader = req.get_header_value(secretHeader);
   return request;
 }
 
-bool carriesSecret(const gifts::RelayRequest& request, const std::optional<std::string>& header,
-                   const std::string& secret) {
+bool carriesSecret(const gifts::RelayRequest& request, const std::string& secret) {
   if (secret.empty()) return true;
-  std::vector<std::string> offered;
-  if (header) offered.push_back(*header);
-  if (const auto field = request.fields.find("secret"); field != request.fields.end()) offered.push_back(field->second);
-  const auto document = common::parsedJson(request.body);
-  if (document.is_object()) {
-    const auto member = document.find("secret");
-    if (member != document.end() && member->is_string()) offered.push_back(member->get<std::string>());
-  }
   // Digests of equal length, compared in constant time: how long the
   // comparison takes tells nothing of the secret, its length included.
   unsigned char expected[SHA256_DIGEST_LENGTH];
   SHA256(reinterpret_cast<const unsigned char*>(secret.data()), secret.size(), expected);
   bool found = false;
-  for (const std::string& text : offered) {
+  for (const std::string& text : gifts::offeredSecrets(request)) {
     unsigned char given[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char*>(text.data()), text.size(), given);
     found |= CRYPTO_memcmp(given, expected, sizeof(expected)) == 0;
@@ -46,11 +36,9 @@ bool carriesSecret(const gifts::RelayRequest& request, const std::optional<std::
 void serveGift(const httplib::Request& req, httplib::Response& res, std::shared_ptr<const config::LoadedConfig> config,
                const std::shared_ptr<gifts::GiftState>& state) {
   const gifts::RelayRequest request = relayRequestOf(req);
-  std::optional<std::string> header;
-  if (req.has_header(secretHeader)) header = req.get_header_value(secretHeader);
-  const gifts::Outcome outcome = carriesSecret(request, header, config->secret)
+  const gifts::Outcome outcome = carriesSecret(request, config->secret)
                                      ? gifts::handleGift(request, std::move(config), state, gifts::Source::Relay)
-                                     : gifts::refuseGift(request, *state);
+                                     : gifts::refuseGift(request, *config, *state);
   res.status = gifts::replyStatus(outcome);
   res.set_content(gifts::replyBody(outcome), jsonReplyType);
 }

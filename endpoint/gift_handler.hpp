@@ -29,11 +29,10 @@ inline constexpr std::size_t maxRequestBodyBytes = 64 * 1024;
 // form fields as the library decoded them.
 gifts::RelayRequest relayRequestOf(const httplib::Request& req);
 
-// True when no secret is configured, or when the request carries it: in the
-// X-Webhook-Secret header, a `secret` field, or a `secret` member of a JSON
-// object body. The comparison takes the same time whatever the texts.
-bool carriesSecret(const gifts::RelayRequest& request, const std::optional<std::string>& header,
-                   const std::string& secret);
+// True when no secret is configured, or when the request offers it, wherever
+// (gifts::offeredSecrets). The comparison takes the same time whatever the
+// texts.
+bool carriesSecret(const gifts::RelayRequest& request, const std::string& secret);
 
 // The gift handler as the server runs it: a request without the secret, when
 // one is set, is refused (403); any other is the gifts' to read and run, and

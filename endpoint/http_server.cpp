@@ -45,7 +45,10 @@ class ConnectionStream final : public httplib::Stream {
       if (deadline_) {
         // Within the request: no later than its deadline.
         const auto left = std::chrono::duration_cast<milliseconds>(*deadline_ - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return received(-1);
+        if (left.count() <= 0) {
+          expired_ = true;
+          return received(-1);
+        }
         platform::setReceiveTimeout(socket_, std::min(left, readTimeout_));
         shortened_ = true;
       }
@@ -86,6 +89,9 @@ class ConnectionStream final : public httplib::Stream {
     platform::setReceiveTimeout(socket_, readTimeout_);
   }
 
+  // A request ran past its deadline: the library answers 400 and would read
+  // on, giving the next trickled byte a deadline of its own.
+  bool expired() const { return expired_; }
   const platform::Address& peer() const { return peer_; }
   const platform::Address& local() const { return local_; }
 
@@ -107,6 +113,7 @@ class ConnectionStream final : public httplib::Stream {
   const milliseconds requestDeadline_;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   bool shortened_ = false;  // the socket's timeout is the deadline's
+  bool expired_ = false;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::array<char, 4096> buffer_{};
   size_t offset_ = 0;
@@ -204,7 +211,7 @@ void HttpServer::serveConnection(platform::Socket connection, const platform::Ad
     bool closed = false;
     const bool served = process_request(stream, stream.peer().ip, stream.peer().port, stream.local().ip,
                                         stream.local().port, left == 1, closed, nullptr);
-    if (!served || closed) break;
+    if (!served || closed || stream.expired()) break;
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -17,13 +19,22 @@ namespace gifts {
 // far (1, 2, 2, 5...); each gift counts once whichever it does.
 //   - no count: one gift;
 //   - a count and neither a viewer nor a streak id: that many gifts;
-//   - a count with a viewer or a streak id: the streak's total so far, of
-//     which the gifts are what it grew by since the streak's last event (none
-//     for a repeated event; the whole count when it is lower, a new streak).
-//     A streak ends after an event that says so (repeatEnd), after one whose
-//     gift type is not 1 (such gifts never streak), and 30 s after its last
-//     event;
+//   - a count with a streak id (groupId): the group's total is the highest
+//     count seen in it, and the gifts are what that total grew by. Frames
+//     that overtake each other (relays that forward over several
+//     connections at once) add nothing when they come late, even after the
+//     frame that ended the group: an ended group is remembered 30 s more;
+//   - a count with a viewer and no streak id: the total so far of that
+//     viewer's streak of that gift, of which the gifts are what it grew by
+//     since its last event (none for a repeated event; the whole count when
+//     it is lower, a new streak). Such relays must send one event at a time;
+//   - a streak ends after an event that says so (repeatEnd), and 30 s after
+//     its last event. A gift whose type is not 1 never streaks: its count is
+//     its gifts, and it ends the streak under its name;
 //   - an event whose id was already seen in the last 10 minutes is none.
+// Each event is counted in one step under one lock: events served on
+// different threads never both add the same gifts. Ids, viewers and streak
+// ids are remembered as a digest of fixed size, however long they came.
 // The clock is the caller's.
 class GiftCounter {
  public:
@@ -42,18 +53,35 @@ class GiftCounter {
   };
   Counted count(const GiftEvent& event, Clock::time_point now);
 
+  // What an event is when nothing is remembered of it (a gift that is not in
+  // the file): its count when it stands alone or ends its streak, none for a
+  // frame of a streak under way.
+  static int giftsUnremembered(const GiftEvent& event);
+
+  // What is remembered: a SHA-256 of the texts.
+  using Digest = std::array<unsigned char, 32>;
+
  private:
   struct Streak {
     int total;
     Clock::time_point last;
+    bool ended = false;  // a group whose end came; its late frames add nothing
   };
-  bool seenBefore(const std::string& id, Clock::time_point now);
+  struct DigestHash {
+    std::size_t operator()(const Digest& digest) const {
+      std::size_t hash;
+      std::memcpy(&hash, digest.data(), sizeof hash);
+      return hash;
+    }
+  };
+  bool seenBefore(const Digest& id, Clock::time_point now);
   void forgetOldStreaks(Clock::time_point now);
+  void remember(const Digest& key, Streak streak, Clock::time_point now);
 
   std::mutex mutex_;
-  std::unordered_map<std::string, Streak> streaks_;
-  std::unordered_set<std::string> ids_;
-  std::deque<std::pair<Clock::time_point, std::string>> idsInOrder_;
+  std::unordered_map<Digest, Streak, DigestHash> streaks_;       // guarded by mutex_
+  std::unordered_set<Digest, DigestHash> ids_;                   // guarded by mutex_
+  std::deque<std::pair<Clock::time_point, Digest>> idsInOrder_;  // guarded by mutex_
 };
 
 }  // namespace gifts

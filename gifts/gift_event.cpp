@@ -127,6 +127,22 @@ Result<GiftEvent, ReadFailure> readFrom(const Where& source, const std::optional
 
 }  // namespace
 
+std::vector<std::string> offeredSecrets(const RelayRequest& request) {
+  std::vector<std::string> offered;
+  if (request.secretHeader) offered.push_back(*request.secretHeader);
+  const auto [first, last] = request.fields.equal_range("secret");
+  for (auto field = first; field != last; ++field) offered.push_back(field->second);
+  const auto document = common::parsedJson(request.body);
+  if (!document.is_object()) return offered;
+  const auto data = document.find("data");
+  for (const json* in : {&document, data != document.end() && data->is_object() ? &*data : nullptr}) {
+    if (!in) continue;
+    const auto member = in->find("secret");
+    if (member != in->end() && member->is_string()) offered.push_back(member->get<std::string>());
+  }
+  return offered;
+}
+
 Result<GiftEvent, ReadFailure> readGiftEvent(const RelayRequest& request) {
   try {
     // A type that says JSON is taken at its word: a body that is not JSON is

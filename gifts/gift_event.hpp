@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/result.hpp"
 
@@ -15,22 +16,29 @@ struct RelayRequest {
   std::string contentType;
   std::string body;
   std::multimap<std::string, std::string> fields;  // query and form fields, decoded
+  std::optional<std::string> secretHeader = {};    // X-Webhook-Secret, when it came
 };
+
+// The secrets a request offers, wherever it put them: its X-Webhook-Secret
+// header, its `secret` fields, and the `secret` member of a JSON object body
+// or of the body's "data" (a forwarded event), where every field of a gift
+// is read.
+std::vector<std::string> offeredSecrets(const RelayRequest& request);
 
 // The most gifts one request may stand for.
 inline constexpr int maxCount = 1000;
 
 // One event of the live as a relay forwards it.
 struct GiftEvent {
-  std::string name;
-  std::optional<int> count;  // as the relay gave it: a total so far for a viewer's streak
-  std::string viewer;        // the handle (uniqueId); empty when the relay names nobody
-  std::string nickname;      // what the live shows of the viewer; may be empty
-  std::string streak;        // groupId
-  bool streakEnd = false;    // repeatEnd
-  std::optional<std::int64_t> giftType;
-  std::string messageId;  // msgId
-  std::optional<std::int64_t> diamonds;
+  std::string name = {};
+  std::optional<int> count = {};  // as the relay gave it: a total so far for a viewer's streak
+  std::string viewer = {};        // the handle (uniqueId); empty when the relay names nobody
+  std::string nickname = {};      // what the live shows of the viewer; may be empty
+  std::string streak = {};        // groupId
+  bool streakEnd = false;         // repeatEnd
+  std::optional<std::int64_t> giftType = {};
+  std::string messageId = {};  // msgId
+  std::optional<std::int64_t> diamonds = {};
 
   // Neither a count nor a viewer: one gift, told and answered as a plain
   // request always was.

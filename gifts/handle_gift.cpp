@@ -91,14 +91,22 @@ Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedCo
             GiftCounter::Counted& counted) {
   const std::string name = console::shown(event.name);
   const std::string viewer = console::shown(event.shownViewer());
-  GiftRecord record{0, source, event.name, event.shownViewer(), event.plain() ? -1 : 0};
+  GiftRecord record{0, source, event.name, viewer, event.plain() ? -1 : 0};
   const std::optional<int> none = event.plain() ? std::nullopt : std::optional<int>(0);
   if (event.name.empty()) {
     record.number = state->nextNumber();
     state->teller.tell(record, {{StepKind::Received, name, viewer}});
     return {Ending::EmptyName, {}, none};
   }
-  counted = state->counter.count(event, now);
+  const auto found = config->gifts.find(event.name);
+  // Nothing is remembered of a gift the file does not have: a relay cannot
+  // fill the memory with made-up names, ids and viewers.
+  if (found == config->gifts.end()) {
+    const int gifts = GiftCounter::giftsUnremembered(event);
+    counted = {gifts, false, gifts};
+  } else {
+    counted = state->counter.count(event, now);
+  }
   record.number = state->nextNumber();
   record.count = event.plain() ? -1 : counted.gifts;
   state->tally.arrived(counted.gifts, now);
@@ -107,9 +115,8 @@ Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedCo
     return {Ending::AlreadyCounted, {}, 0};
   }
   const Step received{StepKind::Received, name, viewer, event.plain() ? 0 : counted.gifts};
-  const auto found = config->gifts.find(event.name);
   if (found == config->gifts.end()) {
-    state->tally.unconfigured(event.name, counted.gifts);
+    state->tally.unconfigured(console::shown(event.name, shownNameLength), counted.gifts);
     state->teller.tell(record, {received, {StepKind::NotConfigured, name}});
     return {Ending::NotConfigured, {}, none};
   }
@@ -143,11 +150,14 @@ Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedCo
     first = callOnce(url, config->token, tell);
     if (first.ending != Ending::Called) more = 0;
   } else {
-    if (gift.kind == config::ActionKind::Sound && sound) first = {Ending::SoundPlayed};
+    if (gift.kind == config::ActionKind::Sound) {
+      first = sound ? Outcome{Ending::SoundPlayed} : Outcome{Ending::SoundNotFound, console::shown(gift.sound)};
+    }
     more = 0;
   }
   if (more > 0) runTheRest(config, state, record, gift, more, url, now);
-  if (!event.plain()) first.count = first.ending == Ending::UnknownAction ? 0 : runs;
+  const bool ranNothing = first.ending == Ending::UnknownAction || first.ending == Ending::SoundNotFound;
+  if (!event.plain()) first.count = ranNothing ? 0 : runs;
   return first;
 }
 
@@ -168,17 +178,17 @@ Outcome handleGift(const RelayRequest& request, std::shared_ptr<const config::Lo
                                                : Ending::BadCount,
                failure.text};
   }
-  state->requests.add(
-      {epochMs(), keptOf(request), read ? std::optional<GiftEvent>(std::move(*read)) : std::nullopt, counted, outcome});
+  state->requests.add({epochMs(), keptOf(request, config->secret),
+                       read ? std::optional<GiftEvent>(std::move(*read)) : std::nullopt, counted, outcome});
   return outcome;
 }
 
-Outcome refuseGift(const RelayRequest& request, GiftState& state) {
+Outcome refuseGift(const RelayRequest& request, const config::LoadedConfig& config, GiftState& state) {
   const auto read = readGiftEvent(request);
   const std::string name = read ? read->name : std::string();
   state.teller.tell({state.nextNumber(), Source::Relay, name, {}, -1}, {{StepKind::Refused, {}}});
   const Outcome refused{Ending::Forbidden};
-  state.requests.add({epochMs(), keptOf(request), std::nullopt, {}, refused});
+  state.requests.add({epochMs(), keptOf(request, config.secret), std::nullopt, {}, refused});
   return refused;
 }
 

@@ -22,6 +22,6 @@ Outcome handleGift(const RelayRequest& request, std::shared_ptr<const config::Lo
                    std::shared_ptr<GiftState> state, Source source, Clock::time_point now = Clock::now());
 
 // A request that did not carry the secret: told and logged, nothing read.
-Outcome refuseGift(const RelayRequest& request, GiftState& state);
+Outcome refuseGift(const RelayRequest& request, const config::LoadedConfig& config, GiftState& state);
 
 }  // namespace gifts

@@ -55,6 +55,8 @@ Said said(const Outcome& o) {
       return {"error", "Webhook call failed: " + o.text};
     case Ending::SoundPlayed:
       return {"message", "Sound played", R"({"message": "Sound played"})"};
+    case Ending::SoundNotFound:
+      return {"error", o.text.empty() ? "No sound file named for this gift" : "Sound file not found: " + o.text};
     case Ending::UnknownAction:
       return {"error", "Unknown action type", R"({"error": "Unknown action type"})"};
     case Ending::Forbidden:

@@ -24,6 +24,7 @@ struct Outcome {
     Called,               // text: the remote's body
     CallFailed,           // text: why
     SoundPlayed,          // a gift whose action is its sound
+    SoundNotFound,        // text: the sound file of such a gift, not there; empty when it names none
     UnknownAction,        //
     Forbidden,            // the request lacks the secret
   };

@@ -1,8 +1,13 @@
 #include "gifts/request_log.hpp"
 
+#include <httplib.h>
+
+#include <algorithm>
+#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "common/console.hpp"
+#include "common/json_io.hpp"
 #include "gifts/teller.hpp"
 
 namespace gifts {
@@ -10,16 +15,70 @@ namespace gifts {
 namespace {
 std::string cut(const std::string& text) { return text.substr(0, RequestLog::keptBytes); }
 std::string harmless(const std::string& text) { return console::shown(text, RequestLog::keptBytes); }
+
+// The forms a secret takes in a request's texts.
+std::vector<std::string> formsOf(const RelayRequest& request, const std::string& secret) {
+  std::vector<std::string> forms;
+  auto offered = offeredSecrets(request);
+  offered.push_back(secret);
+  for (const std::string& text : offered) {
+    if (text.empty()) continue;
+    const std::string escaped = common::jsonText(text);
+    const std::string encoded = httplib::encode_uri_component(text);
+    std::string formEncoded;  // a form's spaces are '+'
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
+      const bool space = encoded.compare(i, 3, "%20") == 0;
+      formEncoded += space ? "+" : encoded.substr(i, 1);
+      if (space) i += 2;
+    }
+    for (std::string form : {text, encoded, formEncoded, escaped.substr(1, escaped.size() - 2)}) {
+      if (std::ranges::find(forms, form) == forms.end()) forms.push_back(std::move(form));
+    }
+  }
+  // The longest first: a secret that holds another is masked whole.
+  std::ranges::sort(forms, std::greater{}, &std::string::size);
+  return forms;
+}
+
+std::string masked(std::string text, const std::vector<std::string>& forms) {
+  for (const std::string& form : forms) {
+    for (auto at = text.find(form); at != std::string::npos; at = text.find(form, at + 3)) {
+      text.replace(at, form.size(), "***");
+    }
+  }
+  return text;
+}
+
+// A JSON body with its `secret` members as "***", however the relay wrote
+// them (escapes included); any other body as it came.
+std::string withoutSecretMembers(const std::string& body) {
+  auto document = common::parsedJson<nlohmann::ordered_json>(body);
+  if (!document.is_object()) return body;
+  bool found = false;
+  const auto data = document.find("data");
+  for (auto* in : {&document, data != document.end() && data->is_object() ? &*data : nullptr}) {
+    if (!in) continue;
+    if (const auto member = in->find("secret"); member != in->end()) {
+      *member = "***";
+      found = true;
+    }
+  }
+  return found ? document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) : body;
+}
+
 }  // namespace
 
-RelayRequest keptOf(const RelayRequest& request) {
-  RelayRequest kept{request.method, cut(request.contentType), cut(request.body), {}};
+RelayRequest keptOf(const RelayRequest& request, const std::string& secret) {
+  const auto forms = formsOf(request, secret);
+  // Masked before it is cut: a cut must not leave a secret's beginning.
+  const auto kept = [&forms](const std::string& text) { return cut(masked(text, forms)); };
+  RelayRequest log{request.method, kept(request.contentType), kept(withoutSecretMembers(request.body)), {}};
   std::size_t fields = 0;
   for (const auto& [name, value] : request.fields) {
     if (++fields > 50) break;
-    kept.fields.emplace(cut(name), cut(value));
+    log.fields.emplace(kept(name), name == "secret" ? "***" : kept(value));
   }
-  return kept;
+  return log;
 }
 
 void RequestLog::add(Entry entry) {

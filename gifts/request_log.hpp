@@ -42,7 +42,9 @@ class RequestLog {
   std::deque<Entry> entries_;
 };
 
-// The request cut to what the log keeps.
-RelayRequest keptOf(const RelayRequest& request);
+// The request cut to what the log keeps, without its secret: every secret it
+// offers, and the configured one, is "***" wherever it appears (as written,
+// percent-encoded or escaped in JSON), and so is every `secret` field.
+RelayRequest keptOf(const RelayRequest& request, const std::string& secret);
 
 }  // namespace gifts

@@ -2,6 +2,7 @@
 // hands them over: their query and form fields, headers and body.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <malloc.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -53,11 +54,15 @@ class Endpoint : public ::testing::Test {
 };
 
 TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
-  const config::GiftTable gifts{
-      {"Key", {"key", "n", "", 100}},       {"Bad", {"key", "ab", "", 100}},
-      {"Song", {"sound", "x", sound_, 50}}, {"Sing", {"sing", "x", sound_, 50}},
-      {"Rose", {"key", "g", sound_, 80}},   {"Z", {"key", "z", "", 100}},
-      {"Q", {"key", "q", "", 100}},         {"Web", {"webhook", "localhost/x?token=T0k&t=T0k", "", 100}}};
+  const config::GiftTable gifts{{"Key", {"key", "n", "", 100}},
+                                {"Bad", {"key", "ab", "", 100}},
+                                {"Song", {"sound", "x", sound_, 50}},
+                                {"Sing", {"sing", "x", sound_, 50}},
+                                {"Rose", {"key", "g", sound_, 80}},
+                                {"Z", {"key", "z", "", 100}},
+                                {"Q", {"key", "q", "", 100}},
+                                {"Web", {"webhook", "localhost/x?token=T0k&t=T0k", "", 100}},
+                                {"Mute", {"sound", "", sound_ + ".gone", 50}}};
   recording::answerKeys([](std::span<const platform::Key> chord) {
     using enum platform::KeyPress;
     if (chord[0] == platform::Key::Z) return Result<platform::KeyPress>(Failure{"raison"});
@@ -85,6 +90,9 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
       {named("Rose"), pressed, {"Cadeau recu: Rose", heard + " (volume: 80%)", "Touche 'g' pressee"}},
       {named("Song"), R"(200 {"message": "Sound played"})", {"Cadeau recu: Song", heard + " (volume: 50%)"}},
       {named("Sing"), R"(200 {"error": "Unknown action type"})", {"Cadeau recu: Sing", heard + " (volume: 50%)"}},
+      {named("Mute"),
+       R"(200 {"error":"Sound file not found: )" + sound_ + ".gone\"}",
+       {"Cadeau recu: Mute", "Fichier audio non trouve : " + sound_ + ".gone"}},
       {named("Bad"), R"(200 {"error":"Key not supported: ab"})", {"Cadeau recu: Bad", "Touche non supportee: ab"}},
       {named("Z"),
        R"(200 {"error": "Keys cannot be pressed on this computer"})",
@@ -111,7 +119,7 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
   EXPECT_EQ(post(gifts, named("Key"), "", "", {}, "GET"), pressed);
   EXPECT_EQ(recording::presses().size(), 3u);  // none for the targets that are not keys
   EXPECT_EQ(std::make_tuple(state_->tally.received(), state_->cooldowns.runs("Key")),
-            std::make_tuple(11u, 2u));  // named, or configured
+            std::make_tuple(12u, 2u));  // named, or configured
   // The latest request first, with what was read from it and its reply.
   const auto logged = state_->requests.latest();
   EXPECT_EQ(
@@ -256,13 +264,45 @@ TEST_F(Endpoint, ARequestMustCarryTheSecretWhenOneIsSet) {
   EXPECT_EQ(post(gifts, {{"giftName", "Rose"}, {"secret", secret_}}), pressed);
   EXPECT_EQ(post(gifts, rose, "", "", {{"X-Webhook-Secret", secret_}}), pressed);
   EXPECT_EQ(post(gifts, {}, R"({"giftName": "Rose", "secret": ")" + secret_ + "\"}", json), pressed);
-  EXPECT_EQ(console_.count("Requete refusee : secret absent ou incorrect"), 2u);
+  // A forwarded event carries it among the gift's fields.
+  EXPECT_EQ(post(gifts, {}, R"({"event": "gift", "data": {"giftName": "Rose", "secret": ")" + secret_ + "\"}}"),
+            pressed);
+  EXPECT_EQ(post(gifts, {{"giftName", "Rose"}, {"secret", secret_}}, "giftName=Rose&secret=s3cr%C3%A9t",
+                 "application/x-www-form-urlencoded"),
+            pressed);
+  EXPECT_EQ(post(gifts, {}, R"({"giftName": "Rose", "secret": "s3cr\u00e9"})", json), forbidden);
+  EXPECT_EQ(console_.count("Requete refusee : secret absent ou incorrect"), 3u);
+  // Neither the secret nor what came near it is shown on the requests panel.
+  const std::string logged = state_->requests.latest().dump();
+  EXPECT_EQ(logged.find("s3cr"), std::string::npos) << logged;
+  EXPECT_NE(logged.find(R"(\"secret\":\"***\")"), std::string::npos) << logged;
   // The feed tells a refusal as the console does, with the name the request gave.
   std::uint64_t seen = 0;
   const auto feed = nlohmann::json::parse(state_->teller.feed().next(seen, 0ms, 0ms));
   EXPECT_EQ(std::make_tuple(feed[0]["kind"], feed[0]["name"], feed[0]["line"]),
             std::make_tuple("refused", "Rose", "Requete refusee : secret absent ou incorrect"));
   EXPECT_EQ(console_.text().find("s3cr"), std::string::npos);
+}
+
+TEST_F(Endpoint, LongIdsViewersAndGroupsAreKeptAtAFixedSizeAndGiftsNotInTheFileNotAtAll) {
+  const config::GiftTable gifts{{"Rose", {"key", "g", "", 100, 50ms, 1, 1h}}};
+  const std::string big(60'000, 'x');
+  const auto before = mallinfo2().uordblks;
+  for (int i = 0; i < 400; ++i) {
+    const std::string id = std::to_string(i) + big;
+    const nlohmann::json frame{{"giftName", i % 2 ? "Rose" : "Nope"},
+                               {"msgId", id},
+                               {"uniqueId", id},
+                               {"nickname", id},
+                               {"groupId", id},
+                               {"repeatCount", 1}};
+    post(gifts, {}, frame.dump());
+  }
+  const auto kept = mallinfo2().uordblks - before;
+  // 400 times 60 KB, four times over, came: what is kept of them is what the
+  // requests panel and the feed keep, cut, and a digest of each.
+  EXPECT_LT(kept, 4u << 20) << kept;
+  EXPECT_EQ(state_->cooldowns.runs("Rose"), 1u);
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "gifts/gift_counter.hpp"
 
 namespace {
@@ -132,6 +135,64 @@ TEST(GiftCounter, EachGiftOfAStreakCountsOnceWhateverTheRelayForwards) {
     EXPECT_EQ(std::make_pair(counted.gifts, counted.alreadyCounted), std::make_pair(e.gifts, e.gifts == 0))
         << e.viewer << " " << (e.count ? *e.count : -1) << " at " << e.at.count();
   }
+}
+
+TEST(GiftCounter, AGroupCountsItsHighestCountOnceWhateverOrderItsFramesComeIn) {
+  struct Frame {
+    std::string group;
+    int count;
+    int gifts;
+    bool end = false;
+    std::chrono::milliseconds at = 0ms;
+  };
+  const std::pair<const char*, std::vector<Frame>> cases[] = {
+      {"a late frame", {{"g", 1, 1}, {"g", 3, 2}, {"g", 2, 0}, {"g", 3, 0, true}}},
+      {"the highest first", {{"g", 3, 3}, {"g", 1, 0}, {"g", 2, 0}}},
+      {"duplicates", {{"g", 2, 2}, {"g", 2, 0}, {"g", 2, 0, true}, {"g", 2, 0, true}}},
+      {"two groups interleaved",
+       {{"g1", 1, 1}, {"g2", 2, 2}, {"g1", 3, 2}, {"g2", 1, 0}, {"g1", 2, 0, true}, {"g2", 4, 2}}},
+      {"frames after the end", {{"g", 5, 5, true}, {"g", 4, 0}, {"g", 5, 0}, {"g", 3, 0, false, 29s}}},
+      {"a group that began again after its end", {{"g", 3, 3, true}, {"g", 4, 4}, {"g", 2, 0}}},
+      {"30 s idle", {{"g", 3, 3}, {"g", 2, 2, false, 30s}}},
+      // Without a group, a lower count from the viewer is a new streak.
+      {"no group", {{"", 1, 1}, {"", 3, 2}, {"", 2, 2}, {"", 2, 0, true}, {"", 1, 1}}},
+  };
+  for (const auto& [label, frames] : cases) {
+    gifts::GiftCounter counter;
+    const auto t0 = gifts::GiftCounter::Clock::now();
+    std::vector<int> counted, expected;
+    for (const Frame& f : frames) {
+      counted.push_back(
+          counter.count(GiftEvent{"Rose", f.count, "al", "", f.group, f.end, 1, "", {}}, t0 + f.at).gifts);
+      expected.push_back(f.gifts);
+    }
+    EXPECT_EQ(counted, expected) << label;
+  }
+}
+
+TEST(GiftCounter, FramesOfOneGroupCountedOnManyThreadsAtOnceAddUpToItsHighest) {
+  gifts::GiftCounter counter;
+  const auto now = gifts::GiftCounter::Clock::now();
+  std::atomic<int> total{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int n = 120 - t; n > 0; n -= 8)
+        total += counter.count(GiftEvent{"Rose", n, "al", "", "g", n == 120}, now).gifts;
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(total, 120);
+}
+
+TEST(GiftCounter, WhatNothingIsRememberedOfCountsItsEndsAndLoneFramesOnly) {
+  using gifts::GiftCounter;
+  EXPECT_EQ(GiftCounter::giftsUnremembered(GiftEvent{"X"}), 1);
+  EXPECT_EQ(GiftCounter::giftsUnremembered(GiftEvent{"X", 7}), 7);
+  EXPECT_EQ(GiftCounter::giftsUnremembered(GiftEvent{"X", 7, "al"}), 0);
+  EXPECT_EQ(GiftCounter::giftsUnremembered(GiftEvent{"X", 7, "", "", "g"}), 0);
+  EXPECT_EQ(GiftCounter::giftsUnremembered(GiftEvent{"X", 7, "al", "", "g", true}), 7);
+  EXPECT_EQ(GiftCounter::giftsUnremembered(GiftEvent{"X", 2, "al", "", "", false, 2}), 2);
 }
 
 TEST(GiftCounter, AFloodOfViewersOrIdsKeepsTheLatest) {
