@@ -45,10 +45,7 @@ class ConnectionStream final : public httplib::Stream {
       if (deadline_) {
         // Within the request: no later than its deadline.
         const auto left = std::chrono::duration_cast<milliseconds>(*deadline_ - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-          expired_ = true;
-          return received(-1);
-        }
+        if (left.count() <= 0) return received(-1);
         platform::setReceiveTimeout(socket_, std::min(left, readTimeout_));
         shortened_ = true;
       }
@@ -104,6 +101,8 @@ class ConnectionStream final : public httplib::Stream {
   ssize_t received(std::ptrdiff_t n) {
     if (n == 0) error_ = httplib::Error::ConnectionClosed;
     if (n < 0) error_ = httplib::Error::Read;
+    // The read that failed waited until the deadline, or began after it.
+    if (n < 0 && deadline_ && std::chrono::steady_clock::now() >= *deadline_) expired_ = true;
     return static_cast<ssize_t>(n);
   }
 
