@@ -30,9 +30,12 @@ def run(tmp_path):  # starts the program, in the test's own folder unless told; 
 
 
 class _Service(http.server.BaseHTTPRequestHandler):
-    """A web service that gifts call; /redirect leads to the address after "to=", /silent answers late."""
+    """A web service that gifts call; /redirect leads to the address after "to=", /silent answers late. It notes
+    each address called in `calls`."""
+    calls = []
 
     def do_GET(self):
+        _Service.calls.append(self.path)
         path, _, query = self.path.partition("?")
         time.sleep(8 if path == "/silent" else 0)  # a site that says nothing for longer than a call waits
         status, location, body = {"/latin1": (200, None, b"caf\xe9"), "/loop": (302, "/loop", b""), "/made": (201, "/ok", b""),

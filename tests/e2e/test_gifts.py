@@ -6,15 +6,18 @@ import concurrent.futures
 import http.client
 import json
 import os
+import random
 import signal
 import socket
 import subprocess
 import time
+import urllib.parse
 
 import pytest
 
 from . import harness
 from .audio import Recording
+from .conftest import _Service
 from .harness import PRESSED
 
 # How each system names a target's key: Windows by virtual-key code, scan code and extended flag; X by keysym.
@@ -184,6 +187,27 @@ def test_each_way_a_call_ends_has_its_reply_and_line_and_names_print_as_utf8(des
     assert reply.startswith('{"count":3,"message":"Webhook executed successfully"'), reply
     program.wait_for_line("Requete HTTP reussie: https://localhost:8443/ok?n=3&v=al%20bo")
     assert program.since_mark()[0] == "Cadeau recu: Wins x3 de al bo"
+
+
+def test_a_streak_whose_frames_overtake_each_other_on_eight_connections_is_counted_once(desktop):
+    program, _ = desktop
+    frames = list(range(1, 121))  # one viewer's streak of 120, in one group, the last frame ending it
+    random.Random(7).shuffle(frames)
+    calls = len(_Service.calls)
+
+    def forward(counts):  # one of the relay's connections, each frame as soon as the one before is answered
+        connection, replies = http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=30), []
+        for n in counts:
+            frame = {"giftName": "Wins", "repeatCount": n, "uniqueId": "flux", "groupId": "7001", "repeatEnd": n == 120}
+            connection.request("POST", "/webhook", json.dumps(frame), {"Content-Type": "application/json"})
+            replies.append(json.loads(connection.getresponse().read()))
+        return replies
+
+    with concurrent.futures.ThreadPoolExecutor(8) as pool:
+        replies = [r for part in pool.map(forward, [frames[i::8] for i in range(8)]) for r in part]
+    # The address takes the count: its calls say how many gifts each frame added.
+    added = [int(urllib.parse.parse_qs(urllib.parse.urlsplit(path).query)["n"][0]) for path in _Service.calls[calls:]]
+    assert sum(added) == sum(reply["count"] for reply in replies) == 120, (added, replies)
 
 
 def still_open(connection):  # not closed by the program: nothing to read yet

@@ -262,7 +262,7 @@ def test_a_streak_test_what_the_relay_sent_and_a_gift_added_from_a_name_that_cam
     wait.until(lambda b: "(5 cadeau(x) sur 5)" in result.text)
     assert len(strokes(keys.events())) == 5  # each frame's new gift pressed once
     # What a relay sent, as it came, and what was read of it.
-    reply = harness.relay("GET", "/webhook?giftName=Lion&repeatCount=3&uniqueId=%1B%5B31mbo")
+    reply = harness.relay("GET", "/webhook?giftName=Lion&repeatCount=3&uniqueId=%1B%5B31mbo&repeatEnd=1")
     assert reply == '{"count":0,"message":"Gift not configured"}'
     wait.until(lambda b: "Lion" in b.find_element(By.ID, "unconfigured").text)
     assert "3 reçu(s)" in browser.find_element(By.ID, "unconfigured").text

@@ -14,7 +14,7 @@ from . import audio, harness
 from .audio import OTHER_NAME, OTHER, Recording
 from .test_page import open_browser, page_token, request
 
-SOUND = {"action": "sound", "target": ""}
+SOUND = {"action": "sound"}  # a gift that plays its sound alone aims at nothing
 GIFTS = {"Wav": SOUND | {"sound": "sounds/one.wav"}, "Ogg": SOUND | {"sound": "sounds/one.ogg", "soundMode": "queue"},
          "Remplace": SOUND | {"sound": "sounds/three.mp3", "soundMode": "replace"},
          "Seul": SOUND | {"sound": "sounds/three.mp3", "soundMode": "skip"},

@@ -2,6 +2,7 @@
 
 #include "actions/outgoing_webhook.hpp"
 #include "config/config_edit.hpp"
+#include "config/gift_action.hpp"
 
 namespace {
 
@@ -47,6 +48,19 @@ TEST(Url, AGiftFillsInItsCountViewerAndName) {
             "https://s/w?n=12&v=al%20%26%20bo&g=Ros%C3%A9%2F1&again=12{");
   EXPECT_EQ(actions::filledUrl("https://s/{count}", 1, "", ""), "https://s/1");
   EXPECT_EQ(actions::filledUrl("https://s/{viewer}{gift}{Count}", 3, "", ""), "https://s/{Count}");
+}
+
+TEST(Url, PlaceholdersStandInTheQueryAloneWhereAViewersNameCannotSteerTheCall) {
+  const std::pair<const char*, const char*> cases[] = {{"https://{viewer}.example/x", "le nom du serveur"},
+                                                       {"https://h/a/{gift}/b?c=1", "le chemin"},
+                                                       {"https://h/a{count}?c=1", "le chemin"},
+                                                       {"https://h/a?v={viewer}#{gift}", "la fin apres #"},
+                                                       {"https://h?a/{viewer}", nullptr},
+                                                       {"https://h/a?v={viewer}&g={gift}&n={count}", nullptr}};
+  for (const auto& [url, where] : cases) {
+    const auto misplaced = config::misplacedPlaceholder(url);
+    EXPECT_STREQ(misplaced ? misplaced->where : nullptr, where) << url;
+  }
 }
 
 TEST(Url, TheTokenIsReplacedAsAQueryValueAloneAndMaskedInBothForms) {
