@@ -73,12 +73,8 @@ class HttpServer final : private httplib::Server {
   Result<std::monostate, platform::ListenFailure> open(const std::string& address, int port, bool ipv6Loopback);
 
   // Accepts and serves connections until a listening socket fails for good,
-  // and then fails with why, or until stop().
+  // and then fails with why.
   Result<> serve();
-  // serve() returns soon, once the connections still open have ended.
-  void stop() { stopping_ = true; }
-  // The port of the first address: the system's choice when opened with 0.
-  int port() const { return listening_.empty() ? 0 : platform::portOf(listening_.front()); }
 
   // The routes and the library's settings the program uses.
   using httplib::Server::Get;

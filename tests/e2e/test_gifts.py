@@ -3,6 +3,7 @@ through a low-level hook, on Linux from the X display's raw events), sounds that
 system's certificates, lines on its console."""
 
 import concurrent.futures
+import contextlib
 import http.client
 import json
 import os
@@ -29,7 +30,7 @@ KEYS = {name: names[0 if harness.under_wine() else 1] for name, names in {
 GIFTS = {name: {"action": "key", "target": name} for name in ("G", "space", "f13", "left", "numpad9", "9", "z")}
 GIFTS["Combo"] = {"action": "key", "target": "ctrl+shift+f1"}
 GIFTS |= {name: {"action": "key", "target": "f24", "sound": f"sounds/{name}.mp3"} for name in (
-    "low", "high", "long", "missing", "broken", "f\u00e9e")}
+    "low", "high", "missing", "broken", "f\u00e9e")}
 GIFTS |= {"Rose": {"action": "key", "target": "g", "sound": "sounds/low.mp3", "volume": 80},
           "n": {"action": "key", "target": "n", "repeat": 3}, "Stuck": {"action": "key", "target": "space", "hold": 3000},
           "Jeu": {"action": "key", "target": "k", "window": "koraveljeu"}, "Marche": {"action": "key", "target": "w"},
@@ -44,7 +45,6 @@ CALLS = {"http://localhost:8443/ok": (OK + '"win added: /ok"}', "Requete HTTP re
              FAILED + 'redirect to an address without TLS refused"}',
              "Erreur requete HTTP: 308 (redirection vers une adresse non chiffree refusee)"),
          "https://localhost:8443/loop": (FAILED + 'too many redirects"}', "Erreur requete HTTP: 302 (trop de redirections)"),
-         "https://localhost:8443/big": (FAILED + "no response", "Erreur requete HTTP: 0"),
          "https://localhost:8443/limit": (FAILED + "no response", "Erreur requete HTTP: 0"),  # a byte past 1 MiB
          "https://localhost:8443/silent": (FAILED + "no response", "Erreur requete HTTP: 0"),
          "https://localhost:8444/ok": (FAILED + "no response", "Erreur requete HTTP: 0")}
@@ -97,7 +97,7 @@ def strokes(events):
 def desktop(tmp_path_factory, mp3s):
     folder = tmp_path_factory.mktemp("desktop")
     (folder / "sounds").mkdir()
-    for name, sound in (("low", "low"), ("high", "high"), ("long", "long"), ("broken", "not_audio"), ("f\u00e9e", "high")):
+    for name, sound in (("low", "low"), ("high", "high"), ("broken", "not_audio"), ("f\u00e9e", "high")):
         (folder / "sounds" / f"{name}.mp3").write_bytes(mp3s[sound])
     keys = KeyLog(folder)
     harness.write_config(folder, {"token": "k0r4v3l-e2e", "gifts": GIFTS})
@@ -149,7 +149,7 @@ def test_a_key_goes_only_into_its_window_and_never_undoes_a_key_the_streamer_hol
         assert keys.events() == []
 
 
-def test_sounds_are_heard_at_their_volume_together_for_ten_seconds_at_most(desktop):
+def test_sounds_are_heard_at_their_volume_and_together(desktop):
     program, _ = desktop
     with Recording(4.5) as full:
         send(program, "low")
@@ -161,9 +161,6 @@ def test_sounds_are_heard_at_their_volume_together_for_ten_seconds_at_most(deskt
         time.sleep(1.0)
         send(program, "high")
     assert both.level(1.6) > 1.2 * both.level(0.5), both.levels  # two tones at once are louder than one
-    with Recording(13) as long:
-        send(program, "long")
-    assert 8.5 <= long.audible() <= 11.0, long.audible()
 
 
 def test_a_missing_or_broken_file_plays_nothing_and_a_path_with_accents_plays(desktop):
@@ -182,37 +179,31 @@ def test_each_way_a_call_ends_has_its_reply_and_line_and_names_print_as_utf8(des
     for url, (reply, line) in CALLS.items():
         assert send(program, url)[0].startswith(reply), url
         program.wait_for_line(line or program.since_mark()[-1])
-    program.mark()  # an address that takes the count is called once for all the gifts, from a relay's GET
-    reply = harness.relay("GET", "/webhook?giftName=Wins&repeatCount=3&uniqueId=al%20bo")
-    assert reply.startswith('{"count":3,"message":"Webhook executed successfully"'), reply
-    program.wait_for_line("Requete HTTP reussie: https://localhost:8443/ok?n=3&v=al%20bo")
-    assert program.since_mark()[0] == "Cadeau recu: Wins x3 de al bo"
 
 
 def test_a_streak_whose_frames_overtake_each_other_on_eight_connections_is_counted_once(desktop):
     program, _ = desktop
-    frames = list(range(1, 121))  # one viewer's streak of 120, in one group, the last frame ending it
-    random.Random(7).shuffle(frames)
-    calls = len(_Service.calls)
+    frames, calls = random.Random(7).sample(range(1, 121), 120), len(_Service.calls)  # one streak, the 120th its end
 
-    def forward(counts):  # one of the relay's connections, each frame as soon as the one before is answered
-        connection, replies = http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=30), []
+    def forward(counts):  # one of the relay's connections: each frame once the one before is answered
+        connection = http.client.HTTPConnection("127.0.0.1", harness.PORT, timeout=30)
         for n in counts:
             frame = {"giftName": "Wins", "repeatCount": n, "uniqueId": "flux", "groupId": "7001", "repeatEnd": n == 120}
             connection.request("POST", "/webhook", json.dumps(frame), {"Content-Type": "application/json"})
-            replies.append(json.loads(connection.getresponse().read()))
-        return replies
+            yield json.loads(connection.getresponse().read())
 
     with concurrent.futures.ThreadPoolExecutor(8) as pool:
-        replies = [r for part in pool.map(forward, [frames[i::8] for i in range(8)]) for r in part]
+        replies = sum(pool.map(lambda part: list(forward(part)), [frames[i::8] for i in range(8)]), [])
     # The address takes the count: its calls say how many gifts each frame added.
     added = [int(urllib.parse.parse_qs(urllib.parse.urlsplit(path).query)["n"][0]) for path in _Service.calls[calls:]]
     assert sum(added) == sum(reply["count"] for reply in replies) == 120, (added, replies)
 
 
-def still_open(connection):  # not closed by the program: nothing to read yet
+def still_open(connection):  # not closed by the program, once what it answered (a 400) is read
     try:
-        return connection.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) != b""
+        while connection.recv(4096, socket.MSG_DONTWAIT):
+            pass
+        return False
     except OSError as error:
         return isinstance(error, BlockingIOError)
 
@@ -222,18 +213,18 @@ def test_connections_from_another_machine_are_bounded_and_never_hold_the_relay(d
     sources = [f"10.9.9.{n}" for n in range(1, 9)]
     subprocess.run(" && ".join(f"ip addr add {source}/32 dev lo" for source in sources), shell=True, capture_output=True)
     elsewhere = [socket.create_connection(("127.0.0.1", harness.PORT), source_address=(s, 0)) for s in sources[-1:] * 100 + sources[:-1] * 60]
-    started, held = time.monotonic(), []
+    here = socket.create_connection(("127.0.0.1", harness.PORT))  # and one of this machine's
+    started, held, line = time.monotonic(), [], b"POST /webhook HTTP/1.1\r\nX-Slow: "
     assert harness.post_gift("G", timeout=3) == PRESSED  # at once, not after the 10 s the others may take
     while time.monotonic() - started < 16:  # a header byte every 2 s: each read comes in time, the request does not
-        held.append((sum(map(still_open, elsewhere[:100])), sum(map(still_open, elsewhere[100:]))))
-        for connection in elsewhere:
-            try:
-                connection.send(b"P")
-            except OSError:
-                pass
+        held.append((sum(map(still_open, elsewhere[:100])), sum(map(still_open, elsewhere[100:])), still_open(here)))
+        for connection in elsewhere + [here]:
+            with contextlib.suppress(OSError):
+                connection.send(line if len(held) == 1 else b"P")
         time.sleep(2)
-    assert held[1] == (64, 384) and held[-1] == (0, 0), held  # 448 places for all others; these go at the 10 s deadline
-    list(map(socket.socket.close, elsewhere))
+    # 448 places for all others; these go at the 10 s deadline, and their trickled headers get no second one.
+    assert held[1] == (64, 384, True) and held[-1] == (0, 0, False), held
+    list(map(socket.socket.close, elsewhere + [here]))
 
 
 def test_routes_other_than_gifts_and_oversized_requests(desktop):

@@ -164,7 +164,6 @@ def test_what_a_hostile_page_or_program_sends_gets_a_clear_answer_and_changes_no
     deep = "[" * 2000 + "]" * 2000
     for path in ("/api/gift", "/api/token", "/api/gift/remove", "/api/preview", "/api/test"):
         assert request("POST", path, headers=fire, body=deep)[0] in (200, 400), path
-    assert "nested more than 64" in request("POST", "/webhook", headers={"Content-Type": "application/json"}, body=deep)[2]
     # Sounds from the folder's list alone: not a device, not a path out of the folder.
     for sound in ("/dev/zero", "../page/sounds/low.mp3"):
         status, _, body = request("POST", "/api/gift", headers=fire, body=json.dumps(

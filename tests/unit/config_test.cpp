@@ -103,9 +103,6 @@ TEST(ConfigParse, RefusalsSayWhy) {
                                  rose(R"(, "soundMode": "loud")"),
                                  R"({"token": "t", "window": null})"};
   for (const auto& text : refused) EXPECT_FALSE(config::parseConfig(text)) << testing::PrintToString(text);
-  // A gift that plays its sound alone aims at nothing.
-  EXPECT_EQ(mustLoad(gifts(R"("S": {"action": "sound", "sound": "s.mp3"})")).gifts.at("S").kind,
-            config::ActionKind::Sound);
   EXPECT_EQ(config::parseConfig("{\"token\": tru}").reason().find("..."), std::string::npos);  // short: whole
   // Of a long string, only the end is quoted, never cut inside a character (the euro sign straddles the cut).
   for (const char* opening : {"{\"", "{\"token\": \""}) {
