@@ -272,7 +272,7 @@ def test_a_streak_test_what_the_relay_sent_and_a_gift_added_from_a_name_that_cam
     wait.until(lambda b: row(b) and "GET" in row(b)[0])
     sent, read, replied = row(browser)
     assert "repeatCount=3" in sent and "uniqueId=?[31mbo" in sent  # control characters made harmless
-    assert read == "« Lion », nombre 3, de ?[31mbo, 3 cadeau(x)" and "Gift not configured" in replied
+    assert read == "« Lion », nombre 3, de ?[31mbo, fin de série, 3 cadeau(x)" and "Gift not configured" in replied
     assert "de Test ×1" in browser.find_element(By.ID, "feed").text  # the streak's frames, with their viewer and count
     browser.execute_script("document.querySelector('button[aria-label=\"Ajouter Lion\"]').click()")
     assert browser.find_element(By.ID, "edit-name").get_attribute("value") == "Lion"

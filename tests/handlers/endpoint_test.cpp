@@ -246,11 +246,10 @@ TEST_F(Endpoint, ARequestMustCarryTheSecretWhenOneIsSet) {
   EXPECT_EQ(post(gifts, {{"giftName", "Rose"}, {"secret", "s3cr"}}), forbidden);
   EXPECT_EQ(post(gifts, rose, "", "", {{"X-Webhook-Secret", "S3CR\xC3\xA9T"}}), forbidden);
   EXPECT_EQ(post(gifts, rose, "", "", {{"X-Webhook-Secret", secret_}}), pressed);
-  // In the body, or among a forwarded event's fields.
   for (const char* body :
        {R"({"giftName": "Rose", "secret": "%"})", R"({"data": {"giftName": "Rose", "secret": "%"}})"})
     EXPECT_EQ(post(gifts, {}, std::regex_replace(body, std::regex("%"), secret_), json), pressed);
-  const Fields form{{"giftName", "Rose"}, {"secret", secret_}};
+  const Fields form{{"giftName", "Rose"}, {"secret", secret_}};  // a form's; above, a JSON body's or its data's
   EXPECT_EQ(post(gifts, form, "giftName=Rose&secret=s3cr%C3%A9t", "application/x-www-form-urlencoded"), pressed);
   EXPECT_EQ(post(gifts, {}, R"({"giftName": "Rose", "secret": "s3cr\u00e9"})", json), forbidden);
   EXPECT_EQ(console_.count("Requete refusee : secret absent ou incorrect"), 3u);

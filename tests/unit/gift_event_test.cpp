@@ -127,6 +127,7 @@ TEST(GiftCounter, EachGiftOfAStreakCountsOnceWhateverTheRelayForwards) {
       {"dy", 3, 30'152ms, 2, "g3"},            //
       {"dy", 2, 30'153ms, 0, "g3"},            // late
       {"dy", 1, 30'154ms, 0, "g4"},            //
+      {"dy", 2, 30'154ms, 0, "g4"},            // 3, 1, 2
       {"dy", 3, 30'155ms, 0, "g3", "", true},  //
       {"dy", 3, 30'156ms, 0, "g3", "", true},  // again
       {"dy", 2, 60'000ms, 0, "g3"},            // after its end, for 30 s
