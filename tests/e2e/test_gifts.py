@@ -194,8 +194,7 @@ def test_a_streak_whose_frames_overtake_each_other_on_eight_connections_is_count
 
     with concurrent.futures.ThreadPoolExecutor(8) as pool:
         replies = sum(pool.map(lambda part: list(forward(part)), [frames[i::8] for i in range(8)]), [])
-    # The address takes the count: its calls say how many gifts each frame added.
-    added = [int(urllib.parse.parse_qs(urllib.parse.urlsplit(path).query)["n"][0]) for path in _Service.calls[calls:]]
+    added = [int(urllib.parse.parse_qs(urllib.parse.urlsplit(path).query)["n"][0]) for path in _Service.calls[calls:]]  # n={count}
     assert sum(added) == sum(reply["count"] for reply in replies) == 120, (added, replies)
 
 

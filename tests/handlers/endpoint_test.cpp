@@ -91,9 +91,10 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
       {named("Rose"), pressed, {"Cadeau recu: Rose", heard + " (volume: 80%)", "Touche 'g' pressee"}},
       {named("Song"), R"(200 {"message": "Sound played"})", {"Cadeau recu: Song", heard + " (volume: 50%)"}},
       {named("Sing"), R"(200 {"error": "Unknown action type"})", {"Cadeau recu: Sing", heard + " (volume: 50%)"}},
-      {named("Mute"),
-       R"(200 {"error":"Sound file not found: )" + sound_ + ".gone\"}",
-       {"Cadeau recu: Mute", "Fichier audio non trouve : " + sound_ + ".gone"}},
+      {none,
+       R"(200 {"count":0,"error":"Sound file not found: )" + sound_ + ".gone\"}",
+       {"Cadeau recu: Mute x2", "Fichier audio non trouve : " + sound_ + ".gone"},
+       R"({"giftName": "Mute", "repeatCount": 2})"},
       {named("Bad"), R"(200 {"error":"Key not supported: ab"})", {"Cadeau recu: Bad", "Touche non supportee: ab"}},
       {named("Z"),
        R"(200 {"error": "Keys cannot be pressed on this computer"})",
@@ -120,7 +121,7 @@ TEST_F(Endpoint, WhereTheNameComesFromAndWhatEachGiftAnswers) {
   EXPECT_EQ(post(gifts, named("Key"), "", "", {}, "GET"), pressed);
   EXPECT_EQ(recording::presses().size(), 3u);  // none for the targets that are not keys
   EXPECT_EQ(std::make_tuple(state_->tally.received(), state_->cooldowns.runs("Key")),
-            std::make_tuple(12u, 2u));  // named, or configured
+            std::make_tuple(13u, 2u));  // named, or configured
   // The latest request first, with what was read from it and its reply.
   const auto logged = state_->requests.latest();
   EXPECT_EQ(
