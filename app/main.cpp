@@ -29,6 +29,7 @@ void checkFolder() {
 
 int main(int argc, char** argv) {
   platform::useUtf8Console();
+  platform::tellFatalFaults();
   if (argc > 1 && std::string_view(argv[1]) == "--version") {
     console::printLine("Koravel Key Webhook " KORAVEL_VERSION);
     console::flush();

@@ -174,7 +174,8 @@ def main():
     args = parser.parse_args()
 
     pulse = tempfile.mkdtemp(prefix="koravel-bench-pulse-")
-    audio.start_pulseaudio(pulse)
+    # The run's own server, whatever other one this machine runs: the program, the player and the monitor all go to it.
+    os.environ["PULSE_SERVER"] = audio.start_pulseaudio(pulse)
     folder = tempfile.mkdtemp(prefix="koravel-bench-sounds-")
     os.makedirs(os.path.join(folder, "sounds"))
     tone, short = os.path.join(folder, "sounds", "tone.wav"), os.path.join(folder, "sounds", "burst.wav")

@@ -35,6 +35,12 @@ namespace platform {
 // Console: UTF-8 for output and, where the system has one, for input.
 void useUtf8Console();
 
+// From now on, a fault that ends the program (an exception nothing caught,
+// a fatal signal, an unhandled system exception) says so on the console, one
+// line with its kind and address, before the program goes: a streamer who
+// sees the window close can tell what ended it.
+void tellFatalFaults();
+
 // The stack reserved for each thread started from now on. Starting a thread
 // costs more the larger its stack (Linux maps, guards and caches it whole);
 // a storm of gifts starts hundreds of workers at once.

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
@@ -13,9 +14,49 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/fatal_fault.hpp"
 #include "platform/platform.hpp"
 
 namespace platform {
+namespace {
+
+void onFatalSignal(int number, siginfo_t* info, void*) {
+  const char* kind = number == SIGSEGV  ? "SIGSEGV (acces memoire invalide)"
+                     : number == SIGBUS ? "SIGBUS (acces memoire invalide)"
+                     : number == SIGFPE ? "SIGFPE (erreur de calcul)"
+                     : number == SIGILL ? "SIGILL (instruction invalide)"
+                                        : "SIGABRT (arret demande par le programme)";
+  // A signal sent by another process (kill) has no address to tell.
+  const auto address = info->si_code > 0 ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0;
+  writeFatalLine(FatalLine(kind, address));
+  // The handler was reset on entry: the signal now ends the program as it would have.
+  raise(number);
+}
+
+}  // namespace
+
+void tellFatalFaults() {
+  tellUncaughtExceptions();
+  // The main thread's fault handlers run on a stack of their own, so that
+  // one that overflowed its stack can still say so.
+  static char stack[64 * 1024];
+  const stack_t alternate{stack, 0, sizeof stack};
+  sigaltstack(&alternate, nullptr);
+  struct sigaction action {};
+  action.sa_sigaction = onFatalSignal;
+  action.sa_flags = SA_SIGINFO | SA_RESETHAND | SA_ONSTACK;
+  sigemptyset(&action.sa_mask);
+  for (const int number : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigaction(number, &action, nullptr);
+}
+
+void writeToStandardOutput(std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = write(STDOUT_FILENO, text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
 
 void useUtf8Console() {}
 

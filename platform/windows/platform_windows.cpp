@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <charconv>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/fatal_fault.hpp"
 #include "platform/platform.hpp"
 #include "platform/windows/key_edges.hpp"
 #include "platform/windows/system_message.hpp"
@@ -41,6 +43,42 @@ std::string utf8(const wchar_t* text) {
 void useUtf8Console() {
   SetConsoleOutputCP(CP_UTF8);
   SetConsoleCP(CP_UTF8);
+}
+
+namespace {
+
+// Not among windows.h's names.
+constexpr DWORD heapCorrupted = 0xC0000374;
+
+LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception) {
+  const DWORD code = exception->ExceptionRecord->ExceptionCode;
+  const std::string_view what = code == EXCEPTION_ACCESS_VIOLATION       ? " (acces memoire invalide)"
+                                : code == EXCEPTION_STACK_OVERFLOW       ? " (pile epuisee)"
+                                : code == EXCEPTION_ILLEGAL_INSTRUCTION  ? " (instruction invalide)"
+                                : code == EXCEPTION_INT_DIVIDE_BY_ZERO   ? " (division par zero)"
+                                : code == heapCorrupted                  ? " (memoire du tas corrompue)"
+                                                                         : "";
+  // No allocation here: the heap may be what failed.
+  std::array<char, 96> kind{};
+  char* end = std::copy_n("exception 0x", 12, kind.data());
+  end = std::to_chars(end, end + 8, static_cast<unsigned long>(code), 16).ptr;
+  end = std::copy(what.begin(), what.end(), end);
+  writeFatalLine(FatalLine({kind.data(), static_cast<std::size_t>(end - kind.data())},
+                           reinterpret_cast<std::uintptr_t>(exception->ExceptionRecord->ExceptionAddress)));
+  // Then the end Windows gives such a program.
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+}  // namespace
+
+void tellFatalFaults() {
+  tellUncaughtExceptions();
+  SetUnhandledExceptionFilter(onUnhandledException);
+}
+
+void writeToStandardOutput(std::string_view text) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 // Windows reserves each thread's stack (the program's default size) and

@@ -198,33 +198,44 @@ def test_a_streak_whose_frames_overtake_each_other_on_eight_connections_is_count
     assert sum(added) == sum(reply["count"] for reply in replies) == 120, (added, replies)
 
 
-def still_open(connection):  # not closed by the program, once what it answered (a 400) is read
-    try:
-        while connection.recv(4096, socket.MSG_DONTWAIT):
+class Trickle:  # a connection that sends a header byte every 2 s, and when the program answered and ended it
+    def __init__(self, source=None):
+        self.socket = socket.create_connection(("127.0.0.1", harness.PORT), source_address=source and (source, 0))
+        self.answered = self.closed = None
+
+    def open(self, now):
+        try:
+            while self.socket.recv(4096, socket.MSG_DONTWAIT):
+                self.answered = self.answered or now
+            self.closed = self.closed or now
+        except BlockingIOError:
             pass
-        return False
-    except OSError as error:
-        return isinstance(error, BlockingIOError)
+        except OSError:
+            self.closed = self.closed or now
+        return self.closed is None
 
 
 def test_connections_from_another_machine_are_bounded_and_never_hold_the_relay(desktop):
     # Other computers, as the program sees them: 100 connections from one, 64 held; then 60 from each of seven more.
     sources = [f"10.9.9.{n}" for n in range(1, 9)]
     subprocess.run(" && ".join(f"ip addr add {source}/32 dev lo" for source in sources), shell=True, capture_output=True)
-    elsewhere = [socket.create_connection(("127.0.0.1", harness.PORT), source_address=(s, 0)) for s in sources[-1:] * 100 + sources[:-1] * 60]
-    here = socket.create_connection(("127.0.0.1", harness.PORT))  # and one of this machine's
+    elsewhere = [Trickle(source) for source in sources[-1:] * 100 + sources[:-1] * 60]
+    trickles = elsewhere + [Trickle()]  # and one of this machine's
     started, held, line = time.monotonic(), [], b"POST /webhook HTTP/1.1\r\nX-Slow: "
     assert harness.post_gift("G", timeout=3) == PRESSED  # at once, not after the 10 s the others may take
-    while time.monotonic() - started < 16:  # a header byte every 2 s: each read comes in time, the request does not
-        held.append((sum(map(still_open, elsewhere[:100])), sum(map(still_open, elsewhere[100:])), still_open(here)))
-        for connection in elsewhere + [here]:
+    while time.monotonic() - started < 40 and any(trickle.closed is None for trickle in trickles):
+        now = time.monotonic() - started  # each read comes in time, the request does not
+        held.append((sum(t.open(now) for t in elsewhere[:100]), sum(t.open(now) for t in elsewhere[100:]), trickles[-1].open(now)))
+        for trickle in trickles:
             with contextlib.suppress(OSError):
-                connection.send(line if len(held) == 1 else b"P")
+                trickle.socket.send(line if len(held) == 1 else b"P")
         time.sleep(2)
-    # 448 places for all others; all go by 19 s (the deadline, as wine closes them): a second one would keep them 20 s
-    harness.wait_until(lambda: not any(map(still_open, elsewhere + [here])), 3)
     assert held[1] == (64, 384, True), held
-    list(map(socket.socket.close, elsewhere + [here]))
+    # Each one held is answered (a 400) once 10 s have passed since its first byte, and ends with that answer:
+    # reading on would give the next byte a deadline of its own, 10 s more.
+    answered = [(t.answered, t.closed) for t in trickles if t.answered]
+    assert len(answered) == 449 and all(9 <= at and closed is not None and closed - at <= 4 for at, closed in answered), answered
+    list(map(socket.socket.close, (trickle.socket for trickle in trickles)))
 
 
 def test_routes_other_than_gifts_and_oversized_requests(desktop):

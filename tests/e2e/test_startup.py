@@ -5,6 +5,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 
 import pytest
@@ -53,6 +54,9 @@ def test_first_run_asks_for_the_token_writes_the_file_and_serves(run, tmp_path):
     again.wait_until_serving()
     assert again.lines == BANNERS + LOADED + SERVING and sorted(os.listdir(tmp_path)) == [CONFIG_NAME, "sounds"]
     assert harness.post_gift("Rose") == PRESSED and opened.read_text() == "http://localhost:5000/\n"
+    os.kill(again.process.pid, signal.SIGSEGV)  # a fault, as the system tells it: the program's last line says so
+    kind = "exception 0xc0000005" if harness.under_wine() else "SIGSEGV"
+    assert again.exit_code() != 0 and again.lines[-1].startswith(f"Le programme s'arrete sur une erreur fatale : {kind}")
 
 
 def test_a_file_that_cannot_be_used_says_why_exits_1_and_is_left_as_it_was(run, tmp_path):
