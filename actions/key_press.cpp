@@ -3,15 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "common/console.hpp"
+#include "common/thread_safety.hpp"
 #include "platform/platform.hpp"
 
 namespace actions {
@@ -122,7 +121,7 @@ class KeyTurns {
   // Waits for the chord's turn and takes it; false, having left the queue,
   // when the turn would come after `latest`.
   bool take(const std::vector<Key>& chord, Clock::time_point latest) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     const Press mine{nextTicket_++, chord, std::ranges::any_of(chord, isModifier)};
     waiting_.push_back(mine);
     for (;;) {
@@ -144,7 +143,7 @@ class KeyTurns {
 
   void give(const std::vector<Key>& chord) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       const auto freeAt = Clock::now() + gapBetweenPresses.load();
       const auto at = std::ranges::find_if(active_, [&](const Press& p) { return p.chord == chord; });
       if (at->exclusive) keyboardFreeAt_ = std::max(keyboardFreeAt_, freeAt);
@@ -168,7 +167,7 @@ class KeyTurns {
 
   // When the press may start, once nothing before it or under way stands in
   // its way; nothing while something does.
-  std::optional<Clock::time_point> whenFree(const Press& press) const {
+  std::optional<Clock::time_point> whenFree(const Press& press) const REQUIRES(mutex_) {
     for (const Press& other : active_) {
       if (conflict(press, other)) return std::nullopt;
     }
@@ -184,14 +183,14 @@ class KeyTurns {
     return at;
   }
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::uint64_t nextTicket_ = 0;
-  std::deque<Press> waiting_;  // in the order they asked
-  std::vector<Press> active_;
-  std::map<Key, Clock::time_point> freeAt_;  // each key's release, and the gap after it
-  Clock::time_point lastFreeAt_{};           // the same for the last key released
-  Clock::time_point keyboardFreeAt_{};       // and for the last chord with a modifier
+  Mutex mutex_;
+  CondVar changed_;
+  std::uint64_t nextTicket_ GUARDED_BY(mutex_) = 0;
+  std::deque<Press> waiting_ GUARDED_BY(mutex_);  // in the order they asked
+  std::vector<Press> active_ GUARDED_BY(mutex_);
+  std::map<Key, Clock::time_point> freeAt_ GUARDED_BY(mutex_);  // each key's release, and the gap after it
+  Clock::time_point lastFreeAt_ GUARDED_BY(mutex_){};           // the same for the last key released
+  Clock::time_point keyboardFreeAt_ GUARDED_BY(mutex_){};       // and for the last chord with a modifier
 };
 
 KeyTurns& turns() {

@@ -7,6 +7,7 @@
 
 #include "actions/sound_rules.hpp"
 #include "common/console.hpp"
+#include "common/thread_safety.hpp"
 #include "platform/platform.hpp"
 
 namespace actions {
@@ -93,17 +94,17 @@ class Sounds {
     auto begun = std::make_shared<SoundBegun>();
     Afterwards after;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(soundsMutex_);
       const Ticket ticket = ++last_;
       const auto limit = gift.soundMode == config::SoundMode::Queue ? queuedStartLimit : soundStartLimit;
       Sound sound{gift.sound, gift.volume, gift.soundSeconds, arrived + limit, std::move(tell), begun};
       const auto arrival = rules_.arrive(ticket, giftName, gift.soundMode, Clock::now());
-      for (const Ticket replaced : arrival.stop) stopLocked(replaced, after);
+      for (const Ticket replaced : arrival.stop) stopHoldingSounds(replaced, after);
       if (arrival.start) {
         after.starts.emplace_back(ticket, sound);
         sounds_.emplace(ticket, std::move(sound));
       } else if (arrival.skipped != Skip::None) {
-        skipLocked(arrival.skipped, sound, after);
+        skipHoldingSounds(arrival.skipped, sound, after);
       } else {
         after.begun.push_back(begun);  // it waits its turn: the key does not
         sounds_.emplace(ticket, std::move(sound));
@@ -118,9 +119,9 @@ class Sounds {
     Afterwards after;
     std::size_t playing = 0;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(soundsMutex_);
       playing = rules_.playing();
-      for (const Ticket ticket : rules_.stopAll()) stopLocked(ticket, after);
+      for (const Ticket ticket : rules_.stopAll()) stopHoldingSounds(ticket, after);
     }
     after.run();
     return playing;
@@ -131,7 +132,7 @@ class Sounds {
     const platform::SoundId id =
         platform::playSound(sound.path, sound.volume, sound.lifetime, sound.startBy,
                             [this, ticket](const platform::SoundStart& news) { told(ticket, news); });
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(soundsMutex_);
     const auto found = sounds_.find(ticket);
     if (found != sounds_.end()) {
       found->second.id = id;
@@ -144,7 +145,7 @@ class Sounds {
     using Outcome = platform::SoundStart::Outcome;
     Afterwards after;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(soundsMutex_);
       const auto found = sounds_.find(ticket);
       if (news.outcome != Outcome::Ended && found != sounds_.end()) {
         if (news.outcome != Outcome::Stopped) {
@@ -152,19 +153,20 @@ class Sounds {
         }
         after.begun.push_back(found->second.begun);
       }
-      if (news.outcome != Outcome::Playing) endedLocked(ticket, found, after);
+      if (news.outcome != Outcome::Playing) endedHoldingSounds(ticket, found, after);
     }
     after.run();
     for (auto& [turn, sound] : after.starts) begin(turn, sound);
   }
 
   // The sound is over, or never began: the rules say which come next.
-  void endedLocked(Ticket ticket, std::map<Ticket, Sound>::iterator found, Afterwards& after) {
+  void endedHoldingSounds(Ticket ticket, std::map<Ticket, Sound>::iterator found, Afterwards& after)
+      REQUIRES(soundsMutex_) {
     if (found != sounds_.end()) sounds_.erase(found);
     const auto next = rules_.ended(ticket, Clock::now());
     for (const Ticket late : next.tooLong) {
       if (const auto waited = sounds_.find(late); waited != sounds_.end()) {
-        skipLocked(Skip::WaitedTooLong, waited->second, after);
+        skipHoldingSounds(Skip::WaitedTooLong, waited->second, after);
         sounds_.erase(waited);
       }
     }
@@ -173,10 +175,10 @@ class Sounds {
         after.starts.emplace_back(turn, waiting->second);
       }
     }
-    tellSkippedLocked(after);
+    tellSkippedHoldingSounds(after);
   }
 
-  void stopLocked(Ticket ticket, Afterwards& after) {
+  void stopHoldingSounds(Ticket ticket, Afterwards& after) REQUIRES(soundsMutex_) {
     const auto found = sounds_.find(ticket);
     if (found == sounds_.end()) return;
     if (found->second.id) after.stops.push_back(*found->second.id);
@@ -184,7 +186,7 @@ class Sounds {
     sounds_.erase(found);
   }
 
-  void skipLocked(Skip why, const Sound& sound, Afterwards& after) {
+  void skipHoldingSounds(Skip why, const Sound& sound, Afterwards& after) REQUIRES(soundsMutex_) {
     Skipped& skipped = skipped_[why];
     if (skipped.count++ == 0) {
       skipped.first = sound.tell;
@@ -195,7 +197,7 @@ class Sounds {
     after.begun.push_back(sound.begun);
   }
 
-  void tellSkippedLocked(Afterwards& after) {
+  void tellSkippedHoldingSounds(Afterwards& after) REQUIRES(soundsMutex_) {
     for (auto& [why, skipped] : skipped_) {
       if (skipped.count == 0) continue;
       after.tells.emplace_back(
@@ -204,11 +206,11 @@ class Sounds {
     }
   }
 
-  std::mutex mutex_;
-  SoundRules rules_;
-  Ticket last_ = 0;
-  std::map<Ticket, Sound> sounds_;  // started or waiting their turn
-  std::map<Skip, Skipped> skipped_;
+  Mutex soundsMutex_;
+  SoundRules rules_ GUARDED_BY(soundsMutex_);
+  Ticket last_ GUARDED_BY(soundsMutex_) = 0;
+  std::map<Ticket, Sound> sounds_ GUARDED_BY(soundsMutex_);  // started or waiting their turn
+  std::map<Skip, Skipped> skipped_ GUARDED_BY(soundsMutex_);
 };
 
 void Afterwards::run() {
@@ -224,13 +226,13 @@ void tellCannotPlay(const std::string& reason) {
 }  // namespace
 
 void SoundBegun::waitFor(std::chrono::milliseconds limit) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait_for(lock, limit, [this] { return done_; });
+  MutexLock lock(mutex_);
+  changed_.wait_for(lock, limit, [this]() REQUIRES(mutex_) { return done_; });
 }
 
 void SoundBegun::done() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     done_ = true;
   }
   changed_.notify_all();

@@ -1,13 +1,12 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "actions/outcome.hpp"
+#include "common/thread_safety.hpp"
 #include "config/gift_action.hpp"
 
 namespace actions {
@@ -32,9 +31,9 @@ class SoundBegun {
   void done();
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool done_ = false;
+  Mutex mutex_;
+  CondVar changed_;
+  bool done_ GUARDED_BY(mutex_) = false;
 };
 
 // Hands the gift's sound to the system, by the gift's rule for its own sounds

@@ -1,14 +1,13 @@
 #include "app/config_reload.hpp"
 
 #include <array>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <thread>
 
 #include "actions/gift_check.hpp"
 #include "common/console.hpp"
+#include "common/thread_safety.hpp"
 #include "platform/platform.hpp"
 
 namespace app {
@@ -29,12 +28,12 @@ ConfigReload::ConfigReload(std::string file, std::shared_ptr<config::LiveConfig>
       changed_(std::move(changed)) {}
 
 void ConfigReload::apply() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  applyLocked();
+  MutexLock lock(fileMutex_);
+  applyHoldingFile();
 }
 
 Result<> ConfigReload::save(const std::function<Result<std::string>(std::string_view text)>& edit) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(fileMutex_);
   for (int attempt = 0; attempt < 3; ++attempt) {
     const auto text = config::readConfigFile(file_);
     if (!text) return Failure{"le fichier de configuration ne se lit pas : " + text.reason()};
@@ -49,13 +48,13 @@ Result<> ConfigReload::save(const std::function<Result<std::string>(std::string_
     if (const auto written = platform::replaceFile(file_, *edited); !written) {
       return Failure{"le fichier n'a pas pu etre ecrit : " + written.reason()};
     }
-    applyLocked();
+    applyHoldingFile();
     return {};
   }
   return Failure{"un autre programme ecrit le fichier sans cesse ; reessayez"};
 }
 
-void ConfigReload::applyLocked() {
+void ConfigReload::applyHoldingFile() {
   const auto text = config::readConfigFile(file_);
   if (text && *text == lastText_) return;
   Result<config::LoadedConfig> loaded =
@@ -90,9 +89,9 @@ void ConfigReload::applyLocked() {
 
 Result<> ConfigReload::watch(std::chrono::milliseconds settle) {
   struct Changes {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool pending = false;
+    Mutex mutex;
+    CondVar changed;
+    bool pending GUARDED_BY(mutex) = false;
   };
   const auto changes = std::make_shared<Changes>();
   const std::filesystem::path path(file_);
@@ -100,18 +99,18 @@ Result<> ConfigReload::watch(std::chrono::milliseconds settle) {
   const auto watched =
       platform::watchFolder(folder, [changes, name = path.filename().string()](const std::string& entry) {
         if (!entry.empty() && entry != name) return;
-        std::lock_guard<std::mutex> lock(changes->mutex);
+        MutexLock lock(changes->mutex);
         changes->pending = true;
         changes->changed.notify_one();
       });
   if (!watched) return watched;
   std::thread([self = shared_from_this(), changes, settle] {
-    std::unique_lock<std::mutex> lock(changes->mutex);
+    MutexLock lock(changes->mutex);
     for (;;) {
-      changes->changed.wait(lock, [&] { return changes->pending; });
+      changes->changed.wait(lock, [&]() REQUIRES(changes->mutex) { return changes->pending; });
       do {
         changes->pending = false;
-      } while (changes->changed.wait_for(lock, settle, [&] { return changes->pending; }));
+      } while (changes->changed.wait_for(lock, settle, [&]() REQUIRES(changes->mutex) { return changes->pending; }));
       lock.unlock();
       self->apply();
       lock.lock();

@@ -3,12 +3,12 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "common/result.hpp"
+#include "common/thread_safety.hpp"
 #include "config/live_config.hpp"
 
 namespace app {
@@ -44,14 +44,14 @@ class ConfigReload : public std::enable_shared_from_this<ConfigReload> {
   Result<> watch(std::chrono::milliseconds settle);
 
  private:
-  void applyLocked();
+  void applyHoldingFile() REQUIRES(fileMutex_);
 
-  std::mutex mutex_;  // one reading or writing of the file at a time
+  Mutex fileMutex_;  // one reading or writing of the file at a time
   const std::string file_;
   const std::shared_ptr<config::LiveConfig> live_;
-  const int servingPort_;                // the port of the file the program started with
-  std::optional<std::string> lastText_;  // none: the file could not be read
-  std::string lastProblem_;
+  const int servingPort_;                                       // the port of the file the program started with
+  std::optional<std::string> lastText_ GUARDED_BY(fileMutex_);  // none: the file could not be read
+  std::string lastProblem_ GUARDED_BY(fileMutex_);
   const std::function<void()> changed_;
 };
 

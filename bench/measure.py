@@ -36,6 +36,24 @@ def resident_kib(pid):
     return status_kib(pid, "VmRSS")
 
 
+def wakeups(pid):
+    """How many times the process's threads have been switched to so far (voluntary and involuntary)."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/status") as f:
+                total += sum(int(line.split()[1]) for line in f if "ctxt_switches" in line)
+        except OSError:
+            continue  # a thread that ended meanwhile
+    return total
+
+
+def wakeups_per_second(pid, seconds=10):
+    before = wakeups(pid)
+    time.sleep(seconds)
+    return (wakeups(pid) - before) / seconds
+
+
 def thread_count(pid):
     return len(os.listdir(f"/proc/{pid}/task"))
 

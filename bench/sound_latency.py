@@ -9,11 +9,14 @@ delay cancels in their difference.
 
 - floor: a plain player, paplay, started on the sink with the same WAV file: from its start to the first audible
   sample. It is what any program that plays a file on that sink pays at least.
-- program: from the gift's request sent (a sound-only gift, new connection) to the first audible sample. The first
-  sound of the file is decoded; the others come from what the program keeps.
+- program: from the gift's request sent (a sound-only gift, new connection) to the first audible sample, for the WAV
+  and for an MP3 made from it with lame, whose header frame and encoder's delay must not be heard. The first sound of
+  each file is decoded; the others come from what the program keeps.
+- quiet: the program's wake-ups a second, idle, right after its start and once its output has closed after a quiet
+  spell (60 s without a sound); then the first sound after that spell, which opens the output again.
 - burst: 50 sound gifts at once; at most 8 sounds play at once and the others are skipped. When each "Lecture audio"
   line came, against the burst's start: an upper bound of each sound's delay after its gift.
-- memory: the program's resident size idle with its sound output open, and after the sounds above.
+- memory: the program's resident size idle, and after the sounds above.
 """
 
 import argparse
@@ -181,7 +184,8 @@ def main():
     tone, short = os.path.join(folder, "sounds", "tone.wav"), os.path.join(folder, "sounds", "burst.wav")
     make_tone(tone, 0.2)
     make_tone(short, 0.5)
-    gifts = {"Tone": {"action": "sound", "target": "", "sound": "sounds/tone.wav"}}
+    subprocess.run(["lame", "--quiet", tone, os.path.join(folder, "sounds", "tone.mp3")], check=True)
+    gifts = {"Tone": {"action": "sound", "sound": "sounds/tone.wav"}, "Tone MP3": {"action": "sound", "sound": "sounds/tone.mp3"}}
     gifts |= {f"Burst {n}": {"action": "sound", "target": "", "sound": "sounds/burst.wav"} for n in range(50)}
     harness.write_config(folder, {"token": "t", "gifts": gifts})
     monitor = Monitor(audio.SINK)
@@ -192,22 +196,31 @@ def main():
         program.wait_until_serving()
         pid = measure.program_pid(program)
         time.sleep(2)
-        idle = measure.resident_kib(pid)
+        idle, started_wakeups = measure.resident_kib(pid), measure.wakeups_per_second(pid)
         first, times = program_latency(monitor, "Tone", args.trials + 1)
+        first_mp3, mp3_times = program_latency(monitor, "Tone MP3", args.trials + 1)
         answered, starts, skipped, replies = burst(program, monitor)
         after = measure.resident_kib(pid)
+        time.sleep(65)  # the quiet spell, after which the output closes
+        quiet_wakeups = measure.wakeups_per_second(pid)
+        after_quiet, _ = program_latency(monitor, "Tone", 1)
         print(f"program: {harness.program_command()}")
         print(f"floor, paplay started -> first audible sample:       {summary(floor_times)}")
-        print(f"program, request sent -> first audible sample:       {summary(times)}")
-        if first is not None:
-            print(f"  its first sound, the file decoded then:            {first * 1e3:6.1f} ms")
+        print(f"program, request sent -> first audible sample, WAV:  {summary(times)}")
+        print(f"                                                MP3: {summary(mp3_times)}")
+        for what, seconds in (("the first WAV, decoded then", first), ("the first MP3, decoded then", first_mp3),
+                              ("the first sound after the quiet spell, the output opened again", after_quiet)):
+            if seconds is not None:
+                print(f"  {what}: {seconds * 1e3:.1f} ms")
         difference = statistics.median(times) - statistics.median(floor_times)
         print(f"program p50 - floor p50:                             {difference * 1e3:+6.1f} ms")
+        print(f"MP3 p50 - WAV p50:                                   {(statistics.median(mp3_times) - statistics.median(times)) * 1e3:+6.1f} ms")
+        print(f"wake-ups a second, idle: just started {started_wakeups:.1f}; after the quiet spell {quiet_wakeups:.1f}")
         late = max(starts) if starts else float("nan")
         print(f"burst of 50 sound gifts: answered in {answered * 1e3:.0f} ms, {len(starts)} sounds started, "
               f"the last {late * 1e3:.0f} ms after the burst began; skipped: {'; '.join(skipped) or 'none'}; "
               f"replies {sorted(set(replies))}")
-        print(f"resident memory, idle with the sound output open: {idle / 1024:.1f} MiB; "
+        print(f"resident memory, idle: {idle / 1024:.1f} MiB; "
               f"after the sounds above: {after / 1024:.1f} MiB")
     finally:
         if program:

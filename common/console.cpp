@@ -7,6 +7,8 @@
 #include <thread>
 #include <utility>
 
+#include "common/thread_safety.hpp"
+
 namespace console {
 namespace {
 
@@ -79,14 +81,14 @@ Output::Output(Sink sink, std::size_t capacity, ThreadStarter startThread)
     : sink_(std::move(sink)), capacity_(capacity), startThread_(std::move(startThread)) {}
 
 Output::~Output() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   stopping_ = true;
   wake_.notify_one();
-  drained_.wait(lock, [this] { return !running_; });
+  drained_.wait(lock, [this]() REQUIRES(mutex_) { return !running_; });
 }
 
 void Output::add(std::string_view text) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   // Once a line is dropped, every line is until the sink takes the buffer:
   // the count then stands exactly where the lines are missing.
   if (dropped_ > 0 || pending_.size() + text.size() > capacity_) {
@@ -99,7 +101,7 @@ void Output::add(std::string_view text) {
       startThread_([this] { write(); });
       running_ = true;
     } catch (const std::system_error&) {
-      writeBatch(lock);  // no thread to spare: this caller writes, as the console used to
+      writeBatch();  // no thread to spare: this caller writes, as the console used to
     }
   } else if (idle_) {
     // Woken once for a batch: the lines that come before it runs join it.
@@ -109,13 +111,13 @@ void Output::add(std::string_view text) {
 }
 
 void Output::flush() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  drained_.wait(lock, [this] { return pending_.empty() && dropped_ == 0 && !writing_; });
+  MutexLock lock(mutex_);
+  drained_.wait(lock, [this]() REQUIRES(mutex_) { return pending_.empty() && dropped_ == 0 && !writing_; });
 }
 
 void Output::write() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  const auto waiting = [this] { return !pending_.empty() || dropped_ > 0; };
+  MutexLock lock(mutex_);
+  const auto waiting = [this]() REQUIRES(mutex_) { return !pending_.empty() || dropped_ > 0; };
   for (;;) {
     if (!waiting()) {
       // Lines come in bursts (a storm of gifts): the thread lingers a moment
@@ -126,25 +128,25 @@ void Output::write() {
       if (!waiting() && stopping_) break;
       if (!waiting()) {
         idle_ = true;
-        wake_.wait(lock, [&] { return waiting() || stopping_; });
+        wake_.wait(lock, [&]() REQUIRES(mutex_) { return waiting() || stopping_; });
         idle_ = false;
         continue;
       }
     }
-    writeBatch(lock);
+    writeBatch();
   }
   running_ = false;
   drained_.notify_all();
 }
 
-void Output::writeBatch(std::unique_lock<std::mutex>& lock) {
+void Output::writeBatch() {
   std::string batch;
   batch.swap(pending_);
   if (dropped_ > 0) batch += droppedLine(std::exchange(dropped_, 0));
   writing_ = true;
-  lock.unlock();
+  mutex_.unlock();
   sink_(batch);
-  lock.lock();
+  mutex_.lock();
   writing_ = false;
   drained_.notify_all();
 }

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <initializer_list>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
 #include <thread>
+
+#include "common/thread_safety.hpp"
 
 // The program's console: every message goes to standard output, one whole
 // line per call. A line is composed before it is written, so the lines of two
@@ -63,19 +63,19 @@ class Output {
  private:
   void write();
   // Hands the sink what waits, outside the lock.
-  void writeBatch(std::unique_lock<std::mutex>& lock);
+  void writeBatch() REQUIRES(mutex_);
 
   const Sink sink_;
   const std::size_t capacity_;
   const ThreadStarter startThread_;
-  std::mutex mutex_;
-  std::condition_variable wake_, drained_;
-  std::string pending_;
-  std::size_t dropped_ = 0;
-  bool running_ = false;   // the writing thread exists
-  bool idle_ = false;      // it sleeps until a line wakes it
-  bool writing_ = false;   // it is in the sink
-  bool stopping_ = false;  // the object is going away
+  Mutex mutex_;
+  CondVar wake_, drained_;
+  std::string pending_ GUARDED_BY(mutex_);
+  std::size_t dropped_ GUARDED_BY(mutex_) = 0;
+  bool running_ GUARDED_BY(mutex_) = false;   // the writing thread exists
+  bool idle_ GUARDED_BY(mutex_) = false;      // it sleeps until a line wakes it
+  bool writing_ GUARDED_BY(mutex_) = false;   // it is in the sink
+  bool stopping_ GUARDED_BY(mutex_) = false;  // the object is going away
 };
 
 // What stands in for lines dropped while the console took none.

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 
+#include "common/thread_safety.hpp"
 #include "config/config_file.hpp"
 
 namespace config {
@@ -17,28 +17,28 @@ class LiveConfig {
   explicit LiveConfig(LoadedConfig first) : current_(std::make_shared<const LoadedConfig>(std::move(first))) {}
 
   std::shared_ptr<const LoadedConfig> current() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return current_;
   }
   std::string problem() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return problem_;
   }
   void replace(LoadedConfig next) {
     auto loaded = std::make_shared<const LoadedConfig>(std::move(next));
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     current_ = std::move(loaded);
     problem_.clear();
   }
   void refuse(std::string why) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     problem_ = std::move(why);
   }
 
  private:
-  mutable std::mutex mutex_;
-  std::shared_ptr<const LoadedConfig> current_;
-  std::string problem_;
+  mutable Mutex mutex_;
+  std::shared_ptr<const LoadedConfig> current_ GUARDED_BY(mutex_);
+  std::string problem_ GUARDED_BY(mutex_);
 };
 
 }  // namespace config

@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "common/thread_safety.hpp"
 #include "endpoint/page_access.hpp"
 #include "endpoint/worker_pool.hpp"
 
@@ -15,8 +16,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// How often the accept loop looks at whether the server is stopping.
-constexpr milliseconds stopCheckInterval{50};
 // The longest pause before accepting again when the system is out of
 // descriptors or memory: connections wait in the backlog meanwhile.
 constexpr milliseconds longestPause{100};
@@ -146,7 +145,7 @@ Result<> HttpServer::serve() {
   while (!stopping_) {
     // One connection from each socket that has some, so that a flood on one
     // address does not keep the other waiting.
-    for (const std::size_t ready : platform::waitForConnections(listening_, stopCheckInterval)) {
+    for (const std::size_t ready : platform::waitForConnections(listening_)) {
       if (stopping_) break;
       const auto accepted = platform::acceptConnection(listening_[ready], connectionTimeout, connectionTimeout);
       if (!accepted) {
@@ -162,7 +161,7 @@ Result<> HttpServer::serve() {
           if (!admit(peer.ip)) {
             platform::closeSocket(connection);
           } else if (!pool.enqueue([this, connection, peer] { serveConnection(connection, peer); })) {
-            std::lock_guard<std::mutex> lock(mutex_);
+            MutexLock lock(mutex_);
             forget(peer.ip);
             platform::closeSocket(connection);
           }
@@ -184,7 +183,7 @@ Result<> HttpServer::serve() {
 bool HttpServer::admit(const std::string& peer) {
   // The relay and the page run on this machine: never held back.
   if (isLoopback(peer)) return true;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto held = perPeer_.find(peer);
   if (others_ >= limits_.others || (held != perPeer_.end() && held->second >= limits_.perPeer)) return false;
   ++perPeer_[peer];
@@ -201,7 +200,7 @@ void HttpServer::forget(const std::string& peer) {
 
 void HttpServer::serveConnection(platform::Socket connection, const platform::Address& peer) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     open_.insert(connection);
   }
   ConnectionStream stream(connection, peer, limits_.requestDeadline);
@@ -213,7 +212,7 @@ void HttpServer::serveConnection(platform::Socket connection, const platform::Ad
     if (!served || closed || stream.expired()) break;
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     open_.erase(connection);
     forget(peer.ip);
   }
@@ -222,7 +221,7 @@ void HttpServer::serveConnection(platform::Socket connection, const platform::Ad
 }
 
 void HttpServer::endOpenConnections() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (const platform::Socket connection : open_) platform::shutdownSocket(connection);
 }
 

@@ -6,11 +6,11 @@
 #include <chrono>
 #include <cstddef>
 #include <map>
-#include <mutex>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
+#include "common/thread_safety.hpp"
 #include "platform/sockets.hpp"
 
 namespace endpoint {
@@ -87,8 +87,8 @@ class HttpServer final : private httplib::Server {
  private:
   // False, the connection not counted, when its peer holds all it may.
   bool admit(const std::string& peer);
-  // A connection admitted has ended. Called under the lock.
-  void forget(const std::string& peer);
+  // A connection admitted has ended.
+  void forget(const std::string& peer) REQUIRES(mutex_);
   void serveConnection(platform::Socket connection, const platform::Address& peer);
   // The server stopped: a connection waiting for its next request wakes up.
   void endOpenConnections();
@@ -96,10 +96,11 @@ class HttpServer final : private httplib::Server {
   std::vector<platform::Socket> listening_;
   std::atomic<bool> stopping_{false};
   const ConnectionLimits limits_;
-  std::mutex mutex_;
-  std::unordered_set<platform::Socket> open_;
-  std::map<std::string, std::size_t> perPeer_;  // open connections of each address but the machine's own
-  std::size_t others_ = 0;                      // and of all of them
+  Mutex mutex_;
+  std::unordered_set<platform::Socket> open_ GUARDED_BY(mutex_);
+  // Open connections of each address but the machine's own, and of all of them.
+  std::map<std::string, std::size_t> perPeer_ GUARDED_BY(mutex_);
+  std::size_t others_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace endpoint

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <utility>
 
+#include "common/thread_safety.hpp"
+
 namespace endpoint {
 namespace {
 
@@ -54,7 +56,7 @@ PageRefusal pageRefusal(const PageRequest& request, int port, std::string_view t
 std::optional<std::size_t> RefusedAddresses::toSay(const std::string& address,
                                                    std::chrono::steady_clock::time_point now) {
   constexpr std::chrono::minutes quiet{1};
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (said_.size() >= kept && !said_.contains(address)) {
     std::erase_if(said_, [&](const auto& entry) { return now - entry.second.at >= quiet; });
     if (said_.size() >= kept) return std::nullopt;

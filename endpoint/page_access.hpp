@@ -2,10 +2,11 @@
 
 #include <chrono>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/thread_safety.hpp"
 
 namespace endpoint {
 
@@ -59,8 +60,8 @@ class RefusedAddresses {
     std::chrono::steady_clock::time_point at;
     std::size_t unsaid = 0;
   };
-  std::mutex mutex_;
-  std::map<std::string, Said> said_;
+  Mutex mutex_;
+  std::map<std::string, Said> said_ GUARDED_BY(mutex_);
 };
 
 }  // namespace endpoint

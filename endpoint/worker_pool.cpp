@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "common/console.hpp"
+#include "common/thread_safety.hpp"
 
 namespace endpoint {
 
@@ -14,7 +15,7 @@ WorkerPool::WorkerPool(std::size_t base, std::size_t max, std::function<void()> 
       onShutdown_(std::move(onShutdown)),
       idleTimeout_(idleTimeout),
       startThread_(std::move(startThread)) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   try {
     for (std::size_t i = 0; i < base_; ++i) startWorker(true);
   } catch (const std::system_error&) {
@@ -26,7 +27,7 @@ WorkerPool::~WorkerPool() { shutdown(); }
 
 bool WorkerPool::enqueue(std::function<void()> job) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (shuttingDown_) return false;
     joinEnded();
     jobs_.push_back(std::move(job));
@@ -49,7 +50,7 @@ bool WorkerPool::enqueue(std::function<void()> job) {
 void WorkerPool::shutdown() {
   std::vector<std::thread> workers;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     shuttingDown_ = true;
     workers.swap(workers_);
   }
@@ -58,12 +59,12 @@ void WorkerPool::shutdown() {
   for (auto& worker : workers) {
     if (worker.joinable()) worker.join();
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   ended_.clear();
 }
 
 std::size_t WorkerPool::workerCount() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return workers_.size() - ended_.size();
 }
 
@@ -85,10 +86,10 @@ void WorkerPool::joinEnded() {
 }
 
 void WorkerPool::work(bool stays) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (;;) {
     ++idle_;
-    const auto ready = [this] { return !jobs_.empty() || shuttingDown_; };
+    const auto ready = [this]() REQUIRES(mutex_) { return !jobs_.empty() || shuttingDown_; };
     if (stays) {
       wake_.wait(lock, ready);
     } else {

@@ -3,13 +3,13 @@
 #include <httplib.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "common/thread_safety.hpp"
 
 namespace endpoint {
 
@@ -46,8 +46,8 @@ class WorkerPool final : public httplib::TaskQueue {
 
  private:
   void work(bool stays);
-  void startWorker(bool stays);
-  void joinEnded();
+  void startWorker(bool stays) REQUIRES(mutex_);
+  void joinEnded() REQUIRES(mutex_);
 
   const std::size_t base_;
   const std::size_t max_;
@@ -55,13 +55,13 @@ class WorkerPool final : public httplib::TaskQueue {
   const std::chrono::milliseconds idleTimeout_;
   const ThreadStarter startThread_;
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> jobs_;
-  std::vector<std::thread> workers_;
-  std::vector<std::thread::id> ended_;
-  std::size_t idle_ = 0;
-  bool shuttingDown_ = false;
+  Mutex mutex_;
+  CondVar wake_;
+  std::deque<std::function<void()>> jobs_ GUARDED_BY(mutex_);
+  std::vector<std::thread> workers_ GUARDED_BY(mutex_);
+  std::vector<std::thread::id> ended_ GUARDED_BY(mutex_);
+  std::size_t idle_ GUARDED_BY(mutex_) = 0;
+  bool shuttingDown_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace endpoint

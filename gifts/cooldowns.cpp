@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include "common/thread_safety.hpp"
+
 namespace gifts {
 
 int Cooldowns::admit(const std::string& gift, std::chrono::milliseconds cooldown, int wanted, Clock::time_point now) {
   if (wanted <= 0) return 0;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   Runs& runs = runs_[gift];
   if (cooldown.count() > 0) {
     if (runs.count > 0 && now - runs.last < cooldown) return 0;
@@ -18,7 +20,7 @@ int Cooldowns::admit(const std::string& gift, std::chrono::milliseconds cooldown
 }
 
 std::uint64_t Cooldowns::runs(const std::string& gift) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = runs_.find(gift);
   return found == runs_.end() ? 0 : found->second.count;
 }

@@ -3,8 +3,9 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
+
+#include "common/thread_safety.hpp"
 
 namespace gifts {
 
@@ -24,8 +25,8 @@ class Cooldowns {
     Clock::time_point last;
     std::uint64_t count = 0;
   };
-  mutable std::mutex mutex_;
-  std::map<std::string, Runs> runs_;
+  mutable Mutex mutex_;
+  std::map<std::string, Runs> runs_ GUARDED_BY(mutex_);
 };
 
 }  // namespace gifts

@@ -5,13 +5,14 @@
 #include <thread>
 
 #include "common/json_io.hpp"
+#include "common/thread_safety.hpp"
 
 namespace gifts {
 
 void Feed::add(FeedStep step) {
   bool wake = false;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     steps_.push_back(std::move(step));
     if (steps_.size() > kept) steps_.pop_front();
     ++count_;
@@ -22,20 +23,20 @@ void Feed::add(FeedStep step) {
 }
 
 bool Feed::follow() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (followers_ == maxFollowers) return false;
   ++followers_;
   return true;
 }
 
 void Feed::unfollow() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   --followers_;
 }
 
 std::string Feed::next(std::uint64_t& seen, std::chrono::milliseconds gather, std::chrono::milliseconds heartbeat,
                        const std::function<bool()>& gone) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (seen > count_) seen = 0;  // a page left open while the program started again
   const auto end = std::chrono::steady_clock::now() + heartbeat;
   ++waiting_;

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
+
+#include "common/thread_safety.hpp"
 
 namespace gifts {
 
@@ -59,12 +59,12 @@ class Feed {
       const std::function<bool()>& gone = [] { return false; });
 
  private:
-  std::mutex mutex_;
-  std::condition_variable added_;
-  std::deque<FeedStep> steps_;
-  std::uint64_t count_ = 0;  // of all the steps ever added
-  std::size_t followers_ = 0;
-  std::size_t waiting_ = 0;  // pages in next() now
+  Mutex mutex_;
+  CondVar added_;
+  std::deque<FeedStep> steps_ GUARDED_BY(mutex_);
+  std::uint64_t count_ GUARDED_BY(mutex_) = 0;  // of all the steps ever added
+  std::size_t followers_ GUARDED_BY(mutex_) = 0;
+  std::size_t waiting_ GUARDED_BY(mutex_) = 0;  // pages in next() now
 };
 
 }  // namespace gifts

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "common/thread_safety.hpp"
+
 namespace gifts {
 namespace {
 
@@ -31,7 +33,7 @@ GiftCounter::Counted GiftCounter::count(const GiftEvent& event, Clock::time_poin
   const Digest id = event.messageId.empty() ? Digest{} : digestOf({&event.messageId});
   const bool grouped = !event.streak.empty();
   const Digest key = digestOf({&event.viewer, &event.name, &event.streak});
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (!event.messageId.empty() && seenBefore(id, now)) return {0, true, 0};
   if (!event.count) return {1, false, 1};
   const int count = *event.count;

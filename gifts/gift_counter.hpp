@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <cstring>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "common/thread_safety.hpp"
 #include "gifts/gift_event.hpp"
 
 namespace gifts {
@@ -74,14 +74,14 @@ class GiftCounter {
       return hash;
     }
   };
-  bool seenBefore(const Digest& id, Clock::time_point now);
-  void forgetOldStreaks(Clock::time_point now);
-  void remember(const Digest& key, Streak streak, Clock::time_point now);
+  bool seenBefore(const Digest& id, Clock::time_point now) REQUIRES(mutex_);
+  void forgetOldStreaks(Clock::time_point now) REQUIRES(mutex_);
+  void remember(const Digest& key, Streak streak, Clock::time_point now) REQUIRES(mutex_);
 
-  std::mutex mutex_;
-  std::unordered_map<Digest, Streak, DigestHash> streaks_;       // guarded by mutex_
-  std::unordered_set<Digest, DigestHash> ids_;                   // guarded by mutex_
-  std::deque<std::pair<Clock::time_point, Digest>> idsInOrder_;  // guarded by mutex_
+  Mutex mutex_;
+  std::unordered_map<Digest, Streak, DigestHash> streaks_ GUARDED_BY(mutex_);
+  std::unordered_set<Digest, DigestHash> ids_ GUARDED_BY(mutex_);
+  std::deque<std::pair<Clock::time_point, Digest>> idsInOrder_ GUARDED_BY(mutex_);
 };
 
 }  // namespace gifts

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "actions/outcome.hpp"
+#include "common/thread_safety.hpp"
 
 namespace gifts {
 
@@ -25,9 +25,9 @@ class LastPresses {
   std::string aboveThisProgram() const;
 
  private:
-  mutable std::mutex mutex_;
-  std::map<std::string, Last> last_;  // configured key gifts only: their names are the file's
-  std::string above_;
+  mutable Mutex mutex_;
+  std::map<std::string, Last> last_ GUARDED_BY(mutex_);  // configured key gifts only: their names are the file's
+  std::string above_ GUARDED_BY(mutex_);
 };
 
 }  // namespace gifts

@@ -8,6 +8,7 @@
 
 #include "common/console.hpp"
 #include "common/json_io.hpp"
+#include "common/thread_safety.hpp"
 #include "gifts/teller.hpp"
 
 namespace gifts {
@@ -90,7 +91,7 @@ void RequestLog::add(Entry entry) {
     }
   }
   Entry gone;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   entries_.push_front(std::move(entry));
   if (entries_.size() > kept) {
     gone = std::move(entries_.back());  // freed once the lock is let go
@@ -99,7 +100,7 @@ void RequestLog::add(Entry entry) {
 }
 
 nlohmann::json RequestLog::latest() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   nlohmann::json list = nlohmann::json::array();
   for (const Entry& entry : entries_) {
     nlohmann::json fields = nlohmann::json::array();

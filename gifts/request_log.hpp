@@ -3,13 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/thread_safety.hpp"
 #include "gifts/gift_counter.hpp"
 #include "gifts/gift_event.hpp"
 #include "gifts/outcome.hpp"
@@ -38,8 +38,8 @@ class RequestLog {
   nlohmann::json latest() const;
 
  private:
-  mutable std::mutex mutex_;
-  std::deque<Entry> entries_;
+  mutable Mutex mutex_;
+  std::deque<Entry> entries_ GUARDED_BY(mutex_);
 };
 
 // The request cut to what the log keeps, without its secret: every secret it

@@ -1,5 +1,7 @@
 #include "gifts/tally.hpp"
 
+#include "common/thread_safety.hpp"
+
 namespace gifts {
 namespace {
 std::int64_t minuteOf(Tally::Clock::time_point at) {
@@ -11,14 +13,14 @@ void Tally::arrived(int gifts, Clock::time_point now) {
   if (gifts <= 0) return;
   received_.fetch_add(static_cast<std::uint64_t>(gifts), std::memory_order_relaxed);
   const std::int64_t minute = minuteOf(now);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto& [which, count] = minutes_[static_cast<std::size_t>(minute % 60)];
   if (which != minute) which = minute, count = 0;
   count += static_cast<std::uint32_t>(gifts);
 }
 
 void Tally::unconfigured(const std::string& name, int gifts) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = unconfigured_.find(name);
   if (found != unconfigured_.end()) {
     found->second += static_cast<std::uint64_t>(gifts);
@@ -30,7 +32,7 @@ void Tally::unconfigured(const std::string& name, int gifts) {
 std::array<std::uint32_t, 60> Tally::perMinute(Clock::time_point now) const {
   std::array<std::uint32_t, 60> counts{};
   const std::int64_t last = minuteOf(now);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (std::int64_t minute = last - 59; minute <= last; ++minute) {
     const auto& [which, count] = minutes_[static_cast<std::size_t>(((minute % 60) + 60) % 60)];
     if (which == minute) counts[static_cast<std::size_t>(minute - (last - 59))] = count;
@@ -39,7 +41,7 @@ std::array<std::uint32_t, 60> Tally::perMinute(Clock::time_point now) const {
 }
 
 std::map<std::string, std::uint64_t> Tally::unconfiguredNames() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return unconfigured_;
 }
 

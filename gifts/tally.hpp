@@ -5,9 +5,10 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <utility>
+
+#include "common/thread_safety.hpp"
 
 namespace gifts {
 
@@ -29,12 +30,12 @@ class Tally {
   std::map<std::string, std::uint64_t> unconfiguredNames() const;
 
  private:
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::atomic<std::uint64_t> received_{0};
   // For each minute of the last hour, by its number modulo 60: which minute
   // it is, and how many gifts came in it.
-  std::array<std::pair<std::int64_t, std::uint32_t>, 60> minutes_{};
-  std::map<std::string, std::uint64_t> unconfigured_;
+  std::array<std::pair<std::int64_t, std::uint32_t>, 60> minutes_ GUARDED_BY(mutex_){};
+  std::map<std::string, std::uint64_t> unconfigured_ GUARDED_BY(mutex_);
 };
 
 }  // namespace gifts

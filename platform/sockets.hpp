@@ -39,9 +39,10 @@ Result<Socket, ListenFailure> listenOn(const std::string& address, int port, boo
 // The port a listening socket holds.
 int portOf(Socket listening);
 
-// Waits up to `timeout` until listening sockets have connections to accept;
-// answers their indexes, none after the timeout.
-std::vector<std::size_t> waitForConnections(std::span<const Socket> listening, std::chrono::milliseconds timeout);
+// Waits until listening sockets have connections to accept, for as long as
+// it takes (an idle program sleeps); answers their indexes, or none when the
+// wait was interrupted.
+std::vector<std::size_t> waitForConnections(std::span<const Socket> listening);
 
 struct Accepted {
   enum class Outcome {

@@ -28,12 +28,12 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "common/thread_safety.hpp"
 #include "platform/platform.hpp"
 
 namespace platform {
@@ -121,7 +121,7 @@ class StreamerKeys {
   // Starts listening, once, on the display; `own` is the XTest device the
   // program's keys come from.
   void listen(const std::string& display, xcb_input_device_id_t own) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (listening_) return;
     xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
     if (xcb_connection_has_error(connection) || !selectRawKeys(connection)) {
@@ -129,12 +129,11 @@ class StreamerKeys {
       return;
     }
     listening_ = true;
-    own_ = own;
-    std::thread([this, connection] { follow(connection); }).detach();
+    std::thread([this, connection, own] { follow(connection, own); }).detach();
   }
 
   bool down(xcb_keycode_t code) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return std::ranges::any_of(down_, [&](const auto& held) { return held.second == code; });
   }
 
@@ -153,12 +152,12 @@ class StreamerKeys {
            nullptr;
   }
 
-  void follow(xcb_connection_t* connection) {
+  void follow(xcb_connection_t* connection, xcb_input_device_id_t own) {
     const std::uint8_t opcode = xcb_get_extension_data(connection, &xcb_input_id)->major_opcode;
     while (xcb_generic_event_t* event = xcb_wait_for_event(connection)) {
       const auto* raw = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(event);
-      if ((event->response_type & 0x7F) == XCB_GE_GENERIC && raw->extension == opcode && raw->sourceid != own_) {
-        std::lock_guard<std::mutex> lock(mutex_);
+      if ((event->response_type & 0x7F) == XCB_GE_GENERIC && raw->extension == opcode && raw->sourceid != own) {
+        MutexLock lock(mutex_);
         const std::pair held{raw->sourceid, static_cast<xcb_keycode_t>(raw->detail)};
         if (raw->event_type == XCB_INPUT_RAW_KEY_PRESS) down_.insert(held);
         if (raw->event_type == XCB_INPUT_RAW_KEY_RELEASE) down_.erase(held);
@@ -166,27 +165,26 @@ class StreamerKeys {
       std::free(event);
     }
     // The display went away: the next connection listens again.
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     listening_ = false;
     down_.clear();
     xcb_disconnect(connection);
   }
 
-  std::mutex mutex_;
-  bool listening_ = false;
-  xcb_input_device_id_t own_ = 0;
-  std::set<std::pair<xcb_input_device_id_t, xcb_keycode_t>> down_;  // by device
+  Mutex mutex_;
+  bool listening_ GUARDED_BY(mutex_) = false;
+  std::set<std::pair<xcb_input_device_id_t, xcb_keycode_t>> down_ GUARDED_BY(mutex_);  // by device
 };
 
 class Keyboard {
  public:
   Result<> open() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return connect();
   }
 
   Result<KeyPress> down(std::span<const Key> keys) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (auto connected = connect(); !connected) return connected.failure();
     std::vector<xcb_keycode_t> codes;
     for (const Key key : keys) {
@@ -204,7 +202,7 @@ class Keyboard {
   }
 
   Result<> up(std::span<const Key> keys) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (connection_ == nullptr) return lost();
     for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
       const auto at = std::ranges::find_if(held_, [&](const auto& held) { return held.first == *key; });
@@ -220,7 +218,7 @@ class Keyboard {
 
   std::vector<Key> heldByStreamer(std::span<const Key> keys) {
     std::vector<Key> held;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!connect()) return held;
     const std::unique_ptr<xcb_key_symbols_t, decltype(&xcb_key_symbols_free)> symbols(
         xcb_key_symbols_alloc(connection_), &xcb_key_symbols_free);
@@ -238,7 +236,7 @@ class Keyboard {
   }
 
   std::optional<FocusedWindow> focused() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (!connect()) return std::nullopt;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
     // The window manager names the active window; without one, the window
@@ -258,7 +256,7 @@ class Keyboard {
     }
     // No window (none, or the pointer's root), or one the window manager
     // still names but that is gone.
-    const auto gone = [&] {
+    const auto gone = [&]() REQUIRES(mutex_) {
       return owned(xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window),
                                                    nullptr)) == nullptr;
     };
@@ -282,7 +280,7 @@ class Keyboard {
 
   // Releases every key held down, and presses none from now on.
   void releaseAll() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     ending_ = true;
     if (connection_ == nullptr) return;
     for (auto held = held_.rbegin(); held != held_.rend(); ++held) fake(XCB_KEY_RELEASE, held->second);
@@ -292,7 +290,7 @@ class Keyboard {
 
  private:
   // Connects to a display that takes simulated keys, once.
-  Result<> connect() {
+  Result<> connect() REQUIRES(mutex_) {
     if (connection_ != nullptr) return {};
     const char* name = std::getenv("DISPLAY");
     if (name == nullptr || *name == '\0') {
@@ -320,7 +318,7 @@ class Keyboard {
   }
 
   // Forgets a connection that failed: the next key connects again.
-  Failure lost() {
+  Failure lost() REQUIRES(mutex_) {
     if (connection_ != nullptr) xcb_disconnect(connection_);
     connection_ = nullptr;
     held_.clear();
@@ -329,7 +327,7 @@ class Keyboard {
 
   // The XTest device this connection's keys come from: the one of the
   // keyboard paired with its pointer. 0 when the display has no XInput 2.
-  xcb_input_device_id_t ownDevice() {
+  xcb_input_device_id_t ownDevice() REQUIRES(mutex_) {
     const auto version =
         owned(xcb_input_xi_query_version_reply(connection_, xcb_input_xi_query_version(connection_, 2, 0), nullptr));
     if (version == nullptr || version->major_version < 2) return 0;
@@ -358,7 +356,7 @@ class Keyboard {
     return keyboard == 0 ? 0 : find(XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD, keyboard, "XTEST");
   }
 
-  xcb_atom_t atom(const char* name) {
+  xcb_atom_t atom(const char* name) REQUIRES(mutex_) {
     if (const auto known = atoms_.find(name); known != atoms_.end()) return known->second;
     const auto reply = owned(xcb_intern_atom_reply(
         connection_, xcb_intern_atom(connection_, 1, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
@@ -368,7 +366,7 @@ class Keyboard {
   }
 
   // A window's property, its bytes; empty when it has none of that type.
-  std::string property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type) {
+  std::string property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type) REQUIRES(mutex_) {
     if (name == XCB_ATOM_NONE) return {};
     const auto reply = owned(
         xcb_get_property_reply(connection_, xcb_get_property(connection_, 0, window, name, type, 0, 1024), nullptr));
@@ -378,16 +376,18 @@ class Keyboard {
   }
 
   // Returns once the display has taken every event sent before.
-  void sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
+  void sync() REQUIRES(mutex_) {
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+  }
 
-  void fake(std::uint8_t type, xcb_keycode_t code) {
+  void fake(std::uint8_t type, xcb_keycode_t code) REQUIRES(mutex_) {
     xcb_test_fake_input(connection_, type, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
   }
 
   // The key of the current keymap that gives the keysym. A keysym that no key
   // gives (F13 to F24 on most keyboards) is given a keycode the keymap leaves
   // empty, for as long as the program runs.
-  xcb_keycode_t keycodeOf(xcb_keysym_t keysym) {
+  xcb_keycode_t keycodeOf(xcb_keysym_t keysym) REQUIRES(mutex_) {
     if (keysym == XK_VoidSymbol) return 0;
     const std::unique_ptr<xcb_key_symbols_t, decltype(&xcb_key_symbols_free)> symbols(
         xcb_key_symbols_alloc(connection_), &xcb_key_symbols_free);
@@ -399,7 +399,7 @@ class Keyboard {
     return giveSpareKeycode(keysym);
   }
 
-  xcb_keycode_t giveSpareKeycode(xcb_keysym_t keysym) {
+  xcb_keycode_t giveSpareKeycode(xcb_keysym_t keysym) REQUIRES(mutex_) {
     const xcb_setup_t* setup = xcb_get_setup(connection_);
     const int first = setup->min_keycode, last = setup->max_keycode;
     xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
@@ -425,14 +425,14 @@ class Keyboard {
     return spare;
   }
 
-  std::mutex mutex_;
-  xcb_connection_t* connection_ = nullptr;
-  std::string name_;
-  std::map<xcb_keysym_t, xcb_keycode_t> spare_;
-  std::vector<std::pair<Key, xcb_keycode_t>> held_;  // down at the moment, in the order pressed
-  std::map<std::string, xcb_atom_t> atoms_;
-  StreamerKeys streamer_;
-  bool ending_ = false;
+  Mutex mutex_;
+  xcb_connection_t* connection_ GUARDED_BY(mutex_) = nullptr;
+  std::string name_ GUARDED_BY(mutex_);
+  std::map<xcb_keysym_t, xcb_keycode_t> spare_ GUARDED_BY(mutex_);
+  std::vector<std::pair<Key, xcb_keycode_t>> held_ GUARDED_BY(mutex_);  // down at the moment, in the order pressed
+  std::map<std::string, xcb_atom_t> atoms_ GUARDED_BY(mutex_);
+  StreamerKeys streamer_;  // has its own lock
+  bool ending_ GUARDED_BY(mutex_) = false;
 };
 
 // Never destroyed: a gift may be pressing a key while the program ends.

@@ -69,11 +69,11 @@ Result<Socket, ListenFailure> listenOn(const std::string& address, int port, boo
   return Socket{s};
 }
 
-std::vector<std::size_t> waitForConnections(std::span<const Socket> listening, std::chrono::milliseconds timeout) {
+std::vector<std::size_t> waitForConnections(std::span<const Socket> listening) {
   std::vector<pollfd> polled;
   for (const Socket s : listening) polled.push_back({fd(s), POLLIN, 0});
   std::vector<std::size_t> ready;
-  if (::poll(polled.data(), polled.size(), static_cast<int>(timeout.count())) <= 0) return ready;
+  if (::poll(polled.data(), polled.size(), -1) <= 0) return ready;
   for (std::size_t i = 0; i < polled.size(); ++i) {
     if (polled[i].revents != 0) ready.push_back(i);
   }

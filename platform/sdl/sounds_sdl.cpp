@@ -6,20 +6,25 @@
 // and starts sounds, stops them, tells those that ended, and follows the
 // devices as they come and go. A file is decoded once while it is unchanged
 // and kept, within a bound, so that its next sounds start at once.
+//
+// The output is open only while sounds play and for a quiet spell after:
+// an open output is fed silence, which wakes the program hundreds of times a
+// second for as long as it runs beside the streamer's game. Closed, the
+// program sleeps until a gift comes.
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <condition_variable>
 #include <deque>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <numbers>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "common/thread_safety.hpp"
 #include "platform/platform.hpp"
 #include "platform/sdl/sdl_library.hpp"
 
@@ -42,6 +47,8 @@ constexpr auto lookEvery = std::chrono::seconds(1);
 // in, or a sound server started, after the program began is then found.
 constexpr auto retryEvery = std::chrono::seconds(1);
 constexpr auto toneLength = std::chrono::milliseconds(400);
+// How long the output stays open once the last sound ended.
+constexpr auto quietSpell = std::chrono::seconds(60);
 
 struct Waiting {
   SoundId id;
@@ -87,45 +94,49 @@ class Engine {
   }
 
   Result<> open() {
-    std::lock_guard<std::mutex> sdl(sdlMutex_);
+    MutexLock sdl(sdlMutex_);
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(handoffMutex_);
       chosen_ = wanted_;
       deviceAsked_ = false;
-      startThreadLocked();
+      startThreadHoldingHandoff();
     }
     outputWanted_ = true;
-    return openLocked();
+    // A probe: said at once when sounds cannot play, closed when they can.
+    const Result<> opened = openHoldingSdl();
+    if (opened) closeOutput();
+    return opened;
   }
 
   std::string problem() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(handoffMutex_);
     return problem_;
   }
 
   std::vector<std::string> devices() {
-    std::lock_guard<std::mutex> sdl(sdlMutex_);
+    MutexLock sdl(sdlMutex_);
     std::vector<std::string> names;
-    if (!initLocked()) return names;
+    if (!initHoldingSdl()) return names;
     const int count = sdl_.SDL_GetNumAudioDevices(0);
     for (int i = 0; i < count; ++i) {
       if (const char* name = sdl_.SDL_GetAudioDeviceName(i, 0)) names.emplace_back(name);
     }
+    quitUnlessUsed();
     return names;
   }
 
   void use(const std::string& device, SoundDeviceChanged changed) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(handoffMutex_);
     wanted_ = device;
     changed_ = std::move(changed);
     deviceAsked_ = true;
-    startThreadLocked();
-    wakeLocked();
+    startThreadHoldingHandoff();
+    wakeHoldingHandoff();
   }
 
   Result<> tone(const std::string& device) {
-    std::lock_guard<std::mutex> sdl(sdlMutex_);
-    if (const auto ready = initLocked(); !ready) return ready;
+    MutexLock sdl(sdlMutex_);
+    if (const auto ready = initHoldingSdl(); !ready) return ready;
     SDL_AudioSpec want{};
     want.freq = rate;
     want.format = AUDIO_S16SYS;
@@ -146,30 +157,30 @@ class Engine {
     }
     sdl_.SDL_QueueAudio(id, samples.data(), static_cast<Uint32>(samples.size() * sizeof(std::int16_t)));
     sdl_.SDL_PauseAudioDevice(id, 0);
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(handoffMutex_);
     tones_.push_back({id, Clock::now() + toneLength + std::chrono::milliseconds(300)});
-    startThreadLocked();
+    startThreadHoldingHandoff();
     return {};
   }
 
   SoundId play(const std::string& path, std::int32_t volume, std::chrono::milliseconds lifetime,
                Clock::time_point startBy, SoundTold told) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(handoffMutex_);
     const SoundId id = ++lastId_;
-    if (!startThreadLocked()) {
+    if (!startThreadHoldingHandoff()) {
       lock.unlock();
       told({SoundStart::Outcome::CannotPlay, "le systeme ne peut pas demarrer le fil des sons"});
       return id;
     }
     waiting_.push_back({id, path, volume, lifetime, startBy, std::move(told)});
-    wakeLocked();
+    wakeHoldingHandoff();
     return id;
   }
 
   void stop(SoundId id) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(handoffMutex_);
     stops_.push_back(id);
-    wakeLocked();
+    wakeHoldingHandoff();
   }
 
  private:
@@ -182,17 +193,17 @@ class Engine {
   // the mixer may not be called back from its own callback.
   static void finished(int channel) {
     Engine& engine = the();
-    std::lock_guard<std::mutex> lock(engine.mutex_);
+    MutexLock lock(engine.handoffMutex_);
     engine.finished_.push_back(channel);
-    engine.wakeLocked();
+    engine.wakeHoldingHandoff();
   }
 
-  void wakeLocked() {
+  void wakeHoldingHandoff() REQUIRES(handoffMutex_) {
     work_ = true;
     wake_.notify_one();
   }
 
-  bool startThreadLocked() {
+  bool startThreadHoldingHandoff() REQUIRES(handoffMutex_) {
     if (threadStarted_) return true;
     try {
       std::thread([this] { serve(); }).detach();
@@ -204,9 +215,14 @@ class Engine {
   }
 
   void serve() {
+    std::optional<Clock::duration> sleep = newsEvery;
     for (;;) {
-      std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait_for(lock, newsEvery, [this] { return work_; });
+      MutexLock lock(handoffMutex_);
+      if (sleep) {
+        wake_.wait_for(lock, *sleep, [this]() REQUIRES(handoffMutex_) { return work_; });
+      } else {
+        wake_.wait(lock, [this]() REQUIRES(handoffMutex_) { return work_; });
+      }
       work_ = false;
       std::deque<Waiting> waiting = std::exchange(waiting_, {});
       std::vector<SoundId> stops = std::exchange(stops_, {});
@@ -214,7 +230,7 @@ class Engine {
       const std::string wanted = wanted_;
       lock.unlock();
 
-      std::lock_guard<std::mutex> sdl(sdlMutex_);
+      MutexLock sdl(sdlMutex_);
       endFinished();
       for (const SoundId id : stops) stopOne(id, waiting);
       if (deviceAsked && wanted != chosen_) {
@@ -224,15 +240,44 @@ class Engine {
       followDevices();
       startAll(waiting);
       closeTones();
+      sleep = closeWhenQuiet();
     }
+  }
+
+  // Closes the output once it has been silent for the quiet spell, and says
+  // how long the thread may sleep: while the output is open or a tone
+  // plays, it follows the devices; while the output is wanted but does not
+  // open, it tries again; otherwise nothing happens until a gift comes.
+  std::optional<Clock::duration> closeWhenQuiet() REQUIRES(sdlMutex_) {
+    const auto now = Clock::now();
+    if (!playing_.empty()) lastHeard_ = now;
+    if (open_ && playing_.empty() && now - lastHeard_ >= quietSpell) closeOutput();
+    if (open_ || !tones_.empty()) return newsEvery;
+    if (outputWanted_ && !opened_) return retryEvery;
+    return std::nullopt;
+  }
+
+  // Closes the output, and SDL's audio below it unless a tone plays: open, or
+  // merely started, either keeps threads of their own awake.
+  void closeOutput() REQUIRES(sdlMutex_) {
+    if (open_) sdl_.Mix_CloseAudio();
+    open_ = fallen_ = lost_ = false;
+    nextTry_ = {};
+    quitUnlessUsed();
+  }
+
+  void quitUnlessUsed() REQUIRES(sdlMutex_) {
+    if (!inited_ || open_ || !tones_.empty()) return;
+    sdl_.SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    inited_ = false;
   }
 
   // The sounds whose channels finished: told, and their decoded files
   // released.
-  void endFinished() {
+  void endFinished() REQUIRES(sdlMutex_) {
     std::vector<int> channels;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(handoffMutex_);
       channels = std::exchange(finished_, {});
     }
     for (const int channel : channels) {
@@ -245,7 +290,7 @@ class Engine {
     }
   }
 
-  void stopOne(SoundId id, std::deque<Waiting>& waiting) {
+  void stopOne(SoundId id, std::deque<Waiting>& waiting) REQUIRES(sdlMutex_) {
     const auto pending = std::ranges::find(waiting, id, &Waiting::id);
     if (pending != waiting.end()) {
       pending->told({SoundStart::Outcome::Stopped, {}});
@@ -260,7 +305,7 @@ class Engine {
     endFinished();
   }
 
-  void startAll(std::deque<Waiting>& waiting) {
+  void startAll(std::deque<Waiting>& waiting) REQUIRES(sdlMutex_) {
     std::vector<Waiting> late;
     const auto now = Clock::now();
     for (Waiting& sound : waiting) {
@@ -275,8 +320,8 @@ class Engine {
     }
   }
 
-  void start(Waiting& sound) {
-    if (const auto opened = openLocked(); !opened) {
+  void start(Waiting& sound) REQUIRES(sdlMutex_) {
+    if (const auto opened = openHoldingSdl(); !opened) {
       sound.told({SoundStart::Outcome::CannotOpen, opened.reason()});
       return;
     }
@@ -300,18 +345,19 @@ class Engine {
     }
     ++decoded->playing;
     decoded->used = ++starts_;
+    lastHeard_ = Clock::now();
     playing_[channel] = {sound.id, sound.told, version};
     sound.told({SoundStart::Outcome::Playing, {}});
   }
 
   // The file's decoded sound, decoded now unless it is kept; null when it
   // cannot be read as sound.
-  Decoded* decode(const std::string& path, const std::string& version) {
+  Decoded* decode(const std::string& path, const std::string& version) REQUIRES(sdlMutex_) {
     if (const auto kept = decoded_.find(version); kept != decoded_.end()) return &kept->second;
     Mix_Chunk* chunk = sdl_.Mix_LoadWAV(path.c_str());
     if (chunk == nullptr) return nullptr;
     // Older versions of the file are of no more use once they are silent.
-    std::erase_if(decoded_, [&](auto& entry) {
+    std::erase_if(decoded_, [&](auto& entry) REQUIRES(sdlMutex_) {
       const bool older = entry.first.starts_with(path + '\n') && entry.second.playing == 0;
       if (older) free(entry.second);
       return older;
@@ -324,7 +370,7 @@ class Engine {
 
   // Frees the silent sounds used longest ago until what is kept fits, the
   // one just made aside.
-  void keepWithinBound(const std::string& spared) {
+  void keepWithinBound(const std::string& spared) REQUIRES(sdlMutex_) {
     for (;;) {
       std::size_t total = 0;
       auto oldest = decoded_.end();
@@ -341,9 +387,9 @@ class Engine {
     }
   }
 
-  void free(const Decoded& decoded) { sdl_.Mix_FreeChunk(decoded.chunk); }
+  void free(const Decoded& decoded) REQUIRES(sdlMutex_) { sdl_.Mix_FreeChunk(decoded.chunk); }
 
-  Result<> initLocked() {
+  Result<> initHoldingSdl() REQUIRES(sdlMutex_) {
     if (!loadTried_) {
       loadTried_ = true;
       if (loaded_ = sdl::load(sdl_); !loaded_) return loaded_;
@@ -364,12 +410,12 @@ class Engine {
   }
 
   // Opens the output unless it is open, or was tried less than a while ago.
-  Result<> openLocked() {
+  Result<> openHoldingSdl() REQUIRES(sdlMutex_) {
     if (open_) return {};
     const auto now = Clock::now();
     if (now < nextTry_) return opened_;
     nextTry_ = now + retryEvery;
-    if (opened_ = initLocked(); opened_) opened_ = openDevice();
+    if (opened_ = initHoldingSdl(); opened_) opened_ = openDevice();
     open_ = opened_.ok();
     if (!open_ && inited_ && tones_.empty()) {
       // SDL finds a sound server that starts later only when its audio
@@ -379,7 +425,7 @@ class Engine {
     }
     std::string problem = open_ ? std::string() : opened_.reason();
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(handoffMutex_);
       std::swap(problem, problem_);
     }
     // Said when it changes, the first failure aside: the program's start
@@ -390,7 +436,7 @@ class Engine {
     return opened_;
   }
 
-  bool listed(const std::string& device) {
+  bool listed(const std::string& device) REQUIRES(sdlMutex_) {
     const int count = sdl_.SDL_GetNumAudioDevices(0);
     for (int i = 0; i < count; ++i) {
       const char* name = sdl_.SDL_GetAudioDeviceName(i, 0);
@@ -401,7 +447,7 @@ class Engine {
 
   // Opens the chosen device, or the default one when it is absent, and says
   // so when that changes where sounds go.
-  Result<> openDevice() {
+  Result<> openDevice() REQUIRES(sdlMutex_) {
     const bool onChosen = chosen_.empty() || listed(chosen_);
     const char* name = onChosen && !chosen_.empty() ? chosen_.c_str() : nullptr;
     if (sdl_.Mix_OpenAudioDevice(rate, AUDIO_S16SYS, 2, mixedAtOnce, name, 0) != 0) {
@@ -421,7 +467,7 @@ class Engine {
   }
 
   // Ends every sound on the device and opens it anew, or the default one.
-  void reopen() {
+  void reopen() REQUIRES(sdlMutex_) {
     sdl_.Mix_CloseAudio();
     endFinished();
     for (auto& [channel, sound] : std::exchange(playing_, {})) {
@@ -430,13 +476,13 @@ class Engine {
     }
     open_ = false;
     nextTry_ = {};
-    static_cast<void>(openLocked());  // a failure is told from there
+    static_cast<void>(openHoldingSdl());  // a failure is told from there
   }
 
-  void tellChange(const SoundDeviceChange& change) {
+  void tellChange(const SoundDeviceChange& change) EXCLUDES(handoffMutex_) {
     SoundDeviceChanged changed;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(handoffMutex_);
       changed = changed_;
     }
     if (changed) changed(change);
@@ -445,9 +491,11 @@ class Engine {
   // The system's news of devices: when the one sounds go to is gone, they go
   // to the default one; when the chosen one is back, to it once all is
   // silent.
-  void followDevices() {
+  void followDevices() REQUIRES(sdlMutex_) {
     if (!open_) {
-      if (outputWanted_) static_cast<void>(openLocked());
+      // An output that did not open is tried again; found, it is closed
+      // until a sound comes, as at the start.
+      if (outputWanted_ && !opened_ && openHoldingSdl()) closeOutput();
       return;
     }
     bool news = false;
@@ -473,49 +521,56 @@ class Engine {
     }
   }
 
-  void closeTones() {
+  void closeTones() REQUIRES(sdlMutex_) {
     const auto now = Clock::now();
-    std::erase_if(tones_, [&](const Tone& tone) {
+    const bool toned = !tones_.empty();
+    std::erase_if(tones_, [&](const Tone& tone) REQUIRES(sdlMutex_) {
       if (tone.closeAt > now) return false;
       sdl_.SDL_CloseAudioDevice(tone.id);
       return true;
     });
+    if (toned && tones_.empty()) quitUnlessUsed();
   }
 
-  // The sound thread's own, and SDL's: held for every call to SDL.
-  std::mutex sdlMutex_;
-  sdl::Library sdl_;
-  bool loadTried_ = false;
-  Result<> loaded_;
-  bool inited_ = false;
-  bool outputWanted_ = false;  // the program asked for the output: it is tried until it opens
-  bool open_ = false;
-  bool everOpen_ = false;
-  Result<> opened_;  // as the last attempt to open the output ended
-  Clock::time_point nextTry_ = {};
-  std::string chosen_;      // the device sounds are to go to; empty for the default
-  bool fallen_ = false;     // on the default device, the chosen one being absent
-  std::string toldAbsent_;  // the chosen device last said to be absent
-  bool lost_ = false;
-  Clock::time_point nextLook_ = {};
-  std::map<int, Playing> playing_;          // by channel
-  std::map<std::string, Decoded> decoded_;  // by version
-  std::uint64_t starts_ = 0;
-  std::vector<Tone> tones_;
+  // Held for every call to SDL, and for what the calls leave: by the sound
+  // thread, and by the threads that list devices or play a tone (HTTP
+  // workers) or open the output first (the main thread).
+  Mutex sdlMutex_;
+  sdl::Library sdl_ GUARDED_BY(sdlMutex_);
+  bool loadTried_ GUARDED_BY(sdlMutex_) = false;
+  Result<> loaded_ GUARDED_BY(sdlMutex_);
+  bool inited_ GUARDED_BY(sdlMutex_) = false;
+  bool outputWanted_ GUARDED_BY(sdlMutex_) =
+      false;  // the program asked for the output: tried again while it does not open
+  bool open_ GUARDED_BY(sdlMutex_) = false;
+  bool everOpen_ GUARDED_BY(sdlMutex_) = false;
+  Result<> opened_ GUARDED_BY(sdlMutex_);  // as the last attempt to open the output ended
+  Clock::time_point nextTry_ GUARDED_BY(sdlMutex_) = {};
+  Clock::time_point lastHeard_ GUARDED_BY(sdlMutex_) = {};  // when a sound last played
+  std::string chosen_ GUARDED_BY(sdlMutex_);                // the device sounds are to go to; empty for the default
+  bool fallen_ GUARDED_BY(sdlMutex_) = false;               // on the default device, the chosen one being absent
+  std::string toldAbsent_ GUARDED_BY(sdlMutex_);            // the chosen device last said to be absent
+  bool lost_ GUARDED_BY(sdlMutex_) = false;
+  Clock::time_point nextLook_ GUARDED_BY(sdlMutex_) = {};
+  std::map<int, Playing> playing_ GUARDED_BY(sdlMutex_);          // by channel
+  std::map<std::string, Decoded> decoded_ GUARDED_BY(sdlMutex_);  // by version
+  std::uint64_t starts_ GUARDED_BY(sdlMutex_) = 0;
+  std::vector<Tone> tones_ GUARDED_BY(sdlMutex_);
 
   // What other threads hand the sound thread.
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool work_ = false;
-  bool threadStarted_ = false;
-  SoundId lastId_ = 0;
-  std::deque<Waiting> waiting_;
-  std::vector<SoundId> stops_;
-  std::vector<int> finished_;
-  std::string wanted_;
-  bool deviceAsked_ = false;
-  SoundDeviceChanged changed_;
-  std::string problem_;  // why the output is not open; empty when it is, or was never asked for
+  Mutex handoffMutex_;
+  CondVar wake_;
+  bool work_ GUARDED_BY(handoffMutex_) = false;
+  bool threadStarted_ GUARDED_BY(handoffMutex_) = false;
+  SoundId lastId_ GUARDED_BY(handoffMutex_) = 0;
+  std::deque<Waiting> waiting_ GUARDED_BY(handoffMutex_);
+  std::vector<SoundId> stops_ GUARDED_BY(handoffMutex_);
+  std::vector<int> finished_ GUARDED_BY(handoffMutex_);
+  std::string wanted_ GUARDED_BY(handoffMutex_);
+  bool deviceAsked_ GUARDED_BY(handoffMutex_) = false;
+  SoundDeviceChanged changed_ GUARDED_BY(handoffMutex_);
+  std::string problem_
+      GUARDED_BY(handoffMutex_);  // why the output is not open; empty when it is, or was never asked for
 };
 
 }  // namespace

@@ -72,11 +72,11 @@ Result<Socket, ListenFailure> listenOn(const std::string& address, int port, boo
   return static_cast<Socket>(s);
 }
 
-std::vector<std::size_t> waitForConnections(std::span<const Socket> listening, std::chrono::milliseconds timeout) {
+std::vector<std::size_t> waitForConnections(std::span<const Socket> listening) {
   std::vector<WSAPOLLFD> polled;
   for (const Socket s : listening) polled.push_back({sock(s), POLLRDNORM, 0});
   std::vector<std::size_t> ready;
-  if (WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), static_cast<INT>(timeout.count())) <= 0) return ready;
+  if (WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), -1) <= 0) return ready;
   for (std::size_t i = 0; i < polled.size(); ++i) {
     if (polled[i].revents != 0) ready.push_back(i);
   }

@@ -49,9 +49,15 @@ class Recording:
         with wave.open(self.path, "rb") as w:
             samples = array.array("h", w.readframes(w.getnframes()))
         os.remove(self.path)
+        self.samples = samples
         n = RATE // 20
         self.levels = [math.sqrt(sum(x * x for x in samples[i:i + n]) / n) / 32768 for i in range(0, len(samples), n)]
         self.loud = [i for i, level in enumerate(self.levels) if level > 0.01]
+
+    def onsets(self, gap=0.1):
+        """The seconds into the recording at which each sound began: its first loud sample after `gap` s of silence."""
+        loud = [i for i, sample in enumerate(self.samples) if abs(sample) > 0.02 * 32768]
+        return [i / RATE for n, i in enumerate(loud) if n == 0 or i - loud[n - 1] > gap * RATE]
 
     def audible(self):
         """The seconds from the first to the last window that is not silent."""

@@ -3,6 +3,7 @@ and followed as devices come and go. Each is recorded on the sink it plays into.
 
 import json
 import os
+import statistics
 import subprocess
 import time
 
@@ -19,7 +20,8 @@ GIFTS = {"Wav": SOUND | {"sound": "sounds/one.wav"}, "Ogg": SOUND | {"sound": "s
          "Remplace": SOUND | {"sound": "sounds/three.mp3", "soundMode": "replace"},
          "Seul": SOUND | {"sound": "sounds/three.mp3", "soundMode": "skip"},
          "Court": SOUND | {"sound": "sounds/three.mp3", "soundSeconds": 1},
-         "Silence": SOUND | {"sound": "sounds/big.wav", "soundSeconds": 1}}
+         "Silence": SOUND | {"sound": "sounds/big.wav", "soundSeconds": 1},
+         "Ton": SOUND | {"sound": "sounds/tone.wav"}, "Ton MP3": SOUND | {"sound": "sounds/tone.mp3"}}
 PLAYED = '{"message": "Sound played"}'
 
 
@@ -33,6 +35,10 @@ def sounds(tmp_path_factory):
     for name, frequency in (("one.wav", 550), ("one.ogg", 660)):
         subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", folder / "sounds" / name, "synth", "1", "sine",
                         str(frequency), "vol", "0.5"], check=True)
+    # A tone loud from its first sample, and its MP3, whose encoder put a header frame and its delay before it.
+    subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", folder / "sounds" / "tone.wav", "synth", "0.3",
+                    "square", "1000", "vol", "0.5"], check=True)
+    subprocess.run(["lame", "--quiet", folder / "sounds" / "tone.wav", folder / "sounds" / "tone.mp3"], check=True)
     # 7 minutes: decoded, more than the 64 MiB of decoded sounds kept.
     subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", folder / "sounds" / "big.wav", "trim", "0", "420"], check=True)
     harness.write_config(folder, {"token": "t", "soundDevice": OTHER_NAME, "gifts": GIFTS})
@@ -159,3 +165,15 @@ def test_a_device_that_goes_and_comes_is_followed(sounds):
     with Recording(0) as default, Recording(2.0, OTHER) as back:
         harness.post_gift("Wav")
     assert default.audible() == 0 and back.audible() > 0.8, (default.levels, back.levels)
+
+
+def test_an_mp3_is_heard_as_soon_as_the_same_tone_in_a_wav(sounds):
+    sent, order = [], ["Ton", "Ton MP3"] * 4
+    with Recording(0.6, OTHER) as heard:
+        for name in order:
+            sent.append(time.perf_counter())
+            assert harness.post_gift(name) == PLAYED
+            time.sleep(max(0.0, sent[-1] + 0.6 - time.perf_counter()))
+    lags = [onset - at for onset, at in zip(heard.onsets(), sent)]  # each against the same unknown start
+    wav, mp3 = statistics.median(lags[2::2]), statistics.median(lags[3::2])  # the first two decode their file
+    assert len(lags) == len(order) and abs(mp3 - wav) < 0.010, lags
