@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the unit, handler and
+# Installs what is missing, checks the locks with clang, builds, and runs every test: the unit, handler and
 # end-to-end suites, again under AddressSanitizer and UndefinedBehaviorSanitizer
 # and under ThreadSanitizer; a minute of fuzzing; a short run of the benchmark; then builds the
 # Windows program and its release zip, runs the end-to-end suite against it
@@ -17,6 +17,10 @@ clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.hpp')
 
 step "the guide quotes only console lines the program prints"
 python3 scripts/check-guide-quotes.py .
+
+step "build: clang's check of which lock guards what (-Wthread-safety, as errors)"
+cmake --preset thread-safety >/dev/null
+cmake --build --preset thread-safety
 
 for preset in native sanitize tsan; do
   step "build and test: $preset"
