@@ -23,7 +23,7 @@ constexpr std::chrono::milliseconds reloadSettle{300};
 
 int exitCode(bool succeeded) {
   if (!succeeded && platform::aloneOnConsole()) {
-    console::prompt("\nAppuyez sur Entree pour fermer cette fenetre...");
+    console::prompt(console::pressEnterToClose);
     std::string ignored;
     console::readLine(ignored);
   }

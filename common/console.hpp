@@ -32,6 +32,10 @@ bool readLine(std::string& line);
 // Waits until every line printed so far has been written.
 void flush();
 
+// Asked before the program ends on an error in a window opened for it alone
+// (a double-click), which would otherwise close before the error is read.
+inline constexpr std::string_view pressEnterToClose = "\nAppuyez sur Entree pour fermer cette fenetre...";
+
 // Text the program did not write itself (a gift's name, an address, a file
 // name, a remote's error), made safe to print: control characters, and bytes
 // that are not UTF-8, are shown as '?', so that no line break forges a line

@@ -39,7 +39,7 @@ step "build: windows, and the release zip"
 scripts/package.sh
 file build/windows/koravel-key-webhook.exe 2>/dev/null || ls -l build/windows/koravel-key-webhook.exe
 if x86_64-w64-mingw32-objdump -p build/windows/koravel-key-webhook.exe | grep -i "DLL Name" |
-  grep -viE 'kernel32|user32|winmm|ws2_32|iphlpapi|crypt32|advapi32|gdi32|msvcrt|api-ms-win|bcrypt|shell32|ole32|secur32'; then
+  grep -viE 'kernel32|user32|shlwapi|winmm|ws2_32|iphlpapi|crypt32|advapi32|gdi32|msvcrt|api-ms-win|bcrypt|shell32|ole32|secur32'; then
   echo "the .exe needs a DLL that Windows does not ship" >&2
   exit 1
 fi

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/console.hpp"
 #include "platform/fatal_fault.hpp"
 #include "platform/platform.hpp"
 #include "platform/windows/key_edges.hpp"
@@ -49,15 +50,16 @@ namespace {
 
 // Not among windows.h's names.
 constexpr DWORD heapCorrupted = 0xC0000374;
+bool aloneOnItsConsole = false;
 
 LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception) {
   const DWORD code = exception->ExceptionRecord->ExceptionCode;
-  const std::string_view what = code == EXCEPTION_ACCESS_VIOLATION       ? " (acces memoire invalide)"
-                                : code == EXCEPTION_STACK_OVERFLOW       ? " (pile epuisee)"
-                                : code == EXCEPTION_ILLEGAL_INSTRUCTION  ? " (instruction invalide)"
-                                : code == EXCEPTION_INT_DIVIDE_BY_ZERO   ? " (division par zero)"
-                                : code == heapCorrupted                  ? " (memoire du tas corrompue)"
-                                                                         : "";
+  const std::string_view what = code == EXCEPTION_ACCESS_VIOLATION      ? " (acces memoire invalide)"
+                                : code == EXCEPTION_STACK_OVERFLOW      ? " (pile epuisee)"
+                                : code == EXCEPTION_ILLEGAL_INSTRUCTION ? " (instruction invalide)"
+                                : code == EXCEPTION_INT_DIVIDE_BY_ZERO  ? " (division par zero)"
+                                : code == heapCorrupted                 ? " (memoire du tas corrompue)"
+                                                                        : "";
   // No allocation here: the heap may be what failed.
   std::array<char, 96> kind{};
   char* end = std::copy_n("exception 0x", 12, kind.data());
@@ -65,13 +67,23 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* exception) {
   end = std::copy(what.begin(), what.end(), end);
   writeFatalLine(FatalLine({kind.data(), static_cast<std::size_t>(end - kind.data())},
                            reinterpret_cast<std::uintptr_t>(exception->ExceptionRecord->ExceptionAddress)));
-  // Then the end Windows gives such a program.
-  return EXCEPTION_CONTINUE_SEARCH;
+  // A window opened for the program alone would close with it, the line
+  // unread: it waits for Enter first.
+  if (aloneOnItsConsole) {
+    writeToStandardOutput(console::pressEnterToClose);
+    char answer[16];
+    DWORD read = 0;
+    ReadFile(GetStdHandle(STD_INPUT_HANDLE), answer, sizeof answer, &read, nullptr);
+  }
+  // Then the program ends at once, the exception's code its exit code: no
+  // debugger or report window comes between the line and the streamer.
+  return EXCEPTION_EXECUTE_HANDLER;
 }
 
 }  // namespace
 
 void tellFatalFaults() {
+  aloneOnItsConsole = aloneOnConsole();
   tellUncaughtExceptions();
   SetUnhandledExceptionFilter(onUnhandledException);
 }

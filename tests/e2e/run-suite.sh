@@ -12,7 +12,7 @@ export KORAVEL_HOLDKEY="$(realpath "$(dirname "${BASH_SOURCE[0]}")/../../build/n
 export KORAVEL_PROGRAM="$program" KORAVEL_KEYLOG="$helpers/linux/keylog" KORAVEL_WINDOW="$helpers/linux/desktop window"
 if ((wine)); then
   export KORAVEL_WINE=1 KORAVEL_PROGRAM="wine $program" KORAVEL_KEYLOG="wine $helpers/windows/keylog.exe" \
-    KORAVEL_WINDOW="wine $helpers/windows/window.exe"
+    KORAVEL_WINDOW="wine $helpers/windows/window.exe" KORAVEL_FAULT="wine $helpers/windows/fault.exe"
   export KORAVEL_START_TIMEOUT=90 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX="$(mktemp -d)"
   ca=/usr/local/share/ca-certificates/koravel-e2e-test-ca.crt  # the suite removes it, unless it was killed
   # wineserver -k fails when the suite has ended the server already: that must not fail the run.
