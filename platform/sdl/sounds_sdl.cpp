@@ -159,7 +159,9 @@ class Engine {
     sdl_.SDL_PauseAudioDevice(id, 0);
     MutexLock lock(handoffMutex_);
     tones_.push_back({id, Clock::now() + toneLength + std::chrono::milliseconds(300)});
+    // Woken, the thread sleeps no longer than until the tone is to close.
     startThreadHoldingHandoff();
+    wakeHoldingHandoff();
     return {};
   }
 

@@ -13,10 +13,11 @@ export KORAVEL_PROGRAM="$program" KORAVEL_KEYLOG="$helpers/linux/keylog" KORAVEL
 if ((wine)); then
   export KORAVEL_WINE=1 KORAVEL_PROGRAM="wine $program" KORAVEL_KEYLOG="wine $helpers/windows/keylog.exe" \
     KORAVEL_WINDOW="wine $helpers/windows/window.exe" KORAVEL_FAULT="wine $helpers/windows/fault.exe"
-  export KORAVEL_START_TIMEOUT=90 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX="$(mktemp -d)"
+  # A prefix of the run's own, unless KORAVEL_WINEPREFIX names one to use and keep (runs one after another).
+  export KORAVEL_START_TIMEOUT=90 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX="${KORAVEL_WINEPREFIX:-$(mktemp -d)}"
   ca=/usr/local/share/ca-certificates/koravel-e2e-test-ca.crt  # the suite removes it, unless it was killed
   # wineserver -k fails when the suite has ended the server already: that must not fail the run.
-  trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; [[ ! -f $ca ]] || (rm $ca && update-ca-certificates --fresh); true' EXIT
+  trap 'wineserver -k 2>/dev/null || true; [[ -n "${KORAVEL_WINEPREFIX:-}" ]] || rm -rf "$WINEPREFIX"; [[ ! -f $ca ]] || (rm $ca && update-ca-certificates --fresh); true' EXIT
 fi
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 unshare --net -- bash -c 'ip link set lo up && ip link add lan0 type veth peer name lan1 && ip addr add 192.168.77.2/24 dev lan0 && ip link set lan0 up && ip link set lan1 up && exec /usr/bin/python3 -m pytest -p no:cacheprovider -q "${@:-tests/e2e}"' bash "$@"
