@@ -12,7 +12,8 @@ import pytest
 from . import audio, harness
 
 # Wine fills its store of trusted roots from the host's certificates when a prefix is made.
-SYSTEM_CA = "/usr/local/share/ca-certificates/koravel-e2e-test-ca.crt"
+# A name of the suite's own (run-suite.sh gives one), so that two suites at once keep each other's.
+SYSTEM_CA = f"/usr/local/share/ca-certificates/{os.environ.get('KORAVEL_CA_NAME', 'koravel-e2e-test-ca.crt')}"
 
 
 @pytest.fixture

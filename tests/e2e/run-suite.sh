@@ -9,13 +9,13 @@ program="$(realpath "$1")" && shift
 helpers="$(dirname "$program")/tests"
 # The streamer's hands are on the X display, whichever program reads them.
 export KORAVEL_HOLDKEY="$(realpath "$(dirname "${BASH_SOURCE[0]}")/../../build/native/tests/linux/desktop") hold"
-export KORAVEL_PROGRAM="$program" KORAVEL_KEYLOG="$helpers/linux/keylog" KORAVEL_WINDOW="$helpers/linux/desktop window"
+export KORAVEL_CA_NAME="koravel-e2e-test-ca-$$.crt" KORAVEL_PROGRAM="$program" KORAVEL_KEYLOG="$helpers/linux/keylog" KORAVEL_WINDOW="$helpers/linux/desktop window"
 if ((wine)); then
   export KORAVEL_WINE=1 KORAVEL_PROGRAM="wine $program" KORAVEL_KEYLOG="wine $helpers/windows/keylog.exe" \
     KORAVEL_WINDOW="wine $helpers/windows/window.exe" KORAVEL_FAULT="wine $helpers/windows/fault.exe"
   # A prefix of the run's own, unless KORAVEL_WINEPREFIX names one to use and keep (runs one after another).
   export KORAVEL_START_TIMEOUT=90 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX="${KORAVEL_WINEPREFIX:-$(mktemp -d)}"
-  ca=/usr/local/share/ca-certificates/koravel-e2e-test-ca.crt  # the suite removes it, unless it was killed
+  ca=/usr/local/share/ca-certificates/$KORAVEL_CA_NAME  # the suite removes it, unless it was killed
   # wineserver -k fails when the suite has ended the server already: that must not fail the run.
   trap 'wineserver -k 2>/dev/null || true; [[ -n "${KORAVEL_WINEPREFIX:-}" ]] || rm -rf "$WINEPREFIX"; [[ ! -f $ca ]] || (rm $ca && update-ca-certificates --fresh); true' EXIT
 fi

@@ -54,8 +54,9 @@ def test_first_run_asks_for_the_token_writes_the_file_and_serves(run, tmp_path):
     again.wait_until_serving()
     assert again.lines == BANNERS + LOADED + SERVING and sorted(os.listdir(tmp_path)) == [CONFIG_NAME, "sounds"]
     assert harness.post_gift("Rose") == PRESSED and opened.read_text() == "http://localhost:5000/\n"
-    # A fault, as the system tells it (under wine, a thread of the program's at an address without code): the
-    # program's last line says so.
+    # A fault, as the system tells it (under wine, a thread of the program's at an address without code), once the
+    # gift's lines are out: the program's last line says so.
+    again.wait_for_line("Touche 'g' pressee")
     if harness.under_wine():
         subprocess.run([*os.environ["KORAVEL_FAULT"].split(), harness.program_command()[-1].split("/")[-1]], check=True)
     else:
