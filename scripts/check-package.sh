@@ -22,6 +22,7 @@ expected="LISEZMOI.txt
 koravel-key-webhook.exe
 licences/cpp-httplib.txt
 licences/mingw-w64.txt
+licences/mpg123.txt
 licences/nlohmann-json.txt
 licences/openssl.txt
 licences/sdl2-mixer.txt

@@ -29,6 +29,7 @@ cp /usr/share/doc/nlohmann-json3-dev/copyright "$stage/licences/nlohmann-json.tx
 cp "$deps/openssl-mingw64/LICENSE.txt" "$stage/licences/openssl.txt"
 cp "$deps/sdl-mingw64/LICENSE-SDL2.txt" "$stage/licences/sdl2.txt"
 cp "$deps/sdl-mingw64/LICENSE-SDL2_mixer.txt" "$stage/licences/sdl2-mixer.txt"
+cp "$deps/sdl-mingw64/LICENSE-mpg123.txt" "$stage/licences/mpg123.txt"
 # The C runtime's start-up code and the threads library, linked in statically.
 cp /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licences/mingw-w64.txt"
 
