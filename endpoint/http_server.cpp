@@ -45,8 +45,8 @@ class ConnectionStream final : public httplib::Stream {
       if (deadline_) {
         // Within the request: no later than its deadline.
         const auto left = std::chrono::duration_cast<milliseconds>(*deadline_ - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return received(-1);
         untilDeadline_ = left < readTimeout_;
+        if (left.count() <= 0) return received(-1);
         platform::setReceiveTimeout(socket_, std::min(left, readTimeout_));
         shortened_ = true;
       }
@@ -103,10 +103,10 @@ class ConnectionStream final : public httplib::Stream {
     if (n == 0) error_ = httplib::Error::ConnectionClosed;
     if (n < 0) error_ = httplib::Error::Read;
     // The read that failed waited until the deadline, or began after it.
-    // (Windows may end a wait a few milliseconds before its timeout: the
-    // clock alone would then miss the deadline, and the next bytes would
-    // get one of their own.)
-    if (n < 0 && deadline_ && (untilDeadline_ || std::chrono::steady_clock::now() >= *deadline_)) expired_ = true;
+    // (Told by the wait, not by the clock: Windows may end a wait a few
+    // milliseconds before its timeout, and the next bytes would then get a
+    // deadline of their own.)
+    if (n < 0 && untilDeadline_) expired_ = true;
     return static_cast<ssize_t>(n);
   }
 
@@ -116,7 +116,7 @@ class ConnectionStream final : public httplib::Stream {
   const milliseconds requestDeadline_;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   bool shortened_ = false;      // the socket's timeout is the deadline's
-  bool untilDeadline_ = false;  // the read under way waits no longer than the deadline
+  bool untilDeadline_ = false;  // the read under way waits until the deadline, or began after it
   bool expired_ = false;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::array<char, 4096> buffer_{};
