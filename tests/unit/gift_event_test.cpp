@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "gifts/cooldowns.hpp"
 #include "gifts/gift_counter.hpp"
 
 namespace {
@@ -169,6 +170,17 @@ TEST(GiftCounter, AFloodOfViewersOrIdsKeepsTheLatest) {
   for (std::size_t i = 1; i <= gifts::GiftCounter::maxIds; ++i) count("y", 1, "id" + std::to_string(i), 3ms);
   EXPECT_EQ(count("z", 1, "id" + std::to_string(gifts::GiftCounter::maxIds), 4ms), 0);
   EXPECT_EQ(count("z2", 1, "id0", 4ms), 1);
+}
+
+TEST(Cooldowns, AGiftWithACooldownRunsOnceInItsSpanEvenWhenTheClockHasJustBegun) {
+  gifts::Cooldowns cooldowns;
+  // A steady clock counts from the machine's start: the program may run its
+  // first gift within a cooldown of it.
+  const gifts::Cooldowns::Clock::time_point boot{};
+  const std::pair<std::chrono::milliseconds, int> admitted[] = {{1ms, 1}, {2ms, 0}, {3'000ms, 0}, {5'001ms, 1}};
+  for (const auto& [at, runs] : admitted) EXPECT_EQ(cooldowns.admit("Rose", 5s, 3, boot + at), runs) << at.count();
+  EXPECT_EQ(cooldowns.admit("Lion", 0ms, 3, boot + 1ms), 3);
+  EXPECT_EQ(cooldowns.runs("Rose"), 2u);
 }
 
 }  // namespace
