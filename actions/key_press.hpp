@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "actions/outcome.hpp"
+#include "actions/step.hpp"
 #include "config/gift_action.hpp"
 #include "platform/platform.hpp"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "actions/outcome.hpp"
+#include "actions/step.hpp"
 #include "common/result.hpp"
 
 namespace httplib {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "actions/outcome.hpp"
+#include "actions/step.hpp"
 #include "common/thread_safety.hpp"
 #include "config/gift_action.hpp"
 

@@ -10,7 +10,7 @@
 #include "endpoint/control_page.hpp"
 #include "endpoint/gift_handler.hpp"
 #include "endpoint/http_server.hpp"
-#include "gifts/gift_state.hpp"
+#include "gifts/event_state.hpp"
 #include "platform/platform.hpp"
 
 namespace app {
@@ -98,7 +98,7 @@ Result<> WebhookReceiver::start() const {
   actions::openSoundOutput(config_->current()->soundDevice);
   // Changes to the file apply while the program runs; without the system's
   // notice of them, only a restart applies them.
-  const auto gifts = std::make_shared<gifts::GiftState>();
+  const auto gifts = std::make_shared<gifts::EventState>();
   const auto reload = std::make_shared<ConfigReload>(file_, config_, text_, [gifts, config = config_] {
     actions::useSoundDevice(config->current()->soundDevice);
     gifts->teller.configChanged();

@@ -9,7 +9,7 @@
 //   s
 //                                                      requests, a gift's first run         without work; all at
 //                                                      shutdown
-//   gift runs        gifts/handle_gift.cpp, a worker   the rest of one gift's runs, in      when they are done
+//   gift runs        gifts/handle_event.cpp, a worker   the rest of one gift's runs, in      when they are done
 //   (detached)
 //                                                      turn (keys wait for their turn)
 //   console writer   console::Output, the first line   standard output                      never (detached)

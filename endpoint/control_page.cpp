@@ -21,7 +21,7 @@
 #include "endpoint/http_server.hpp"
 #include "endpoint/page_access.hpp"
 #include "endpoint/page_files.hpp"
-#include "gifts/handle_gift.hpp"
+#include "gifts/handle_event.hpp"
 #include "platform/platform.hpp"
 #include "platform/sockets.hpp"
 
@@ -101,7 +101,7 @@ json relayAddresses(int port, const std::vector<std::string>& networkAddresses) 
 
 std::string pageAddress(int port) { return "http://localhost:" + std::to_string(port) + "/"; }
 
-json pageState(const config::LiveConfig& live, const gifts::GiftState& state, const PageStatus& status,
+json pageState(const config::LiveConfig& live, const gifts::EventState& state, const PageStatus& status,
                const std::vector<std::string>& networkAddresses) {
   const auto current = live.current();
   const config::LoadedConfig& config = *current;
@@ -189,7 +189,7 @@ std::vector<std::string> soundFiles(const std::string& folder, std::size_t most)
 }
 
 void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config,
-                  std::shared_ptr<gifts::GiftState> giftState, PageStatus status, std::string pageToken,
+                  std::shared_ptr<gifts::EventState> giftState, PageStatus status, std::string pageToken,
                   SaveFile save) {
   const int port = status.port;
   const auto refused = std::make_shared<RefusedAddresses>();
@@ -239,10 +239,10 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
   // The same way as the relay's: read, counted, run.
   server.Post("/api/test", [config, giftState](const httplib::Request& req, httplib::Response& res) {
     const gifts::RelayRequest request{"POST", "application/json", req.body, {}};
-    const auto outcome = gifts::handleGift(request, config->current(), giftState, gifts::Source::Test);
+    const auto outcome = gifts::handleEvent(request, config->current(), giftState, gifts::Source::Test);
     json reply = json::parse(gifts::replyBody(outcome));
     // The page says where the keys went.
-    if (outcome.ending == gifts::Outcome::Ending::KeyPressed) reply["window"] = outcome.text;
+    if (outcome.ending == gifts::Reply::Ending::KeyPressed) reply["window"] = outcome.text;
     res.set_content(common::jsonText(reply), jsonReplyType);
   });
   server.Get("/api/requests", [giftState](const httplib::Request&, httplib::Response& res) {

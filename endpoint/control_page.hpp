@@ -9,7 +9,7 @@
 
 #include "common/result.hpp"
 #include "config/live_config.hpp"
-#include "gifts/gift_state.hpp"
+#include "gifts/event_state.hpp"
 
 namespace endpoint {
 
@@ -31,7 +31,7 @@ std::string pageAddress(int port);
 // working, the names of gifts that came but are not in the file, with how
 // many came, and why the file does not load when it was changed and does not.
 // The account token is never in it whole: only its last 4 characters.
-nlohmann::json pageState(const config::LiveConfig& config, const gifts::GiftState& gifts, const PageStatus& status,
+nlohmann::json pageState(const config::LiveConfig& config, const gifts::EventState& gifts, const PageStatus& status,
                          const std::vector<std::string>& networkAddresses);
 
 // Writes the configuration file as an edit makes it of the file's text, and
@@ -56,7 +56,8 @@ using SaveFile = std::function<Result<>(const std::function<Result<std::string>(
 // Every route but /webhook answers this machine alone, and each /api/ call
 // needs `pageToken`, which the page alone is given (endpoint/page_access.hpp).
 void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config,
-                  std::shared_ptr<gifts::GiftState> giftState, PageStatus status, std::string pageToken, SaveFile save);
+                  std::shared_ptr<gifts::EventState> giftState, PageStatus status, std::string pageToken,
+                  SaveFile save);
 
 // The MP3, WAV and OGG files under `folder`, as paths relative to it with '/' between
 // names, sorted; at most `most` of them.

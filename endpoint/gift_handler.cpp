@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "endpoint/http_server.hpp"
-#include "gifts/handle_gift.hpp"
+#include "gifts/handle_event.hpp"
 
 namespace endpoint {
 
@@ -34,17 +34,17 @@ bool carriesSecret(const gifts::RelayRequest& request, const std::string& secret
 }
 
 void serveGift(const httplib::Request& req, httplib::Response& res, std::shared_ptr<const config::LoadedConfig> config,
-               const std::shared_ptr<gifts::GiftState>& state) {
+               const std::shared_ptr<gifts::EventState>& state) {
   const gifts::RelayRequest request = relayRequestOf(req);
-  const gifts::Outcome outcome = carriesSecret(request, config->secret)
-                                     ? gifts::handleGift(request, std::move(config), state, gifts::Source::Relay)
-                                     : gifts::refuseGift(request, *config, *state);
+  const gifts::Reply outcome = carriesSecret(request, config->secret)
+                                   ? gifts::handleEvent(request, std::move(config), state, gifts::Source::Relay)
+                                   : gifts::refuseEvent(request, *config, *state);
   res.status = gifts::replyStatus(outcome);
   res.set_content(gifts::replyBody(outcome), jsonReplyType);
 }
 
 void registerRoutes(HttpServer& server, std::shared_ptr<config::LiveConfig> config,
-                    std::shared_ptr<gifts::GiftState> state) {
+                    std::shared_ptr<gifts::EventState> state) {
   server.set_payload_max_length(maxRequestBodyBytes);
   const auto gift = [config, state](const httplib::Request& req, httplib::Response& res) {
     // The library answers HEAD with the GET route: a link checker or a

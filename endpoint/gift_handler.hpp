@@ -7,8 +7,8 @@
 
 #include "config/config_file.hpp"
 #include "config/live_config.hpp"
-#include "gifts/gift_event.hpp"
-#include "gifts/gift_state.hpp"
+#include "gifts/event_state.hpp"
+#include "gifts/live_event.hpp"
 
 namespace httplib {
 struct Request;
@@ -38,13 +38,13 @@ bool carriesSecret(const gifts::RelayRequest& request, const std::string& secret
 // one is set, is refused (403); any other is the gifts' to read and run, and
 // its reply is theirs.
 void serveGift(const httplib::Request& req, httplib::Response& res, std::shared_ptr<const config::LoadedConfig> config,
-               const std::shared_ptr<gifts::GiftState>& state);
+               const std::shared_ptr<gifts::EventState>& state);
 
 // POST and GET /webhook (the gift handler; relays that can only send GET put
 // the fields in the query) and OPTIONS /webhook (CORS preflight), the request
 // size limit, and the CORS header on every /webhook reply. The handler keeps
 // the configuration alive. An empty secret lets every request in.
 void registerRoutes(HttpServer& server, std::shared_ptr<config::LiveConfig> config,
-                    std::shared_ptr<gifts::GiftState> state);
+                    std::shared_ptr<gifts::EventState> state);
 
 }  // namespace endpoint

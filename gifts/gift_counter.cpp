@@ -18,18 +18,18 @@ GiftCounter::Digest digestOf(std::initializer_list<const std::string*> parts) {
   return digest;
 }
 
-bool neverStreaks(const GiftEvent& event) { return event.giftType && *event.giftType != 1; }
-bool endsStreak(const GiftEvent& event) { return event.streakEnd || neverStreaks(event); }
+bool neverStreaks(const LiveEvent& event) { return event.giftType && *event.giftType != 1; }
+bool endsStreak(const LiveEvent& event) { return event.streakEnd || neverStreaks(event); }
 
 }  // namespace
 
-int GiftCounter::giftsUnremembered(const GiftEvent& event) {
+int GiftCounter::giftsUnremembered(const LiveEvent& event) {
   if (!event.count) return 1;
   if ((event.viewer.empty() && event.streak.empty()) || endsStreak(event)) return *event.count;
   return 0;
 }
 
-GiftCounter::Counted GiftCounter::count(const GiftEvent& event, Clock::time_point now) {
+GiftCounter::Counted GiftCounter::count(const LiveEvent& event, Clock::time_point now) {
   const Digest id = event.messageId.empty() ? Digest{} : digestOf({&event.messageId});
   const bool grouped = !event.streak.empty();
   const Digest key = digestOf({&event.viewer, &event.name, &event.streak});

@@ -10,7 +10,7 @@
 #include <unordered_set>
 
 #include "common/thread_safety.hpp"
-#include "gifts/gift_event.hpp"
+#include "gifts/live_event.hpp"
 
 namespace gifts {
 
@@ -51,12 +51,12 @@ class GiftCounter {
     bool alreadyCounted = false;  // a repeated event or id: nothing new
     int total = 0;                // the streak's total so far; the gifts when there is no streak
   };
-  Counted count(const GiftEvent& event, Clock::time_point now);
+  Counted count(const LiveEvent& event, Clock::time_point now);
 
   // What an event is when nothing is remembered of it (a gift that is not in
   // the file): its count when it stands alone or ends its streak, none for a
   // frame of a streak under way.
-  static int giftsUnremembered(const GiftEvent& event);
+  static int giftsUnremembered(const LiveEvent& event);
 
   // What is remembered: a SHA-256 of the texts.
   using Digest = std::array<unsigned char, 32>;

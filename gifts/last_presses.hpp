@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "actions/outcome.hpp"
+#include "actions/step.hpp"
 #include "common/thread_safety.hpp"
 
 namespace gifts {

@@ -112,7 +112,7 @@ nlohmann::json RequestLog::latest() const {
                         {"body", harmless(entry.request.body)},
                         {"reply", harmless(replyBody(entry.outcome))}};
     if (entry.read) {
-      const GiftEvent& event = *entry.read;
+      const LiveEvent& event = *entry.read;
       nlohmann::json read{{"name", harmless(event.name)},
                           {"gifts", entry.counted.gifts},
                           {"alreadyCounted", entry.counted.alreadyCounted}};

@@ -11,8 +11,8 @@
 
 #include "common/thread_safety.hpp"
 #include "gifts/gift_counter.hpp"
-#include "gifts/gift_event.hpp"
-#include "gifts/outcome.hpp"
+#include "gifts/live_event.hpp"
+#include "gifts/reply.hpp"
 
 namespace gifts {
 
@@ -28,9 +28,9 @@ class RequestLog {
   struct Entry {
     std::int64_t time = 0;  // ms since the epoch
     RelayRequest request;
-    std::optional<GiftEvent> read;  // nothing when the request named no gift that could be read
+    std::optional<LiveEvent> read;  // nothing when the request named no gift that could be read
     GiftCounter::Counted counted;
-    Outcome outcome;  // its reply is written only for the page
+    Reply outcome;  // its reply is written only for the page
   };
   void add(Entry entry);
   // The entries, the latest first, as the page shows them: every text cut

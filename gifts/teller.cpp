@@ -8,7 +8,7 @@
 
 namespace gifts {
 
-void Teller::tell(const GiftRecord& gift, std::initializer_list<actions::Step> steps) {
+void Teller::tell(const EventRecord& gift, std::initializer_list<actions::Step> steps) {
   std::array<std::string, 4> lines;
   std::array<std::string_view, 4> written;
   std::size_t count = 0;

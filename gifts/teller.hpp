@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "actions/outcome.hpp"
+#include "actions/step.hpp"
 #include "gifts/feed.hpp"
 #include "gifts/last_presses.hpp"
 
@@ -16,7 +16,7 @@ namespace gifts {
 // every page that opens.
 inline constexpr std::size_t shownNameLength = 200;
 
-struct GiftRecord {
+struct EventRecord {
   std::uint64_t number = 0;
   Source source = Source::Relay;
   std::string name;
@@ -28,7 +28,7 @@ struct GiftRecord {
 // one write, and its entry in the page's feed.
 class Teller {
  public:
-  void tell(const GiftRecord& gift, std::initializer_list<actions::Step> steps);
+  void tell(const EventRecord& gift, std::initializer_list<actions::Step> steps);
   // The configuration was applied again, or refused: the page reads it anew.
   void configChanged();
   Feed& feed() { return feed_; }

@@ -43,7 +43,7 @@ httplib::Client& server() {
     std::ofstream(config::configFileName) << text;
     recording::reset();
     auto live = std::make_shared<config::LiveConfig>(*config::parseConfig(text));
-    auto gifts = std::make_shared<gifts::GiftState>();
+    auto gifts = std::make_shared<gifts::EventState>();
     auto reload = std::make_shared<app::ConfigReload>(config::configFileName, live, text, [] {});
     auto* http = new endpoint::HttpServer();
     FUZZ_CHECK(http->open("127.0.0.1", 5000, false));

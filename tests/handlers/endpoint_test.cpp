@@ -11,7 +11,7 @@
 
 #include "actions/key_press.hpp"
 #include "endpoint/gift_handler.hpp"
-#include "gifts/handle_gift.hpp"
+#include "gifts/handle_event.hpp"
 #include "recording_platform.hpp"
 #include "support.hpp"
 
@@ -49,7 +49,7 @@ class Endpoint : public ::testing::Test {
 
   std::filesystem::path dir_ = testing_support::scratchDir("endpoint");
   std::string sound_ = (dir_ / "rose.mp3").string(), secret_;
-  std::shared_ptr<gifts::GiftState> state_ = std::make_shared<gifts::GiftState>();
+  std::shared_ptr<gifts::EventState> state_ = std::make_shared<gifts::EventState>();
   testing_support::ConsoleCapture console_;
   std::size_t seen_ = 0;
 };

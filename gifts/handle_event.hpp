@@ -4,10 +4,10 @@
 #include <memory>
 
 #include "config/config_file.hpp"
+#include "gifts/event_state.hpp"
 #include "gifts/feed.hpp"
-#include "gifts/gift_event.hpp"
-#include "gifts/gift_state.hpp"
-#include "gifts/outcome.hpp"
+#include "gifts/live_event.hpp"
+#include "gifts/reply.hpp"
 
 namespace gifts {
 
@@ -18,10 +18,10 @@ using Clock = std::chrono::steady_clock;
 // times as it counts for. The gift's sound plays once; the first gift runs
 // before this returns, so that the outcome tells what became of it, and the
 // others run on in turn afterwards. Each request is logged for the page.
-Outcome handleGift(const RelayRequest& request, std::shared_ptr<const config::LoadedConfig> config,
-                   std::shared_ptr<GiftState> state, Source source, Clock::time_point now = Clock::now());
+Reply handleEvent(const RelayRequest& request, std::shared_ptr<const config::LoadedConfig> config,
+                  std::shared_ptr<EventState> state, Source source, Clock::time_point now = Clock::now());
 
 // A request that did not carry the secret: told and logged, nothing read.
-Outcome refuseGift(const RelayRequest& request, const config::LoadedConfig& config, GiftState& state);
+Reply refuseEvent(const RelayRequest& request, const config::LoadedConfig& config, EventState& state);
 
 }  // namespace gifts

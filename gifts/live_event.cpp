@@ -1,4 +1,4 @@
-#include "gifts/gift_event.hpp"
+#include "gifts/live_event.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -101,8 +101,8 @@ bool isTrue(const json& value) {
 }
 
 // `name`: the first of the gift's names that is present, if any.
-Result<GiftEvent, ReadFailure> readFrom(const Where& source, const std::optional<std::pair<json, std::string>>& name) {
-  GiftEvent event;
+Result<LiveEvent, ReadFailure> readFrom(const Where& source, const std::optional<std::pair<json, std::string>>& name) {
+  LiveEvent event;
   // A name that is not a text is the library's type error, as it always was.
   if (name) event.name = name->first.get<std::string>();
   if (const auto count = source.first(countNames)) {
@@ -145,7 +145,7 @@ std::vector<std::string> offeredSecrets(const RelayRequest& request) {
   return offered;
 }
 
-Result<GiftEvent, ReadFailure> readGiftEvent(const RelayRequest& request) {
+Result<LiveEvent, ReadFailure> readLiveEvent(const RelayRequest& request) {
   try {
     // A type that says JSON is taken at its word: a body that is not JSON is
     // told in the library's words. Any other type may still carry JSON

@@ -1,5 +1,5 @@
 // What each kind of relay sends, and what is read of it.
-#include "gifts/gift_event.hpp"
+#include "gifts/live_event.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using gifts::GiftEvent;
+using gifts::LiveEvent;
 
 struct Read {
   std::string name;
@@ -21,7 +21,7 @@ struct Read {
   std::optional<std::int64_t> diamonds = {};
 };
 
-TEST(GiftEvent, EachRelayFormatIsReadFromTheFirstOfItsNames) {
+TEST(LiveEvent, EachRelayFormatIsReadFromTheFirstOfItsNames) {
   struct Case {
     gifts::RelayRequest request;
     Read read;
@@ -57,9 +57,9 @@ TEST(GiftEvent, EachRelayFormatIsReadFromTheFirstOfItsNames) {
       {body(R"({"giftName": "E", "repeatCount": 1000.0})", ""), {"E", 1000, "", "", ""}},
   };
   for (const auto& [request, expected] : cases) {
-    const auto read = gifts::readGiftEvent(request);
+    const auto read = gifts::readLiveEvent(request);
     ASSERT_TRUE(read) << request.body << read.failure().text;
-    const GiftEvent& e = *read;
+    const LiveEvent& e = *read;
     EXPECT_EQ(
         std::tie(e.name, e.count, e.viewer, e.nickname, e.streak, e.streakEnd, e.giftType, e.messageId, e.diamonds),
         std::tie(expected.name, expected.count, expected.viewer, expected.nickname, expected.streak, expected.end,
@@ -68,7 +68,7 @@ TEST(GiftEvent, EachRelayFormatIsReadFromTheFirstOfItsNames) {
   }
 }
 
-TEST(GiftEvent, WhatCannotBeReadSaysWhy) {
+TEST(LiveEvent, WhatCannotBeReadSaysWhy) {
   using Kind = gifts::ReadFailure::Kind;
   const std::pair<gifts::RelayRequest, std::pair<Kind, std::string>> cases[] = {
       {{"POST", "", "", {}}, {Kind::NoName, ""}},
@@ -84,7 +84,7 @@ TEST(GiftEvent, WhatCannotBeReadSaysWhy) {
       {{"POST", "", R"({"giftName": "R", "gift": {"repeat_count": true}})", {}}, {Kind::BadCount, "gift.repeat_count"}},
   };
   for (const auto& [request, expected] : cases) {
-    const auto read = gifts::readGiftEvent(request);
+    const auto read = gifts::readLiveEvent(request);
     ASSERT_FALSE(read) << request.body;
     EXPECT_EQ(read.failure().kind, expected.first) << request.body;
     EXPECT_TRUE(read.failure().text.starts_with(expected.second)) << read.failure().text;
@@ -137,7 +137,7 @@ TEST(GiftCounter, EachGiftOfAStreakCountsOnceWhateverTheRelayForwards) {
       {"", {}, 630'131ms, 1, "", "m1"},        // until 10 minutes have passed
   };
   for (const auto& e : events) {
-    GiftEvent event{e.name, e.count, e.viewer, "", e.streak, e.end, e.type, e.id, {}};
+    LiveEvent event{e.name, e.count, e.viewer, "", e.streak, e.end, e.type, e.id, {}};
     const auto counted = counter.count(event, t0 + e.at);
     EXPECT_EQ(std::make_pair(counted.gifts, counted.alreadyCounted), std::make_pair(e.gifts, e.gifts == 0))
         << e.viewer << " " << (e.count ? *e.count : -1) << " at " << e.at.count();
@@ -145,7 +145,7 @@ TEST(GiftCounter, EachGiftOfAStreakCountsOnceWhateverTheRelayForwards) {
 }
 
 TEST(GiftCounter, WhatNothingIsRememberedOfCountsItsEndsAndLoneFramesOnly) {
-  const GiftEvent events[] = {{"X"},
+  const LiveEvent events[] = {{"X"},
                               {"X", 7},
                               {"X", 7, "al"},
                               {"X", 7, "", "", "g"},
@@ -160,7 +160,7 @@ TEST(GiftCounter, AFloodOfViewersOrIdsKeepsTheLatest) {
   gifts::GiftCounter counter;
   const auto t0 = gifts::GiftCounter::Clock::now();
   const auto count = [&](const std::string& viewer, int n, const std::string& id, std::chrono::milliseconds at) {
-    return counter.count(GiftEvent{"Rose", n, viewer, "", "", false, {}, id, {}}, t0 + at).gifts;
+    return counter.count(LiveEvent{"Rose", n, viewer, "", "", false, {}, id, {}}, t0 + at).gifts;
   };
   EXPECT_EQ(count("first", 2, "", 0ms), 2);
   for (std::size_t i = 0; i < gifts::GiftCounter::maxStreaks; ++i) count("v" + std::to_string(i), 1, "", 1ms);

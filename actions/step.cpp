@@ -1,4 +1,4 @@
-#include "actions/outcome.hpp"
+#include "actions/step.hpp"
 
 namespace actions {
 

@@ -13,7 +13,7 @@ namespace gifts {
 
 // What the gifts share from one request to the next, for as long as the
 // program runs.
-struct GiftState {
+struct EventState {
   GiftCounter counter;
   Cooldowns cooldowns;
   Tally tally;

@@ -1,4 +1,4 @@
-#include "gifts/outcome.hpp"
+#include "gifts/reply.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -8,7 +8,7 @@ namespace gifts {
 namespace {
 
 using nlohmann::json;
-using Ending = Outcome::Ending;
+using Ending = Reply::Ending;
 
 // The reply's member and text; `fixed` when a plain request's reply is the
 // text exactly as relays have always read it.
@@ -18,7 +18,7 @@ struct Said {
   const char* fixed = nullptr;
 };
 
-Said said(const Outcome& o) {
+Said said(const Reply& o) {
   switch (o.ending) {
     case Ending::NoName:
       return {"error", "giftName parameter not found", R"({"error": "giftName parameter not found"})"};
@@ -67,7 +67,7 @@ Said said(const Outcome& o) {
 
 }  // namespace
 
-std::string replyBody(const Outcome& outcome) {
+std::string replyBody(const Reply& outcome) {
   const Said s = said(outcome);
   if (s.fixed && !outcome.count) return s.fixed;
   json reply{{s.member, s.text}};
@@ -78,6 +78,6 @@ std::string replyBody(const Outcome& outcome) {
   return common::jsonText(reply);
 }
 
-int replyStatus(const Outcome& outcome) { return outcome.ending == Ending::Forbidden ? 403 : 200; }
+int replyStatus(const Reply& outcome) { return outcome.ending == Ending::Forbidden ? 403 : 200; }
 
 }  // namespace gifts

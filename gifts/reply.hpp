@@ -6,7 +6,7 @@
 namespace gifts {
 
 // What became of a request, as its reply tells it.
-struct Outcome {
+struct Reply {
   enum class Ending {
     NoName,               // nothing named a gift
     BadJson,              // text: the JSON library's message
@@ -36,9 +36,9 @@ struct Outcome {
 };
 
 // The reply's body.
-std::string replyBody(const Outcome& outcome);
+std::string replyBody(const Reply& outcome);
 
 // The HTTP status that goes with it: 403 for a refusal, 200 for every other.
-int replyStatus(const Outcome& outcome);
+int replyStatus(const Reply& outcome);
 
 }  // namespace gifts

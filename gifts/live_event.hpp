@@ -29,7 +29,7 @@ std::vector<std::string> offeredSecrets(const RelayRequest& request);
 inline constexpr int maxCount = 1000;
 
 // One event of the live as a relay forwards it.
-struct GiftEvent {
+struct LiveEvent {
   std::string name = {};
   std::optional<int> count = {};  // as the relay gave it: a total so far for a viewer's streak
   std::string viewer = {};        // the handle (uniqueId); empty when the relay names nobody
@@ -61,6 +61,6 @@ struct ReadFailure {
 // says (its top level, or its member "data" when the top level names no
 // gift), else from the query and form fields. Each value comes from the first
 // of its names that is present; numbers may come as decimal strings.
-Result<GiftEvent, ReadFailure> readGiftEvent(const RelayRequest& request);
+Result<LiveEvent, ReadFailure> readLiveEvent(const RelayRequest& request);
 
 }  // namespace gifts

@@ -1,4 +1,4 @@
-#include "gifts/handle_gift.hpp"
+#include "gifts/handle_event.hpp"
 
 #include <thread>
 
@@ -12,7 +12,7 @@ namespace {
 
 using actions::Step;
 using actions::StepKind;
-using Ending = Outcome::Ending;
+using Ending = Reply::Ending;
 
 std::int64_t epochMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -20,8 +20,8 @@ std::int64_t epochMs() {
 }
 
 // One key gift: its presses, and the outcome they come to.
-Outcome pressOnce(const std::string& name, const config::GiftAction& gift, Clock::time_point arrived,
-                  const actions::Tell& tell) {
+Reply pressOnce(const std::string& name, const config::GiftAction& gift, Clock::time_point arrived,
+                const actions::Tell& tell) {
   std::string focused;
   switch (actions::pressKey(name, gift, arrived, tell, &focused)) {
     case actions::KeyOutcome::Pressed:
@@ -40,7 +40,7 @@ Outcome pressOnce(const std::string& name, const config::GiftAction& gift, Clock
   return {Ending::KeyFailed};
 }
 
-Outcome callOnce(const std::string& url, const std::string& token, const actions::Tell& tell) {
+Reply callOnce(const std::string& url, const std::string& token, const actions::Tell& tell) {
   const auto answer = actions::executeWebhook(url, token, tell);
   if (!answer) return {Ending::CallFailed, answer.reason()};
   return {Ending::Called, *answer};
@@ -48,8 +48,9 @@ Outcome callOnce(const std::string& url, const std::string& token, const actions
 
 // The gifts after the first, one after the other, as if each had come just
 // after the one before; once one fails, the rest would too, and are left.
-void runInTurn(std::shared_ptr<const config::LoadedConfig> config, std::shared_ptr<GiftState> state, GiftRecord record,
-               const config::GiftAction& gift, int more, std::string url, Clock::time_point arrived) {
+void runInTurn(std::shared_ptr<const config::LoadedConfig> config, std::shared_ptr<EventState> state,
+               EventRecord record, const config::GiftAction& gift, int more, std::string url,
+               Clock::time_point arrived) {
   const actions::Tell tell = [&](Step step) { state->teller.tell(record, {std::move(step)}); };
   if (gift.kind == config::ActionKind::Webhook) {
     for (int i = 0; i < more && callOnce(url, config->token, tell).ending == Ending::Called; ++i) {
@@ -70,11 +71,11 @@ void runInTurn(std::shared_ptr<const config::LoadedConfig> config, std::shared_p
 // them. The gift lives in the configuration, which the thread holds. A flood
 // of such requests beyond those that may run at once loses their later
 // gifts, said as a full queue.
-void runTheRest(std::shared_ptr<const config::LoadedConfig> config, const std::shared_ptr<GiftState>& state,
-                const GiftRecord& record, const config::GiftAction& gift, int more, std::string url,
+void runTheRest(std::shared_ptr<const config::LoadedConfig> config, const std::shared_ptr<EventState>& state,
+                const EventRecord& record, const config::GiftAction& gift, int more, std::string url,
                 Clock::time_point arrived) {
   const auto full = [&] { state->teller.tell(record, {{StepKind::KeyQueueFull, console::shown(record.name)}}); };
-  if (state->running.fetch_add(1) >= GiftState::maxRunning) {
+  if (state->running.fetch_add(1) >= EventState::maxRunning) {
     state->running.fetch_sub(1);
     return full();
   }
@@ -86,12 +87,12 @@ void runTheRest(std::shared_ptr<const config::LoadedConfig> config, const std::s
   }
 }
 
-Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedConfig>& config,
-            const std::shared_ptr<GiftState>& state, Source source, Clock::time_point now,
-            GiftCounter::Counted& counted) {
+Reply run(const LiveEvent& event, const std::shared_ptr<const config::LoadedConfig>& config,
+          const std::shared_ptr<EventState>& state, Source source, Clock::time_point now,
+          GiftCounter::Counted& counted) {
   const std::string name = console::shown(event.name);
   const std::string viewer = console::shown(event.shownViewer());
-  GiftRecord record{0, source, event.name, viewer, event.plain() ? -1 : 0};
+  EventRecord record{0, source, event.name, viewer, event.plain() ? -1 : 0};
   const std::optional<int> none = event.plain() ? std::nullopt : std::optional<int>(0);
   if (event.name.empty()) {
     record.number = state->nextNumber();
@@ -134,7 +135,7 @@ Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedCo
                                [state, record](Step step) { state->teller.tell(record, {std::move(step)}); });
   }
 
-  Outcome first{Ending::UnknownAction};
+  Reply first{Ending::UnknownAction};
   std::string url;
   int more = runs - 1;
   if (gift.kind == config::ActionKind::Key) {
@@ -151,7 +152,7 @@ Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedCo
     if (first.ending != Ending::Called) more = 0;
   } else {
     if (gift.kind == config::ActionKind::Sound) {
-      first = sound ? Outcome{Ending::SoundPlayed} : Outcome{Ending::SoundNotFound, console::shown(gift.sound)};
+      first = sound ? Reply{Ending::SoundPlayed} : Reply{Ending::SoundNotFound, console::shown(gift.sound)};
     }
     more = 0;
   }
@@ -163,11 +164,11 @@ Outcome run(const GiftEvent& event, const std::shared_ptr<const config::LoadedCo
 
 }  // namespace
 
-Outcome handleGift(const RelayRequest& request, std::shared_ptr<const config::LoadedConfig> config,
-                   std::shared_ptr<GiftState> state, Source source, Clock::time_point now) {
-  auto read = readGiftEvent(request);
+Reply handleEvent(const RelayRequest& request, std::shared_ptr<const config::LoadedConfig> config,
+                  std::shared_ptr<EventState> state, Source source, Clock::time_point now) {
+  auto read = readLiveEvent(request);
   GiftCounter::Counted counted;
-  Outcome outcome{Ending::NoName};
+  Reply outcome{Ending::NoName};
   if (read) {
     outcome = run(*read, config, state, source, now, counted);
   } else {
@@ -179,15 +180,15 @@ Outcome handleGift(const RelayRequest& request, std::shared_ptr<const config::Lo
                failure.text};
   }
   state->requests.add({epochMs(), keptOf(request, config->secret),
-                       read ? std::optional<GiftEvent>(std::move(*read)) : std::nullopt, counted, outcome});
+                       read ? std::optional<LiveEvent>(std::move(*read)) : std::nullopt, counted, outcome});
   return outcome;
 }
 
-Outcome refuseGift(const RelayRequest& request, const config::LoadedConfig& config, GiftState& state) {
-  const auto read = readGiftEvent(request);
+Reply refuseEvent(const RelayRequest& request, const config::LoadedConfig& config, EventState& state) {
+  const auto read = readLiveEvent(request);
   const std::string name = read ? read->name : std::string();
   state.teller.tell({state.nextNumber(), Source::Relay, name, {}, -1}, {{StepKind::Refused, {}}});
-  const Outcome refused{Ending::Forbidden};
+  const Reply refused{Ending::Forbidden};
   state.requests.add({epochMs(), keptOf(request, config.secret), std::nullopt, {}, refused});
   return refused;
 }
