@@ -3,7 +3,30 @@
 namespace actions {
 
 std::string consoleLine(const Step& step) {
+  const std::string who = step.detail.empty() ? "un spectateur" : step.detail;
   switch (step.kind) {
+    case StepKind::Followed:
+      return "Nouveau follower: " + who;
+    case StepKind::Shared:
+      return "Partage: " + who;
+    case StepKind::Subscribed:
+      return "Abonnement: " + who;
+    case StepKind::Joined:
+      return "Arrivee: " + who;
+    case StepKind::LikesReached:
+      return "Likes: " + std::to_string(step.amount) + " au total (palier de " + std::to_string(step.threshold) + ")";
+    case StepKind::ChatCommandHeard:
+      return "Commande chat: " + step.text + " de " + who;
+    case StepKind::TierGiftReceived:
+      return "Cadeau recu: " + step.text + " x" + std::to_string(step.number) + " de " + who + " (" +
+             std::to_string(step.amount) + " pieces, palier de " + std::to_string(step.threshold) + ")";
+    case StepKind::EventNotConfigured:
+      return "Evenement non configure: " + step.text + " (les suivants du meme genre ne sont pas affiches pendant 1 "
+             "minute)";
+    case StepKind::EventAlreadyCounted:
+      return "Evenement deja compte: " + step.text + " de " + who;
+    case StepKind::ViewerOnCooldown:
+      return "Commande en recharge pour " + who + ": " + step.text;
     case StepKind::Received:
       return "Cadeau recu: " + step.text + (step.number > 0 ? " x" + std::to_string(step.number) : "") +
              (step.detail.empty() ? "" : " de " + step.detail);
@@ -68,7 +91,20 @@ std::string consoleLine(const Step& step) {
 const char* kindName(StepKind kind) {
   switch (kind) {
     case StepKind::Received:
+    case StepKind::Followed:
+    case StepKind::Shared:
+    case StepKind::Subscribed:
+    case StepKind::Joined:
+    case StepKind::LikesReached:
+    case StepKind::ChatCommandHeard:
+    case StepKind::TierGiftReceived:
       return "received";
+    case StepKind::EventNotConfigured:
+      return "not-configured";
+    case StepKind::EventAlreadyCounted:
+      return "already-counted";
+    case StepKind::ViewerOnCooldown:
+      return "on-cooldown";
     case StepKind::AlreadyCounted:
       return "already-counted";
     case StepKind::NotConfigured:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -9,6 +10,18 @@ namespace actions {
 // line and the page's feed are made from it.
 enum class StepKind {
   Received,
+  // What arrived when it is not a gift that the file names: the event, or a
+  // gift that a tier of coins runs.
+  Followed,
+  Shared,
+  Subscribed,
+  Joined,
+  LikesReached,  // the stream's likes reached new multiples of a rule's step
+  ChatCommandHeard,
+  TierGiftReceived,
+  EventNotConfigured,   // text: the kind; said once a minute per kind
+  EventAlreadyCounted,  // a follow or a join of a viewer already counted, or an event seen before
+  ViewerOnCooldown,     // a chat command that its viewer ran a short while ago
   AlreadyCounted,  // a repeated event of a streak, or an event seen before
   NotConfigured,
   OnCooldown,
@@ -49,6 +62,10 @@ struct Step {
   // The window that had the focus when a key was pressed or refused: its
   // title and program; empty when none had it.
   std::string window = {};
+  // Coins a gift was worth; the stream's likes so far.
+  std::int64_t amount = 0;
+  // The tier of coins a gift reached; the step of likes of their rule.
+  std::int64_t threshold = 0;
 };
 
 // Where an action tells what became of its part of a gift.

@@ -1,6 +1,7 @@
 #include "config/config_file.hpp"
 
 #include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -22,13 +23,24 @@ using nlohmann::json;
 // A gift's name as the console shows it.
 std::string quoted(const std::string& name) { return "\"" + console::shown(name) + "\""; }
 
-std::string memberOfGift(const char* member, const std::string& gift) {
-  return std::string("Le champ \"") + member + "\" du cadeau " + quoted(gift);
+// Whose members a refusal names: a gift ("Le cadeau \"Rose\"", "du cadeau
+// \"Rose\"") or one of the events' rules.
+struct Owner {
+  std::string subject;
+  std::string of;
+};
+Owner giftOwner(const std::string& name) { return {"Le cadeau " + quoted(name), "du cadeau " + quoted(name)}; }
+Owner eventOwner(const std::string& path) {
+  return {"La regle \"" + console::shown(path) + "\"", "de la regle \"" + console::shown(path) + "\""};
+}
+
+std::string memberOfGift(const char* member, const Owner& owner) {
+  return std::string("Le champ \"") + member + "\" " + owner.of;
 }
 
 // A volume is a number held as a 32-bit integer (fractions cut toward zero)
 // or a boolean (1 or 0). Anything outside the integer's range is refused.
-Result<std::int32_t> readVolume(const json& value, const std::string& gift) {
+Result<std::int32_t> readVolume(const json& value, const Owner& gift) {
   if (!value.is_number() && !value.is_boolean()) return Failure{memberOfGift("volume", gift) + " doit etre un nombre"};
   const Failure tooLarge{memberOfGift("volume", gift) + " est un nombre beaucoup trop grand"};
   if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
@@ -74,9 +86,9 @@ std::optional<SoundMode> soundModeOf(const std::string& word) {
   return std::nullopt;
 }
 
-Result<GiftAction> readGift(const std::string& name, const json& entry) {
+Result<GiftAction> readGift(const Owner& name, const json& entry) {
   if (!entry.is_object()) {
-    return Failure{"Le cadeau " + quoted(name) + " doit etre un objet entre accolades { }"};
+    return Failure{name.subject + " doit etre un objet entre accolades { }"};
   }
   GiftAction gift;
   const std::pair<const char*, std::string*> texts[] = {{"action", &gift.action}, {"target", &gift.target}};
@@ -85,7 +97,7 @@ Result<GiftAction> readGift(const std::string& name, const json& entry) {
     // A gift that only plays its sound has nothing to aim at.
     if (it == entry.end() && field == &gift.target && gift.action == "sound") continue;
     if (it == entry.end()) {
-      return Failure{"Le cadeau " + quoted(name) + " n'a pas de champ \"" + member + "\""};
+      return Failure{name.subject + " n'a pas de champ \"" + member + "\""};
     }
     if (!it->is_string()) {
       return Failure{memberOfGift(member, name) + " doit etre un texte entre guillemets"};
@@ -141,6 +153,73 @@ Result<GiftAction> readGift(const std::string& name, const json& entry) {
     }
   }
   return gift;
+}
+
+// The file's "events", each rule's action read as a gift's, with the file's
+// window for those that name none.
+Result<EventTable> readEvents(const json& document, const std::string& window) {
+  EventTable table;
+  const auto events = document.find("events");
+  if (events == document.end() || events->is_null()) return table;
+  if (!events->is_object()) return Failure{"Le champ \"events\" doit etre un objet entre accolades { }"};
+  const auto action = [&window](const std::string& path, const json& entry) -> Result<GiftAction> {
+    auto gift = readGift(eventOwner(path), entry);
+    if (!gift) return gift.failure();
+    if (gift->windowOfFile) gift->window = window;
+    gift->windowOfFile = gift->windowOfFile && !window.empty();
+    return gift;
+  };
+  for (const auto& [name, entry] : events->items()) {
+    const std::string path = "events." + name;
+    std::optional<GiftAction>* once = name == "follow"      ? &table.follow
+                                      : name == "share"     ? &table.share
+                                      : name == "subscribe" ? &table.subscribe
+                                      : name == "join"      ? &table.join
+                                                            : nullptr;
+    if (once) {
+      auto read = action(path, entry);
+      if (!read) return read.failure();
+      *once = std::move(*read);
+    } else if (name == "likes") {
+      auto read = action(path, entry);
+      if (!read) return read.failure();
+      const auto every = readWhole(entry, "every", memberOfGift("every", eventOwner(path)), 1, 1'000'000'000, 0);
+      if (!every) return every.failure();
+      if (*every == 0) return Failure{eventOwner(path).subject + " n'a pas de champ \"every\" (un like sur combien)"};
+      table.likes = LikesRule{std::move(*read), *every};
+    } else if (name == "chat") {
+      if (!entry.is_object()) return Failure{"Le champ \"events.chat\" doit etre un objet entre accolades { }"};
+      for (const auto& [command, rule] : entry.items()) {
+        if (command.find_first_not_of(" \t") == std::string::npos) {
+          return Failure{"Une commande de \"events.chat\" a un nom vide"};
+        }
+        auto read = action(path + "." + command, rule);
+        if (!read) return read.failure();
+        const auto cooldown = readWhole(rule, "viewerCooldown",
+                                        memberOfGift("viewerCooldown", eventOwner(path + "." + command)), 0,
+                                        86'400'000, 0);
+        if (!cooldown) return cooldown.failure();
+        table.chat.emplace(command, ChatCommand{std::move(*read), std::chrono::milliseconds(*cooldown)});
+      }
+    } else if (name == "giftTiers") {
+      if (!entry.is_array()) return Failure{"Le champ \"events.giftTiers\" doit etre une liste entre crochets [ ]"};
+      for (std::size_t i = 0; i < entry.size(); ++i) {
+        const std::string tier = path + "[" + std::to_string(i) + "]";
+        auto read = action(tier, entry[i]);
+        if (!read) return read.failure();
+        const auto coins = readWhole(entry[i], "minCoins", memberOfGift("minCoins", eventOwner(tier)), 1,
+                                     1'000'000'000'000, 0);
+        if (!coins) return coins.failure();
+        if (*coins == 0) return Failure{eventOwner(tier).subject + " n'a pas de champ \"minCoins\""};
+        table.giftTiers.push_back({*coins, std::move(*read)});
+      }
+      std::ranges::stable_sort(table.giftTiers, {}, &GiftTier::minCoins);
+    } else {
+      return Failure{"Le champ \"events\" a un membre inconnu \"" + console::shown(name) +
+                     "\" : follow, share, subscribe, join, likes, chat ou giftTiers"};
+    }
+  }
+  return table;
 }
 
 // The reader's message quotes what it read last, which for a string that is
@@ -233,6 +312,10 @@ Result<LoadedConfig> parseConfig(std::string_view text) {
     }
   }
 
+  auto events = readEvents(document, window);
+  if (!events) return events.failure();
+  loaded.events = std::move(*events);
+
   const auto gifts = document.find("gifts");
   if (gifts == document.end() || gifts->is_null() || (gifts->is_array() && gifts->empty())) {
     return loaded;
@@ -241,7 +324,7 @@ Result<LoadedConfig> parseConfig(std::string_view text) {
     return Failure{"Le champ \"gifts\" doit etre un objet entre accolades { }"};
   }
   for (const auto& [name, entry] : gifts->items()) {
-    auto gift = readGift(name, entry);
+    auto gift = readGift(giftOwner(name), entry);
     if (!gift) return gift.failure();
     if (gift->windowOfFile) gift->window = window;
     gift->windowOfFile = gift->windowOfFile && !window.empty();

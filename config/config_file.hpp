@@ -18,6 +18,7 @@ struct LoadedConfig {
   std::string secret;  // what each request must carry; empty for none
   int port = defaultPort;
   std::string soundDevice = {};  // the output device sounds go to; empty for the system's default
+  EventTable events = {};
 };
 
 // Reads a configuration document: the first JSON value of the text (a UTF-8

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace config {
 
@@ -61,5 +62,35 @@ std::optional<MisplacedPlaceholder> misplacedPlaceholder(std::string_view url);
 
 // Gift name (exact bytes, case-sensitive) to its settings.
 using GiftTable = std::map<std::string, GiftAction>;
+
+// The likes of the stream: a run each time their total reaches a new
+// multiple of `every`.
+struct LikesRule {
+  GiftAction action;
+  std::int64_t every = 1;
+};
+
+// A chat command ("!saut"): `viewerCooldown` holds back a second run from
+// the same viewer, the action's own cooldown holds back everyone's.
+struct ChatCommand {
+  GiftAction action;
+  std::chrono::milliseconds viewerCooldown{0};
+};
+
+// What a gift that no rule of the file names runs when its value, in
+// coins, reaches `minCoins`.
+struct GiftTier {
+  std::int64_t minCoins = 1;
+  GiftAction action;
+};
+
+// The file's "events": what the live's events other than named gifts run.
+// An event without a rule runs nothing.
+struct EventTable {
+  std::optional<GiftAction> follow, share, subscribe, join;
+  std::optional<LikesRule> likes;
+  std::map<std::string, ChatCommand> chat;  // the command as the file writes it
+  std::vector<GiftTier> giftTiers;          // the lowest first
+};
 
 }  // namespace config

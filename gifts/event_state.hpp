@@ -4,8 +4,10 @@
 #include <cstdint>
 
 #include "gifts/cooldowns.hpp"
+#include "gifts/event_counting.hpp"
 #include "gifts/gift_counter.hpp"
 #include "gifts/request_log.hpp"
+#include "gifts/session.hpp"
 #include "gifts/tally.hpp"
 #include "gifts/teller.hpp"
 
@@ -15,6 +17,12 @@ namespace gifts {
 // program runs.
 struct EventState {
   GiftCounter counter;
+  LikeCounter likes;
+  // Follows and joins of each viewer, chat commands' viewers; the kinds of
+  // event lately said to have no rule.
+  ViewerMemory viewers;
+  ViewerMemory toldKinds;
+  Session session;
   Cooldowns cooldowns;
   Tally tally;
   RequestLog requests;

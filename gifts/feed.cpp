@@ -62,6 +62,7 @@ std::string Feed::next(std::uint64_t& seen, std::chrono::milliseconds gather, st
       entry.update({{"time", step.time},
                     {"source", step.source == Source::Test ? "test" : "relay"},
                     {"name", step.name},
+                    {"event", step.event},
                     {"line", step.line}});
       if (!step.viewer.empty()) entry["viewer"] = step.viewer;
       if (step.count >= 0) entry["count"] = step.count;

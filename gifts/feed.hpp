@@ -25,6 +25,7 @@ struct FeedStep {
   const char* kind = "";
   std::string line;         // its console line
   std::string window = {};  // for a key: the window that had the focus
+  const char* event = "gift";  // the kind of event it belongs to
 };
 
 // What became of the latest gifts, step by step, for the control page: each

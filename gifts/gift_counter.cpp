@@ -7,16 +7,17 @@
 #include "common/thread_safety.hpp"
 
 namespace gifts {
-namespace {
 
-// Names are texts of any bytes: lengths keep "a" + "bc" apart from "ab" + "c".
-GiftCounter::Digest digestOf(std::initializer_list<const std::string*> parts) {
+Digest digestOf(std::initializer_list<const std::string*> parts) {
+  // Names are texts of any bytes: lengths keep "a" + "bc" apart from "ab" + "c".
   std::string joined;
   for (const std::string* part : parts) joined += std::to_string(part->size()) + ':' + *part;
-  GiftCounter::Digest digest;
+  Digest digest;
   SHA256(reinterpret_cast<const unsigned char*>(joined.data()), joined.size(), digest.data());
   return digest;
 }
+
+namespace {
 
 bool neverStreaks(const LiveEvent& event) { return event.giftType && *event.giftType != 1; }
 bool endsStreak(const LiveEvent& event) { return event.streakEnd || neverStreaks(event); }

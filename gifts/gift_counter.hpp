@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 #include <deque>
+#include <initializer_list>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -13,6 +14,18 @@
 #include "gifts/live_event.hpp"
 
 namespace gifts {
+
+// What is remembered of viewers, ids and streaks: a SHA-256 of their texts,
+// of fixed size however long they came.
+using Digest = std::array<unsigned char, 32>;
+Digest digestOf(std::initializer_list<const std::string*> parts);
+struct DigestHash {
+  std::size_t operator()(const Digest& digest) const {
+    std::size_t hash;
+    std::memcpy(&hash, digest.data(), sizeof hash);
+    return hash;
+  }
+};
 
 // How many gifts an event is. A relay may send one request per gift, one per
 // streak with its final count, or every event of a streak with the total so
@@ -58,21 +71,11 @@ class GiftCounter {
   // frame of a streak under way.
   static int giftsUnremembered(const LiveEvent& event);
 
-  // What is remembered: a SHA-256 of the texts.
-  using Digest = std::array<unsigned char, 32>;
-
  private:
   struct Streak {
     int total;
     Clock::time_point last;
     bool ended = false;  // a group whose end came; its late frames add nothing
-  };
-  struct DigestHash {
-    std::size_t operator()(const Digest& digest) const {
-      std::size_t hash;
-      std::memcpy(&hash, digest.data(), sizeof hash);
-      return hash;
-    }
   };
   bool seenBefore(const Digest& id, Clock::time_point now) REQUIRES(mutex_);
   void forgetOldStreaks(Clock::time_point now) REQUIRES(mutex_);

@@ -6,6 +6,7 @@
 #include "actions/outgoing_webhook.hpp"
 #include "actions/sound.hpp"
 #include "common/console.hpp"
+#include "gifts/event_counting.hpp"
 
 namespace gifts {
 namespace {
@@ -87,51 +88,31 @@ void runTheRest(std::shared_ptr<const config::LoadedConfig> config, const std::s
   }
 }
 
-Reply run(const LiveEvent& event, const std::shared_ptr<const config::LoadedConfig>& config,
-          const std::shared_ptr<EventState>& state, Source source, Clock::time_point now,
-          GiftCounter::Counted& counted) {
-  const std::string name = console::shown(event.name);
-  const std::string viewer = console::shown(event.shownViewer());
-  EventRecord record{0, source, event.name, viewer, event.plain() ? -1 : 0};
+// A rule of the file that an event runs: a named gift's, or one of the
+// events'.
+struct Rule {
+  const config::GiftAction& action;
+  std::string key;   // its own among cooldowns and sounds: the gift's name, or "events.follow"...
+  std::string name;  // what {gift} in its address is: the gift's name, or the event's
+};
+
+// Runs the rule as many times as `wanted` and its cooldown allow, after
+// telling what arrived: the first run now, the others in turn.
+Reply runRule(const LiveEvent& event, const Rule& rule, int wanted, const Step& arrived, const EventRecord& record,
+              const std::shared_ptr<const config::LoadedConfig>& config, const std::shared_ptr<EventState>& state,
+              Clock::time_point now, Ending onCooldown) {
   const std::optional<int> none = event.plain() ? std::nullopt : std::optional<int>(0);
-  if (event.name.empty()) {
-    record.number = state->nextNumber();
-    state->teller.tell(record, {{StepKind::Received, name, viewer}});
-    return {Ending::EmptyName, {}, none};
-  }
-  const auto found = config->gifts.find(event.name);
-  // Nothing is remembered of a gift the file does not have: a relay cannot
-  // fill the memory with made-up names, ids and viewers.
-  if (found == config->gifts.end()) {
-    const int gifts = GiftCounter::giftsUnremembered(event);
-    counted = {gifts, false, gifts};
-  } else {
-    counted = state->counter.count(event, now);
-  }
-  record.number = state->nextNumber();
-  record.count = event.plain() ? -1 : counted.gifts;
-  state->tally.arrived(counted.gifts, now);
-  if (counted.alreadyCounted) {
-    state->teller.tell(record, {{StepKind::AlreadyCounted, name, viewer, counted.total}});
-    return {Ending::AlreadyCounted, {}, 0};
-  }
-  const Step received{StepKind::Received, name, viewer, event.plain() ? 0 : counted.gifts};
-  if (found == config->gifts.end()) {
-    state->tally.unconfigured(console::shown(event.name, shownNameLength), counted.gifts);
-    state->teller.tell(record, {received, {StepKind::NotConfigured, name}});
-    return {Ending::NotConfigured, {}, none};
-  }
-  const config::GiftAction& gift = found->second;
-  const int runs = state->cooldowns.admit(event.name, gift.cooldown, counted.gifts, now);
+  const config::GiftAction& gift = rule.action;
+  const int runs = state->cooldowns.admit(rule.key, gift.cooldown, wanted, now);
   if (runs == 0) {
-    state->teller.tell(record, {received, {StepKind::OnCooldown, name}});
-    return {Ending::OnCooldown, {}, none};
+    state->teller.tell(record, {arrived, {StepKind::OnCooldown, console::shown(rule.name)}});
+    return {onCooldown, {}, none};
   }
-  state->teller.tell(record, {received});
+  state->teller.tell(record, {arrived});
   const actions::Tell tell = [&state, &record](Step step) { state->teller.tell(record, {std::move(step)}); };
   std::shared_ptr<actions::SoundBegun> sound;
   if (!gift.sound.empty()) {
-    sound = actions::playSound(event.name, gift, now,
+    sound = actions::playSound(rule.key, gift, now,
                                [state, record](Step step) { state->teller.tell(record, {std::move(step)}); });
   }
 
@@ -141,12 +122,12 @@ Reply run(const LiveEvent& event, const std::shared_ptr<const config::LoadedConf
   if (gift.kind == config::ActionKind::Key) {
     // The console tells the sound first when it starts at once.
     if (sound) sound->waitFor(actions::keyWaitsForSound);
-    first = pressOnce(event.name, gift, now, tell);
+    first = pressOnce(rule.key, gift, now, tell);
     if (first.ending != Ending::KeyPressed) more = 0;
   } else if (gift.kind == config::ActionKind::Webhook) {
-    // An address that takes the count is called once for all the gifts.
+    // An address that takes the count is called once for all the runs.
     const bool takesCount = gift.target.find("{count}") != std::string::npos;
-    url = actions::filledUrl(gift.target, takesCount ? runs : 1, event.viewer, event.name);
+    url = actions::filledUrl(gift.target, takesCount ? runs : 1, event.viewer, rule.name);
     if (takesCount) more = 0;
     first = callOnce(url, config->token, tell);
     if (first.ending != Ending::Called) more = 0;
@@ -162,6 +143,139 @@ Reply run(const LiveEvent& event, const std::shared_ptr<const config::LoadedConf
   return first;
 }
 
+// What one gift's price may be, in coins: far above any real gift's, and a
+// thousand of them within the type's range.
+constexpr std::int64_t highestPrice = 1'000'000'000'000;
+
+// The highest tier a gift of this value reaches, if any.
+const config::GiftTier* tierOf(const config::EventTable& events, std::int64_t coins) {
+  const config::GiftTier* reached = nullptr;
+  for (const config::GiftTier& tier : events.giftTiers) {
+    if (coins >= tier.minCoins) reached = &tier;
+  }
+  return reached;
+}
+
+Reply runGift(const LiveEvent& event, const std::shared_ptr<const config::LoadedConfig>& config,
+              const std::shared_ptr<EventState>& state, Source source, Clock::time_point now,
+              GiftCounter::Counted& counted) {
+  const std::string name = console::shown(event.name);
+  const std::string viewer = console::shown(event.shownViewer());
+  EventRecord record{0, source, event.name, viewer, event.plain() ? -1 : 0};
+  const std::optional<int> none = event.plain() ? std::nullopt : std::optional<int>(0);
+  if (event.name.empty()) {
+    record.number = state->nextNumber();
+    state->teller.tell(record, {{StepKind::Received, name, viewer}});
+    return {Ending::EmptyName, {}, none};
+  }
+  const auto found = config->gifts.find(event.name);
+  // Nothing is remembered of a gift that no rule of the file may run: a
+  // relay cannot fill the memory with made-up names, ids and viewers.
+  if (found == config->gifts.end() && config->events.giftTiers.empty()) {
+    const int gifts = GiftCounter::giftsUnremembered(event);
+    counted = {gifts, false, gifts};
+  } else {
+    counted = state->counter.count(event, now);
+  }
+  record.number = state->nextNumber();
+  record.count = event.plain() ? -1 : counted.gifts;
+  state->tally.arrived(counted.gifts, now);
+  if (counted.alreadyCounted) {
+    state->teller.tell(record, {{StepKind::AlreadyCounted, name, viewer, counted.total}});
+    return {Ending::AlreadyCounted, {}, 0};
+  }
+  const std::int64_t coins = std::min(event.diamonds.value_or(0), highestPrice) * counted.gifts;
+  state->session.gifts(console::shown(event.name, shownNameLength), viewer, counted.gifts, coins);
+  const Step received{StepKind::Received, name, viewer, event.plain() ? 0 : counted.gifts};
+  if (found != config->gifts.end()) {
+    return runRule(event, {found->second, event.name, event.name}, counted.gifts, received, record, config, state,
+                   now, Ending::OnCooldown);
+  }
+  if (const config::GiftTier* tier = tierOf(config->events, coins)) {
+    const Step reached{StepKind::TierGiftReceived, name, viewer, counted.gifts, {}, coins, tier->minCoins};
+    const Rule rule{tier->action, "events.giftTiers." + std::to_string(tier->minCoins), event.name};
+    return runRule(event, rule, 1, reached, record, config, state, now, Ending::OnCooldown);
+  }
+  state->tally.unconfigured(console::shown(event.name, shownNameLength), counted.gifts);
+  state->teller.tell(record, {received, {StepKind::NotConfigured, name}});
+  return {Ending::NotConfigured, {}, none};
+}
+
+// Every event that is not a gift: follows, shares, likes, chat...
+Reply runEvent(const LiveEvent& event, const std::shared_ptr<const config::LoadedConfig>& config,
+               const std::shared_ptr<EventState>& state, Source source, Clock::time_point now) {
+  const config::EventTable& events = config->events;
+  const std::string viewer = console::shown(event.shownViewer());
+  const std::string word =
+      event.kind == EventKind::Unknown ? console::shown(event.kindName) : std::string(kindWord(event.kind));
+  EventRecord record{state->nextNumber(), source, word, viewer, event.plain() ? -1 : 1, kindWord(event.kind)};
+  const std::optional<int> none = event.plain() ? std::nullopt : std::optional<int>(0);
+  // Join events come by the thousand: one line a minute for each kind.
+  const auto notConfigured = [&]() -> Reply {
+    if (state->toldKinds.firstTime({&word}, now, std::chrono::minutes(1))) {
+      state->teller.tell(record, {{StepKind::EventNotConfigured, word}});
+    }
+    return {Ending::EventNotConfigured};
+  };
+  const auto run = [&](const config::GiftAction& action, const std::string& name, int wanted, const Step& arrived) {
+    return runRule(event, {action, "events." + name, name}, wanted, arrived, record, config, state, now,
+                   Ending::EventOnCooldown);
+  };
+  switch (event.kind) {
+    case EventKind::Follow:
+    case EventKind::Join: {
+      // Once per viewer: relays send a follow again when a viewer follows
+      // anew, and viewers do it on purpose.
+      const bool first = event.viewer.empty() || state->viewers.firstTime({&word, &event.viewer}, now);
+      if (first && event.kind == EventKind::Follow) state->session.follow();
+      const auto& rule = event.kind == EventKind::Follow ? events.follow : events.join;
+      if (!rule) return notConfigured();
+      if (!first) {
+        state->teller.tell(record, {{StepKind::EventAlreadyCounted, word, viewer}});
+        return {Ending::EventAlreadyCounted, {}, none};
+      }
+      return run(*rule, word, 1,
+                 {event.kind == EventKind::Follow ? StepKind::Followed : StepKind::Joined, word, viewer});
+    }
+    case EventKind::Share:
+    case EventKind::Subscribe: {
+      const bool share = event.kind == EventKind::Share;
+      share ? state->session.share() : state->session.subscribe();
+      const auto& rule = share ? events.share : events.subscribe;
+      if (!rule) return notConfigured();
+      return run(*rule, word, 1, {share ? StepKind::Shared : StepKind::Subscribed, word, viewer});
+    }
+    case EventKind::Like: {
+      const auto heard = state->likes.heard(event.totalLikes, event.likes, events.likes ? events.likes->every : 0);
+      state->session.likes(heard.added);
+      if (!events.likes) return notConfigured();
+      if (heard.steps == 0) return {Ending::LikesCounted, {}, none};
+      return run(events.likes->action, "likes", heard.steps,
+                 {StepKind::LikesReached, word, viewer, 0, {}, heard.total, events.likes->every});
+    }
+    case EventKind::Chat: {
+      if (events.chat.empty()) return notConfigured();
+      for (const auto& [command, rule] : events.chat) {
+        if (!holdsCommand(event.text, command)) continue;
+        record.name = command;
+        const Step heard{StepKind::ChatCommandHeard, console::shown(command), viewer};
+        if (rule.viewerCooldown.count() > 0 && !event.viewer.empty() &&
+            !state->viewers.firstTime({&word, &command, &event.viewer}, now, rule.viewerCooldown)) {
+          state->teller.tell(record, {heard, {StepKind::ViewerOnCooldown, console::shown(command), viewer}});
+          return {Ending::EventOnCooldown, {}, none};
+        }
+        return runRule(event, {rule.action, "events.chat." + command, command}, 1, heard, record, config, state,
+                       now, Ending::EventOnCooldown);
+      }
+      return {Ending::NoChatCommand, {}, none};
+    }
+    case EventKind::Gift:
+    case EventKind::Unknown:
+      break;
+  }
+  return notConfigured();
+}
+
 }  // namespace
 
 Reply handleEvent(const RelayRequest& request, std::shared_ptr<const config::LoadedConfig> config,
@@ -170,7 +284,8 @@ Reply handleEvent(const RelayRequest& request, std::shared_ptr<const config::Loa
   GiftCounter::Counted counted;
   Reply outcome{Ending::NoName};
   if (read) {
-    outcome = run(*read, config, state, source, now, counted);
+    outcome = read->kind == EventKind::Gift ? runGift(*read, config, state, source, now, counted)
+                                            : runEvent(*read, config, state, source, now);
   } else {
     using Kind = ReadFailure::Kind;
     const ReadFailure& failure = read.failure();

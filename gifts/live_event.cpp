@@ -22,17 +22,36 @@ constexpr Name giftNames[] = {{"giftName"}, {"gift_name"}, {"name", "gift"}};
 constexpr Name countNames[] = {{"repeatCount"}, {"repeat_count"}, {"count"}, {"repeat_count", "gift"}};
 constexpr Name viewerNames[] = {{"uniqueId"}, {"username"}, {"userId"}, {"uniqueId", "user"}};
 constexpr Name nicknameNames[] = {{"nickname"}, {"nickname", "user"}};
+constexpr Name kindNames[] = {{"event"}, {"type"}, {"eventType"}, {"eventName"}};
+constexpr Name priceNames[] = {{"diamondCount"}, {"coins"}, {"giftValue"}};
+constexpr Name chatNames[] = {{"comment"}, {"message"}, {"text"}};
 
 // Where the fields are read: a JSON object, or the request's fields.
 class Where {
  public:
-  explicit Where(const json* object) : object_(object) {}
+  // `fallback`: where a name absent from `object` is looked for next.
+  explicit Where(const json* object, const json* fallback = nullptr) : object_(object), fallback_(fallback) {}
   explicit Where(const std::multimap<std::string, std::string>* fields) : fields_(fields) {}
 
   // The first of the names that is present, with the name it was found under.
   std::optional<std::pair<json, std::string>> first(std::span<const Name> names) const {
-    for (const Name& name : names) {
-      if (auto value = find(name)) return std::pair{std::move(*value), label(name)};
+    for (const json* in : {object_, fallback_}) {
+      if (fields_ == nullptr && in == nullptr) continue;
+      for (const Name& name : names) {
+        if (auto value = find(name, in)) return std::pair{std::move(*value), label(name)};
+      }
+      if (fields_) break;
+    }
+    return std::nullopt;
+  }
+  // The first of the names whose value is a text.
+  std::optional<std::string> firstText(std::span<const Name> names) const {
+    for (const json* in : {object_, fallback_}) {
+      if (fields_ == nullptr && in == nullptr) continue;
+      for (const Name& name : names) {
+        if (auto value = find(name, in); value && value->is_string()) return value->get<std::string>();
+      }
+      if (fields_) break;
     }
     return std::nullopt;
   }
@@ -41,14 +60,13 @@ class Where {
   static std::string label(const Name& name) {
     return name.inside ? std::string(name.inside) + "." + name.member : name.member;
   }
-  std::optional<json> find(const Name& name) const {
+  std::optional<json> find(const Name& name, const json* in) const {
     if (fields_) {
       if (name.inside) return std::nullopt;
       const auto found = fields_->find(name.member);
       if (found == fields_->end()) return std::nullopt;
       return json(found->second);
     }
-    const json* in = object_;
     if (name.inside) {
       const auto outer = in->find(name.inside);
       if (outer == in->end() || !outer->is_object()) return std::nullopt;
@@ -60,6 +78,7 @@ class Where {
   }
 
   const json* object_ = nullptr;
+  const json* fallback_ = nullptr;
   const std::multimap<std::string, std::string>* fields_ = nullptr;
 };
 
@@ -100,6 +119,57 @@ bool isTrue(const json& value) {
   return value.is_number_integer() && value.get<std::int64_t>() == 1;
 }
 
+std::string lowerCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The kind a source names, if it names one.
+std::optional<std::pair<EventKind, std::string>> kindOf(const Where& source) {
+  const auto named = source.firstText(kindNames);
+  if (!named) return std::nullopt;
+  const std::string word = lowerCase(*named);
+  using enum EventKind;
+  static const std::pair<const char*, EventKind> words[] = {
+      {"gift", Gift},          {"like", Like},         {"likes", Like},      {"follow", Follow},
+      {"share", Share},        {"subscribe", Subscribe}, {"sub", Subscribe}, {"subscription", Subscribe},
+      {"join", Join},          {"member", Join},       {"chat", Chat},       {"comment", Chat}};
+  for (const auto& [known, kind] : words) {
+    if (word == known) return std::pair{kind, word};
+  }
+  // One kind for follows and shares, told apart by what the live shows.
+  if (word == "social") {
+    const Name shown[] = {{"displayType"}};
+    const std::string display = lowerCase(source.firstText(shown).value_or(""));
+    if (display.find("follow") != std::string::npos) return std::pair{Follow, word};
+    if (display.find("share") != std::string::npos) return std::pair{Share, word};
+  }
+  return std::pair{Unknown, word};
+}
+
+std::optional<std::int64_t> wholeOf(const Where& source, std::span<const Name> names, std::int64_t lowest) {
+  const auto found = source.first(names);
+  if (!found) return std::nullopt;
+  const auto n = wholeNumber(found->first);
+  return n && *n >= lowest ? n : std::nullopt;
+}
+
+// An event other than a gift: who, and what it says.
+LiveEvent readOtherEvent(const Where& source, EventKind kind, const std::string& word) {
+  LiveEvent event;
+  event.kind = kind;
+  if (kind == EventKind::Unknown) event.kindName = word.substr(0, 40);
+  if (const auto viewer = source.first(viewerNames)) event.viewer = textOf(viewer->first);
+  if (const auto nickname = source.first(nicknameNames)) event.nickname = textOf(nickname->first);
+  const Name ids[] = {{"msgId"}};
+  if (const auto id = source.first(ids)) event.messageId = textOf(id->first);
+  event.text = source.firstText(chatNames).value_or("");
+  const Name likes[] = {{"likeCount"}}, totals[] = {{"totalLikeCount"}};
+  event.likes = wholeOf(source, likes, 0);
+  event.totalLikes = wholeOf(source, totals, 0);
+  return event;
+}
+
 // `name`: the first of the gift's names that is present, if any.
 Result<LiveEvent, ReadFailure> readFrom(const Where& source, const std::optional<std::pair<json, std::string>>& name) {
   LiveEvent event;
@@ -121,11 +191,17 @@ Result<LiveEvent, ReadFailure> readFrom(const Where& source, const std::optional
   if (const auto end = one("repeatEnd")) event.streakEnd = isTrue(*end);
   if (const auto type = one("giftType")) event.giftType = wholeNumber(*type);
   if (const auto id = one("msgId")) event.messageId = textOf(*id);
-  if (const auto diamonds = one("diamondCount")) event.diamonds = wholeNumber(*diamonds);
+  event.diamonds = wholeOf(source, priceNames, 0);
   return event;
 }
 
+
 }  // namespace
+
+const char* kindWord(EventKind kind) {
+  static constexpr const char* words[] = {"gift", "like", "follow", "share", "subscribe", "join", "chat", "unknown"};
+  return words[static_cast<int>(kind)];
+}
 
 std::vector<std::string> offeredSecrets(const RelayRequest& request) {
   std::vector<std::string> offered;
@@ -168,14 +244,25 @@ Result<LiveEvent, ReadFailure> readLiveEvent(const RelayRequest& request) {
       const Where top(&document);
       const auto name = top.first(giftNames);
       const auto data = document.find("data");
-      if (!name && data != document.end() && data->is_object()) {
-        const Where inner(&*data);
-        return readFrom(inner, inner.first(giftNames));
+      const json* inner = data != document.end() && data->is_object() ? &*data : nullptr;
+      const auto kind = kindOf(Where(&document, inner));
+      // A word this program does not know beside a gift's name: a gift, as
+      // such requests always were.
+      const bool gift = !kind || kind->first == EventKind::Gift ||
+                        (kind->first == EventKind::Unknown && (name || (inner && Where(inner).first(giftNames))));
+      if (!gift) return readOtherEvent(Where(&document, inner), kind->first, kind->second);
+      if (!name && inner) {
+        const Where in(inner);
+        return readFrom(in, in.first(giftNames));
       }
       return readFrom(top, name);
     }
     const Where fields(&request.fields);
     const auto name = fields.first(giftNames);
+    const auto kind = kindOf(fields);
+    if (kind && kind->first != EventKind::Gift && !(kind->first == EventKind::Unknown && name)) {
+      return readOtherEvent(fields, kind->first, kind->second);
+    }
     if (!name) return ReadFailure{ReadFailure::Kind::NoName, {}};
     return readFrom(fields, name);
   } catch (const json::exception& e) {

@@ -28,6 +28,12 @@ std::vector<std::string> offeredSecrets(const RelayRequest& request);
 // The most gifts one request may stand for.
 inline constexpr int maxCount = 1000;
 
+// What happened on the live, as relays name it.
+enum class EventKind { Gift, Like, Follow, Share, Subscribe, Join, Chat, Unknown };
+
+// The kind's word in the file's "events" and in the feed: "gift", "like"...
+const char* kindWord(EventKind kind);
+
 // One event of the live as a relay forwards it.
 struct LiveEvent {
   std::string name = {};
@@ -38,7 +44,12 @@ struct LiveEvent {
   bool streakEnd = false;         // repeatEnd
   std::optional<std::int64_t> giftType = {};
   std::string messageId = {};  // msgId
-  std::optional<std::int64_t> diamonds = {};
+  std::optional<std::int64_t> diamonds = {};  // one gift's price in coins
+  std::string text = {};                       // a chat message
+  std::optional<std::int64_t> likes = {};      // of this event
+  std::optional<std::int64_t> totalLikes = {};  // of the stream so far
+  EventKind kind = EventKind::Gift;
+  std::string kindName = {};  // the relay's word for a kind this program does not know
 
   // Neither a count nor a viewer: one gift, told and answered as a plain
   // request always was.
@@ -57,10 +68,14 @@ struct ReadFailure {
   std::string text;
 };
 
-// Reads the gift a request names: from a JSON object body whatever its type
+// Reads the event a request names: from a JSON object body whatever its type
 // says (its top level, or its member "data" when the top level names no
 // gift), else from the query and form fields. Each value comes from the first
-// of its names that is present; numbers may come as decimal strings.
+// of its names that is present; numbers may come as decimal strings. The kind
+// is named by "event", "type", "eventType" or "eventName"; a request that
+// names none, or one this program does not know beside a gift's name, is a
+// gift. The fields of an event other than a gift are read from the top level,
+// then from "data".
 Result<LiveEvent, ReadFailure> readLiveEvent(const RelayRequest& request);
 
 }  // namespace gifts

@@ -61,6 +61,16 @@ Said said(const Reply& o) {
       return {"error", "Unknown action type", R"({"error": "Unknown action type"})"};
     case Ending::Forbidden:
       return {"error", "Forbidden", R"({"error": "Forbidden"})"};
+    case Ending::EventNotConfigured:
+      return {"message", "Event not configured", R"({"message": "Event not configured"})"};
+    case Ending::EventAlreadyCounted:
+      return {"message", "Event already counted", R"({"message": "Event already counted"})"};
+    case Ending::EventOnCooldown:
+      return {"message", "Event on cooldown", R"({"message": "Event on cooldown"})"};
+    case Ending::LikesCounted:
+      return {"message", "Likes counted", R"({"message": "Likes counted"})"};
+    case Ending::NoChatCommand:
+      return {"message", "No chat command", R"({"message": "No chat command"})"};
   }
   return {"error", "unknown"};
 }

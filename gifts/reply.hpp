@@ -27,6 +27,11 @@ struct Reply {
     SoundNotFound,        // text: the sound file of such a gift, not there; empty when it names none
     UnknownAction,        //
     Forbidden,            // the request lacks the secret
+    EventNotConfigured,   // an event of a kind that no rule of the file runs
+    EventAlreadyCounted,  // a follow or join of a viewer already counted, or an id seen before
+    EventOnCooldown,      // a rule's cooldown, or a chat command's for its viewer
+    LikesCounted,         // likes that reached no new step
+    NoChatCommand,        // a chat message that holds none of the file's commands
   };
   Ending ending;
   std::string text = {};

@@ -19,7 +19,7 @@ void Teller::tell(const EventRecord& gift, std::initializer_list<actions::Step> 
     std::string line = actions::consoleLine(step);
     if (!line.empty() && count < lines.size()) written[count] = lines[count] = line, ++count;
     feed_.add({gift.number, now.count(), gift.source, console::shown(gift.name, shownNameLength), gift.viewer,
-               gift.count, actions::kindName(step.kind), std::move(line), step.window});
+               gift.count, actions::kindName(step.kind), std::move(line), step.window, gift.event});
   }
   if (count > 0) console::printLines(std::span<const std::string_view>(written.data(), count));
 }

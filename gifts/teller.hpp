@@ -22,6 +22,7 @@ struct EventRecord {
   std::string name;
   std::string viewer;  // as shown; empty for none
   int count = -1;      // -1 when the request named neither a count nor a viewer
+  const char* event = "gift";  // its kind: "gift", "follow", "like"...
 };
 
 // Tells what became of gifts: each step's console line, those of one call in

@@ -24,11 +24,12 @@ TEST(Feed, StepsGoOutInOrderOnceThereAreSomeAndOnlyTheLatestAreKept) {
   std::uint64_t seen = 0;
   EXPECT_EQ(feed.next(seen, 0ms, 1ms), "");  // a heartbeat: nothing new
   feed.add(step(1));
-  feed.add({2, 5, gifts::Source::Relay, "Lion", "al", 3, "key-pressed", "Touche"});
+  feed.add({2, 5, gifts::Source::Relay, "follow", "al", 3, "key-pressed", "Touche", {}, "follow"});
   EXPECT_EQ(
       feed.next(seen, 0ms, 1ms),
-      R"([{"gift":1,"kind":"received","line":"l","name":"Rose","source":"test","time":1},)"
-      R"({"count":3,"gift":2,"kind":"key-pressed","line":"Touche","name":"Lion","source":"relay","time":5,"viewer":"al"}])");
+      R"([{"event":"gift","gift":1,"kind":"received","line":"l","name":"Rose","source":"test","time":1},)"
+      R"({"count":3,"event":"follow","gift":2,"kind":"key-pressed","line":"Touche","name":"follow","source":"relay",)"
+      R"("time":5,"viewer":"al"}])");
   EXPECT_EQ(seen, 2u);
   auto waiting = std::async(std::launch::async, [&feed, &seen] { return feed.next(seen, 0ms, 60s); });
   feed.add(step(3));

@@ -1,0 +1,70 @@
+#include "gifts/session.hpp"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+namespace gifts {
+
+void Session::gifts(const std::string& name, const std::string& viewer, int count, std::int64_t coins) {
+  if (count <= 0) return;
+  MutexLock lock(mutex_);
+  coins_ += coins;
+  if (auto found = giftCounts_.find(name); found != giftCounts_.end()) {
+    found->second += count;
+  } else if (giftCounts_.size() < maxGiftNames) {
+    giftCounts_.emplace(name, count);
+  }
+  if (viewer.empty() || coins <= 0) return;
+  if (auto found = viewerCoins_.find(viewer); found != viewerCoins_.end()) {
+    found->second += coins;
+    return;
+  }
+  if (viewerCoins_.size() >= maxViewers) {
+    const auto least = std::ranges::min_element(viewerCoins_, {}, [](const auto& entry) { return entry.second; });
+    if (least->second >= coins) return;
+    viewerCoins_.erase(least);
+  }
+  viewerCoins_.emplace(viewer, coins);
+}
+
+void Session::likes(std::int64_t added) {
+  MutexLock lock(mutex_);
+  likes_ += added;
+}
+
+void Session::follow() {
+  MutexLock lock(mutex_);
+  ++follows_;
+}
+
+void Session::share() {
+  MutexLock lock(mutex_);
+  ++shares_;
+}
+
+void Session::subscribe() {
+  MutexLock lock(mutex_);
+  ++subscriptions_;
+}
+
+void Session::reset() {
+  MutexLock lock(mutex_);
+  coins_ = likes_ = follows_ = shares_ = subscriptions_ = 0;
+  giftCounts_.clear();
+  viewerCoins_.clear();
+}
+
+nlohmann::json Session::figures() const {
+  MutexLock lock(mutex_);
+  std::vector<std::pair<std::string, std::int64_t>> top(viewerCoins_.begin(), viewerCoins_.end());
+  const std::size_t shown = std::min(topViewers, top.size());
+  std::ranges::partial_sort(top, top.begin() + static_cast<std::ptrdiff_t>(shown),
+                            [](const auto& a, const auto& b) { return a.second > b.second; });
+  nlohmann::json viewers = nlohmann::json::array();
+  for (std::size_t i = 0; i < shown; ++i) viewers.push_back({{"viewer", top[i].first}, {"coins", top[i].second}});
+  return {{"coins", coins_},     {"likes", likes_}, {"follows", follows_},     {"shares", shares_},
+          {"subscriptions", subscriptions_}, {"gifts", giftCounts_}, {"topViewers", viewers}};
+}
+
+}  // namespace gifts
