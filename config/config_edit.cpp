@@ -1,6 +1,8 @@
 #include "config/config_edit.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <optional>
 #include <functional>
 
 #include "common/json_io.hpp"
@@ -49,6 +51,26 @@ std::string withQueryValue(std::string url, std::string_view from, std::string_v
   return url;
 }
 
+namespace {
+
+// The page's members written into a rule, as withGift says.
+void applyMembers(ordered_json& rule, const nlohmann::json& members, std::initializer_list<const char*> extra = {}) {
+  const auto apply = [&](const char* member) {
+    const auto value = members.find(member);
+    if (value == members.end()) return;
+    if (value->is_null() ||
+        (std::string_view(member) == "sound" && value->is_string() && value->get_ref<const std::string&>().empty())) {
+      rule.erase(member);
+    } else {
+      rule[member] = ordered_json::parse(value->dump());
+    }
+  };
+  for (const char* member : editedMembers) apply(member);
+  for (const char* member : extra) apply(member);
+}
+
+}  // namespace
+
 Result<std::string> withGift(std::string_view text, const std::string& original, const std::string& name,
                              const nlohmann::json& members) {
   return edited(text, [&](ordered_json& gifts, ordered_json&) -> Result<> {
@@ -60,16 +82,7 @@ Result<std::string> withGift(std::string_view text, const std::string& original,
       if (!gift.is_object()) gift = ordered_json::object();
       if (name != original) gifts.erase(original);
     }
-    for (const char* member : editedMembers) {
-      const auto value = members.find(member);
-      if (value == members.end()) continue;
-      if (value->is_null() ||
-          (std::string_view(member) == "sound" && value->is_string() && value->get_ref<const std::string&>().empty())) {
-        gift.erase(member);
-      } else {
-        gift[member] = ordered_json::parse(value->dump());
-      }
-    }
+    applyMembers(gift, members);
     gifts[name] = std::move(gift);
     return {};
   });
@@ -107,6 +120,88 @@ Result<std::string> withSoundDevice(std::string_view text, const std::string& de
       document["soundDevice"] = device;
     }
     return {};
+  });
+}
+
+namespace {
+
+// The file's "events", made an object when it has none.
+Result<ordered_json*> eventsOf(ordered_json& document) {
+  ordered_json& events = document["events"];
+  if (events.is_null()) events = ordered_json::object();
+  if (!events.is_object()) return Failure{"le champ \"events\" du fichier n'est pas un objet"};
+  return &events;
+}
+
+bool isOnceRule(const std::string& rule) {
+  return rule == "follow" || rule == "share" || rule == "subscribe" || rule == "join";
+}
+
+// A tier's place in the list, from the page's text.
+std::optional<std::size_t> tierIndex(const std::string& key, const ordered_json& tiers) {
+  std::size_t index = 0;
+  const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), index);
+  if (error != std::errc() || end != key.data() + key.size() || index >= tiers.size()) return std::nullopt;
+  return index;
+}
+
+}  // namespace
+
+Result<std::string> withEvent(std::string_view text, const std::string& rule, const std::string& original,
+                              const std::string& key, const nlohmann::json& members) {
+  return edited(text, [&](ordered_json&, ordered_json& document) -> Result<> {
+    const auto events = eventsOf(document);
+    if (!events) return events.failure();
+    ordered_json& all = **events;
+    const auto kept = [](const ordered_json& member) {
+      return member.is_object() ? member : ordered_json::object();
+    };
+    if (isOnceRule(rule) || rule == "likes") {
+      ordered_json entry = kept(all.value(rule, ordered_json()));
+      applyMembers(entry, members, {"every"});
+      all[rule] = std::move(entry);
+    } else if (rule == "chat") {
+      if (key.find_first_not_of(" \t") == std::string::npos) return Failure{"la commande est vide"};
+      ordered_json& chat = all["chat"];
+      if (!chat.is_object()) chat = ordered_json::object();
+      if (key != original && chat.contains(key)) return Failure{"la commande \"" + key + "\" existe deja"};
+      ordered_json entry = original.empty() ? ordered_json::object() : kept(chat.value(original, ordered_json()));
+      if (!original.empty() && key != original) chat.erase(original);
+      applyMembers(entry, members, {"viewerCooldown"});
+      chat[key] = std::move(entry);
+    } else if (rule == "giftTiers") {
+      ordered_json& tiers = all["giftTiers"];
+      if (!tiers.is_array()) tiers = ordered_json::array();
+      const auto index = tierIndex(original, tiers);
+      if (!original.empty() && !index) return Failure{"ce palier n'est plus dans le fichier"};
+      ordered_json entry = index ? kept(tiers[*index]) : ordered_json::object();
+      applyMembers(entry, members, {"minCoins"});
+      if (index) {
+        tiers[*index] = std::move(entry);
+      } else {
+        tiers.push_back(std::move(entry));
+      }
+    } else {
+      return Failure{"pas un evenement de ce programme : " + rule};
+    }
+    return {};
+  });
+}
+
+Result<std::string> withoutEvent(std::string_view text, const std::string& rule, const std::string& key) {
+  return edited(text, [&](ordered_json&, ordered_json& document) -> Result<> {
+    const auto events = eventsOf(document);
+    if (!events) return events.failure();
+    ordered_json& all = **events;
+    if ((isOnceRule(rule) || rule == "likes") && all.erase(rule) == 1) return {};
+    if (rule == "chat" && all.value("chat", ordered_json()).is_object() && all["chat"].erase(key) == 1) return {};
+    if (rule == "giftTiers" && all.value("giftTiers", ordered_json()).is_array()) {
+      if (const auto index = tierIndex(key, all["giftTiers"])) {
+        all["giftTiers"].erase(*index);
+        return {};
+      }
+    }
+    return Failure{"cette regle n'est pas dans le fichier"};
   });
 }
 

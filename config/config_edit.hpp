@@ -38,6 +38,18 @@ Result<std::string> withSecret(std::string_view text, const std::string& secret)
 // default, leaves the member out.
 Result<std::string> withSoundDevice(std::string_view text, const std::string& device);
 
+// The text with one rule of its "events" made from the page's `members` as
+// withGift makes a gift (with "every" for "likes", "viewerCooldown" for a
+// chat command, "minCoins" for a tier), every other member kept: `rule` is
+// "follow", "share", "subscribe", "join", "likes", "chat" (the command
+// `original`, empty for a new one, becomes `key`) or "giftTiers" (the tier
+// at index `original`, empty for a new one at the end).
+Result<std::string> withEvent(std::string_view text, const std::string& rule, const std::string& original,
+                              const std::string& key, const nlohmann::json& members);
+
+// The text without that rule (`key`: the command, or the tier's index).
+Result<std::string> withoutEvent(std::string_view text, const std::string& rule, const std::string& key);
+
 // The text without the gift `name`.
 Result<std::string> withoutGift(std::string_view text, const std::string& name);
 

@@ -213,7 +213,6 @@ Result<EventTable> readEvents(const json& document, const std::string& window) {
         if (*coins == 0) return Failure{eventOwner(tier).subject + " n'a pas de champ \"minCoins\""};
         table.giftTiers.push_back({*coins, std::move(*read)});
       }
-      std::ranges::stable_sort(table.giftTiers, {}, &GiftTier::minCoins);
     } else {
       return Failure{"Le champ \"events\" a un membre inconnu \"" + console::shown(name) +
                      "\" : follow, share, subscribe, join, likes, chat ou giftTiers"};

@@ -90,7 +90,7 @@ struct EventTable {
   std::optional<GiftAction> follow, share, subscribe, join;
   std::optional<LikesRule> likes;
   std::map<std::string, ChatCommand> chat;  // the command as the file writes it
-  std::vector<GiftTier> giftTiers;          // the lowest first
+  std::vector<GiftTier> giftTiers;          // in the file's order
 };
 
 }  // namespace config

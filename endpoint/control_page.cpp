@@ -106,28 +106,55 @@ json pageState(const config::LiveConfig& live, const gifts::EventState& state, c
   const auto current = live.current();
   const config::LoadedConfig& config = *current;
   const json relay = relayAddresses(status.port, networkAddresses);
+  // A rule as the page shows and edits it; `key`: its name among cooldowns.
+  const auto ruleOf = [&](const config::GiftAction& gift, const std::string& key) {
+    return json{
+        {"action", gift.action},
+        {"target",
+         gift.kind == config::ActionKind::Webhook ? actions::printedUrl(gift.target, config.token) : gift.target},
+        {"address", gift.kind == config::ActionKind::Webhook ? actions::maskedUrl(gift.target, config.token) : gift.target},
+        {"hold", gift.hold.count()},
+        {"repeat", gift.repeat},
+        {"sound", gift.sound},
+        {"volume", gift.volume},
+        {"soundMode", config::soundModeWord(gift.soundMode)},
+        {"soundSeconds", gift.soundSeconds.count()},
+        {"cooldown", gift.cooldown.count()},
+        {"runs", state.cooldowns.runs(key)},
+        {"window", gift.window},
+        {"windowOfFile", gift.windowOfFile},
+        {"problem", actions::giftProblems(gift)}};
+  };
   json gifts = json::array();
   for (const auto& [name, gift] : config.gifts) {
     const auto last = state.teller.lastPresses().of(name);
-    gifts.push_back(
-        {{"name", name},
-         {"action", gift.action},
-         {"target",
-          gift.kind == config::ActionKind::Webhook ? actions::printedUrl(gift.target, config.token) : gift.target},
-         {"address",
-          gift.kind == config::ActionKind::Webhook ? actions::maskedUrl(gift.target, config.token) : gift.target},
-         {"hold", gift.hold.count()},
-         {"repeat", gift.repeat},
-         {"sound", gift.sound},
-         {"volume", gift.volume},
-         {"soundMode", config::soundModeWord(gift.soundMode)},
-         {"soundSeconds", gift.soundSeconds.count()},
-         {"cooldown", gift.cooldown.count()},
-         {"runs", state.cooldowns.runs(name)},
-         {"window", gift.window},
-         {"windowOfFile", gift.windowOfFile},
-         {"lastPress", last ? json{{"hadFocus", last->hadFocus}, {"window", last->window}} : json()},
-         {"problem", actions::giftProblems(gift)}});
+    json entry = ruleOf(gift, name);
+    entry["name"] = name;
+    entry["lastPress"] = last ? json{{"hadFocus", last->hadFocus}, {"window", last->window}} : json();
+    gifts.push_back(std::move(entry));
+  }
+  // The events' rules, each with what names it in the file.
+  json events = json::array();
+  const auto event = [&](const std::string& rule, const std::string& key, const config::GiftAction& gift,
+                         const std::string& runsKey) {
+    json entry = ruleOf(gift, runsKey);
+    entry.update({{"rule", rule}, {"key", key}});
+    events.push_back(std::move(entry));
+    return &events.back();
+  };
+  const config::EventTable& rules = config.events;
+  for (const auto& [rule, action] : {std::pair{"follow", &rules.follow}, std::pair{"share", &rules.share},
+                                     std::pair{"subscribe", &rules.subscribe}, std::pair{"join", &rules.join}}) {
+    if (*action) event(rule, "", **action, std::string("events.") + rule);
+  }
+  if (rules.likes) (*event("likes", "", rules.likes->action, "events.likes"))["every"] = rules.likes->every;
+  for (const auto& [command, rule] : rules.chat) {
+    (*event("chat", command, rule.action, "events.chat." + command))["viewerCooldown"] = rule.viewerCooldown.count();
+  }
+  for (std::size_t i = 0; i < rules.giftTiers.size(); ++i) {
+    const config::GiftTier& tier = rules.giftTiers[i];
+    (*event("giftTiers", std::to_string(i), tier.action, "events.giftTiers." + std::to_string(tier.minCoins)))
+        ["minCoins"] = tier.minCoins;
   }
   json unconfigured = json::array();
   for (const auto& [name, count] : state.tally.unconfiguredNames()) {
@@ -152,6 +179,7 @@ json pageState(const config::LiveConfig& live, const gifts::EventState& state, c
           {"relay", relay},
           {"received", state.tally.received()},
           {"gifts", gifts},
+          {"events", events},
           {"unconfigured", unconfigured},
           {"configProblem", live.problem()},
           {"perMinute", state.tally.perMinute(std::chrono::steady_clock::now())}};
@@ -314,6 +342,50 @@ void registerPage(HttpServer& server, std::shared_ptr<config::LiveConfig> config
     secretReply(res);
   });
   server.Post("/api/gift/remove", savingMember("name", config::withoutGift));
+  // A rule of the events: {"rule", "key", "original", "members"}, as
+  // config::withEvent takes them.
+  server.Post("/api/event", [config, save](const httplib::Request& req, httplib::Response& res) {
+    const json body = common::parsedJson(req.body);
+    const auto text = [&body](const char* member) {
+      const json value = body.is_object() ? body.value(member, json()) : json();
+      return value.is_string() ? std::optional<std::string>(value.get<std::string>()) : std::nullopt;
+    };
+    const auto rule = text("rule");
+    if (!rule || !body.value("members", json()).is_object()) return answerSave(res, Failure{"demande illisible"});
+    json members = body["members"];
+    const auto current = config->current();
+    if (const json target = members.value("target", json()); target.is_string()) {
+      members["target"] = actions::unmaskedUrl(target.get<std::string>(), current->token);
+    }
+    if (const json sound = members.value("sound", json());
+        sound.is_string() && !sound.get_ref<const std::string&>().empty()) {
+      const auto listed = soundFiles(".", maxSoundFiles);
+      if (std::find(listed.begin(), listed.end(), sound) == listed.end()) {
+        return answerSave(
+            res, Failure{"Le champ \"sound\" doit etre un des fichiers MP3, WAV ou OGG du dossier du programme"});
+      }
+    }
+    const std::string original = text("original").value_or(""), key = text("key").value_or("");
+    answerSave(res,
+               save([&](std::string_view file) { return config::withEvent(file, *rule, original, key, members); }));
+  });
+  server.Post("/api/event/remove", [save](const httplib::Request& req, httplib::Response& res) {
+    const json body = common::parsedJson(req.body);
+    if (!body.is_object() || !body.value("rule", json()).is_string() || !body.value("key", json("")).is_string()) {
+      return answerSave(res, Failure{"demande illisible"});
+    }
+    const std::string rule = body["rule"], key = body.value("key", "");
+    answerSave(res, save([&](std::string_view file) { return config::withoutEvent(file, rule, key); }));
+  });
+  // What the stream brought since the start or the last new session.
+  server.Get("/api/session", [giftState](const httplib::Request&, httplib::Response& res) {
+    res.set_content(common::jsonText(giftState->session.figures()), jsonReplyType);
+  });
+  server.Post("/api/session/new", [giftState](const httplib::Request&, httplib::Response& res) {
+    giftState->session.reset();
+    console::printLine("Nouvelle session : les compteurs repartent de zero");
+    res.set_content(common::jsonText(giftState->session.figures()), jsonReplyType);
+  });
   // The output devices, the one chosen, a tone on one of them to hear it.
   server.Get("/api/sound-devices", [config](const httplib::Request&, httplib::Response& res) {
     const json devices{{"devices", platform::soundDevices()}, {"chosen", config->current()->soundDevice}};

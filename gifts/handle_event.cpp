@@ -151,7 +151,7 @@ constexpr std::int64_t highestPrice = 1'000'000'000'000;
 const config::GiftTier* tierOf(const config::EventTable& events, std::int64_t coins) {
   const config::GiftTier* reached = nullptr;
   for (const config::GiftTier& tier : events.giftTiers) {
-    if (coins >= tier.minCoins) reached = &tier;
+    if (coins >= tier.minCoins && (!reached || tier.minCoins > reached->minCoins)) reached = &tier;
   }
   return reached;
 }

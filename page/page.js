@@ -198,13 +198,91 @@ function giftRow(gift) {
   return row;
 }
 
+// The events' rules, beside the gifts: what each is called on the page, and
+// the request a relay would send for it.
+const ruleNames = { follow: "Nouveau follower", share: "Partage", subscribe: "Abonnement", join: "Arrivée" };
+
+function eventLabel(event) {
+  if (event.rule === "likes") return "Likes, tous les " + event.every;
+  if (event.rule === "chat") return "Commande « " + event.key + " »";
+  if (event.rule === "giftTiers") return "Tout cadeau d'au moins " + event.minCoins + " pièces";
+  return ruleNames[event.rule];
+}
+
+function eventRequest(event, typed) {
+  const viewer = { uniqueId: "test-" + Date.now(), nickname: "Test" };
+  if (event.rule === "likes") return { event: "like", likeCount: event.every, ...viewer };
+  if (event.rule === "chat") return { event: "chat", comment: typed, ...viewer };
+  if (event.rule === "giftTiers") {
+    return { giftName: "Test " + event.minCoins + " pièces", diamondCount: event.minCoins, repeatCount: 1, ...viewer };
+  }
+  return { event: event.rule, ...viewer };
+}
+
+async function runEventTest(event, button, result, typed) {
+  button.disabled = true;
+  try {
+    const body = await post("/api/test", eventRequest(event, typed ? typed.value : ""));
+    result.textContent = body.error ? "Erreur : " + body.error : body.message;
+    if (body.window) result.textContent += " — dans la fenêtre " + body.window;
+  } catch (error) {
+    result.textContent = "Pas de réponse du programme : " + error.message;
+  }
+  button.disabled = false;
+  load();
+}
+
+function eventRow(event) {
+  const row = element("tr");
+  row.dataset.rule = event.rule + ":" + event.key;
+  const name = element("td");
+  name.append(element("strong", eventLabel(event)));
+  if (event.problem) name.append(element("span", "⚠ " + event.problem, "problem"));
+  const test = element("td");
+  const button = element("button", "Tester");
+  button.type = "button";
+  button.setAttribute("aria-label", "Tester " + eventLabel(event));
+  const result = element("span", "", "result");
+  result.setAttribute("aria-live", "polite");
+  let typed = null;
+  if (event.rule === "chat") {
+    typed = Object.assign(element("input"), { value: "je veux un " + event.key, className: "chat-message" });
+    typed.setAttribute("aria-label", "Message du test de " + event.key);
+    test.append(typed, " ");
+  }
+  button.addEventListener("click", () => runEventTest(event, button, result, typed));
+  test.append(button, result);
+  const change = element("td");
+  const edit = element("button", "Modifier");
+  edit.type = "button";
+  edit.setAttribute("aria-label", "Modifier " + eventLabel(event));
+  edit.addEventListener("click", () => openEditor(event));
+  const remove = element("button", "Supprimer");
+  remove.type = "button";
+  remove.setAttribute("aria-label", "Supprimer " + eventLabel(event));
+  remove.addEventListener("click", async () => {
+    if (!window.confirm("Supprimer « " + eventLabel(event) + " » du fichier ?")) return;
+    const reply = await post("/api/event/remove", { rule: event.rule, key: event.key });
+    if (reply.error) window.alert(reply.error);
+    load();
+  });
+  change.append(edit, " ", remove);
+  row.append(name, element("td", whatItDoes(event)), element("td", soundOf(event)), element("td", cooldownOf(event)),
+    element("td", String(event.runs), "runs"), test, change);
+  return row;
+}
+
 function showGifts(state) {
   const body = document.querySelector("#gifts tbody");
   // Rows are made again only when the gifts change: a test under way keeps its button.
-  const gifts = JSON.stringify(state.gifts.map(({ runs, lastPress, ...settings }) => settings));
+  const gifts = JSON.stringify([...state.gifts, ...state.events].map(({ runs, lastPress, ...settings }) => settings));
   if (gifts !== shownGifts) {
     shownGifts = gifts;
-    body.replaceChildren(...state.gifts.map(giftRow));
+    body.replaceChildren(...state.gifts.map(giftRow), ...state.events.map(eventRow));
+  }
+  for (const event of state.events) {
+    const row = [...body.rows].find((r) => r.dataset.rule === event.rule + ":" + event.key);
+    row.querySelector(".runs").textContent = String(event.runs);
   }
   for (const gift of state.gifts) {
     const row = [...body.rows].find((r) => r.dataset.gift === gift.name);
@@ -216,7 +294,7 @@ function showGifts(state) {
         (last.window || "aucune"));
     press.classList.toggle("problem", Boolean(last && !last.hadFocus));
   }
-  document.getElementById("no-gifts").hidden = state.gifts.length > 0;
+  document.getElementById("no-gifts").hidden = state.gifts.length + state.events.length > 0;
   const list = document.getElementById("unconfigured");
   list.replaceChildren(...state.unconfigured.map((gift) => {
     const item = element("li");
@@ -261,10 +339,26 @@ async function load() {
     showRelay(state);
     showGifts(state);
     showChart(state.perMinute);
+    showSession(await (await api("/api/session")).json());
   } catch (error) {
     document.getElementById("status").textContent = "Le programme ne répond pas : " + error.message;
   }
 }
+
+// What the stream brought since the start, or the last "Nouvelle session".
+function showSession(session) {
+  const figures = [["Pièces", session.coins], ["Likes", session.likes], ["Followers", session.follows],
+    ["Partages", session.shares], ["Abonnements", session.subscriptions],
+    ["Cadeaux", Object.entries(session.gifts).map(([name, count]) => name + " ×" + count).join(", ") || "—"]];
+  document.getElementById("session").replaceChildren(...figures.flatMap(([label, value]) =>
+    [element("dt", label), Object.assign(element("dd", String(value)), { id: "session-" + label.toLowerCase() })]));
+  document.getElementById("top-viewers").replaceChildren(...session.topViewers.map((top) =>
+    element("li", top.viewer + " : " + top.coins + " pièces")));
+}
+
+document.getElementById("new-session").addEventListener("click", async () => {
+  showSession(await post("/api/session/new", {}));
+});
 
 // Changing the gifts: the program checks each value as it checks the file,
 // writes the file and applies it at once.
@@ -307,13 +401,35 @@ const shownValues = new Map();
 const editedFields = { action: "edit-action", target: "edit-target", sound: "edit-sound", volume: "edit-volume",
   soundMode: "edit-soundMode", soundSeconds: "edit-soundSeconds", hold: "edit-hold", repeat: "edit-repeat", cooldown: "edit-cooldown", window: "edit-window" };
 
+const extraFields = { every: "edit-every", viewerCooldown: "edit-viewerCooldown", minCoins: "edit-minCoins" };
+let editingRule = null; // the event's rule being changed: {rule, key}; null for a gift or a new rule
+
+// The fields that belong to the rule chosen, and what its name field means.
+function showRuleFields() {
+  const rule = document.getElementById("edit-rule").value;
+  for (const field of document.querySelectorAll("#editor [data-rule]")) field.hidden = field.dataset.rule !== rule;
+  const named = rule === "gift" || rule === "chat";
+  document.getElementById("edit-name").hidden = !named;
+  document.getElementById("edit-name-label").hidden = !named;
+  document.getElementById("edit-name-label").textContent = rule === "chat" ? "Commande (« !saut »)" : "Nom exact du cadeau";
+}
+document.getElementById("edit-rule").addEventListener("change", showRuleFields);
+
 function openEditor(gift, newName) {
-  editing = gift ? gift.name : "";
+  editing = gift ? (gift.rule ? "rule:" + gift.rule + ":" + gift.key : gift.name) : "";
+  editingRule = gift && gift.rule ? { rule: gift.rule, key: gift.key } : null;
+  const rule = document.getElementById("edit-rule");
+  rule.value = editingRule ? editingRule.rule : newName === undefined && gift === undefined ? "follow" : "gift";
+  rule.disabled = Boolean(gift);
+  document.getElementById("edit-every").value = gift && gift.every ? gift.every : 100;
+  document.getElementById("edit-viewerCooldown").value = gift && gift.viewerCooldown ? gift.viewerCooldown : 0;
+  document.getElementById("edit-minCoins").value = gift && gift.minCoins ? gift.minCoins : 100;
   const form = document.getElementById("editor");
   const value = (name, fallback) => (gift ? gift[name] : fallback);
   document.getElementById("editor-title").textContent =
-    harmless(gift ? "Modifier « " + gift.name + " »" : "Nouveau cadeau");
-  document.getElementById("edit-name").value = value("name", newName || "");
+    harmless(gift ? "Modifier « " + (gift.rule ? eventLabel(gift) : gift.name) + " »"
+      : gift === undefined ? "Nouvel évènement" : "Nouveau cadeau");
+  document.getElementById("edit-name").value = gift && gift.rule ? gift.key : value("name", newName || "");
   document.getElementById("edit-action").value = value("action", "key");
   // A web address whole, its token as ***, which the program puts back.
   document.getElementById("edit-target").value = value("address", "");
@@ -325,7 +441,8 @@ function openEditor(gift, newName) {
   document.getElementById("edit-cooldown").value = value("cooldown", 0);
   document.getElementById("edit-window").value = value("window", "");
   shownValues.clear();
-  for (const id of ["edit-name", ...Object.values(editedFields)]) {
+  showRuleFields();
+  for (const id of ["edit-name", ...Object.values(editedFields), ...Object.values(extraFields)]) {
     shownValues.set(id, document.getElementById(id).value);
   }
   showRefusal("");
@@ -355,11 +472,25 @@ async function saveGift(event) {
     const numeric = !["action", "target", "sound", "soundMode", "window"].includes(member);
     gift[member] = numeric ? (text.trim() === "" ? null : Number(text.trim())) : text;
   }
-  const reply = await post("/api/gift", {
-    original: editing,
-    name: changed("edit-name") ? document.getElementById("edit-name").value : editing,
-    gift,
-  });
+  const rule = document.getElementById("edit-rule").value;
+  let reply;
+  if (rule === "gift") {
+    reply = await post("/api/gift", {
+      original: editing,
+      name: changed("edit-name") ? document.getElementById("edit-name").value : editing,
+      gift,
+    });
+  } else {
+    for (const [member, id] of Object.entries(extraFields)) {
+      const field = document.getElementById(id);
+      if (field.closest("[data-rule]").dataset.rule === rule && changed(id)) {
+        gift[member] = field.value.trim() === "" ? null : Number(field.value.trim());
+      }
+    }
+    const original = editingRule ? editingRule.key : "";
+    const key = rule === "chat" && changed("edit-name") ? document.getElementById("edit-name").value : original;
+    reply = await post("/api/event", { rule, original, key, members: gift });
+  }
   if (reply.error) return showRefusal(reply.error);
   document.getElementById("editor").hidden = true;
   load();
@@ -452,6 +583,7 @@ document.getElementById("token-form").addEventListener("submit", async (event) =
 });
 document.getElementById("cancel-edit").addEventListener("click", () => (document.getElementById("editor").hidden = true));
 document.getElementById("add-gift").addEventListener("click", () => openEditor(null));
+document.getElementById("add-event").addEventListener("click", () => openEditor());
 document.getElementById("capture-key").addEventListener("click", captureKey);
 document.getElementById("preview-sound").addEventListener("click", async () => {
   const sound = document.getElementById("edit-sound").value;
@@ -516,7 +648,11 @@ function feedRow(step) {
   const source = step.source === "test" ? "test" : "relais";
   let who = step.viewer ? "de " + step.viewer : "";
   if (step.count !== undefined) who = (who + " ×" + step.count).trim();
-  row.append(element("span", time), element("strong", step.name), element("span", who, "viewer"),
+  const feedNames = { ...ruleNames, like: "Likes", chat: "Chat", unknown: "Évènement" };
+  const name = step.event && step.event !== "gift" ? feedNames[step.event] + (step.event === "chat" ? " " + step.name : "")
+    : step.name;
+  row.dataset.event = step.event || "gift";
+  row.append(element("span", time), element("strong", name), element("span", who, "viewer"),
     element("span", source, "source-" + step.source), element("span", "", "outcome"));
   return row;
 }
