@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "gifts/cooldowns.hpp"
+#include "gifts/event_counting.hpp"
 #include "gifts/gift_counter.hpp"
 
 namespace {
@@ -66,6 +67,98 @@ TEST(LiveEvent, EachRelayFormatIsReadFromTheFirstOfItsNames) {
                  expected.type, expected.id, expected.diamonds))
         << request.body;
   }
+}
+
+TEST(LiveEvent, EachKindIsReadWhereverItsRelayNamesIt) {
+  using enum gifts::EventKind;
+  struct Case {
+    std::string body;
+    gifts::EventKind kind;
+    std::string viewer = {}, text = {};
+    std::optional<std::int64_t> likes = {}, total = {};
+  };
+  const Case cases[] = {
+      {R"({"event": "follow", "data": {"uniqueId": "al"}})", Follow, "al"},
+      {R"({"type": "SHARE", "uniqueId": "al"})", Share, "al"},
+      {R"({"eventType": "sub", "user": {"uniqueId": "al"}})", Subscribe, "al"},
+      {R"({"eventName": "subscription"})", Subscribe},
+      {R"({"event": "subscribe"})", Subscribe},
+      {R"({"data": {"event": "member", "uniqueId": "bo"}})", Join, "bo"},
+      {R"({"event": "join"})", Join},
+      {R"({"event": "comment", "data": {"uniqueId": "al", "comment": "je veux un !SAUT"}})", Chat, "al",
+       "je veux un !SAUT"},
+      {R"({"event": "chat", "message": "m"})", Chat, "", "m"},
+      {R"({"event": "chat", "text": "t"})", Chat, "", "t"},
+      {R"({"event": "like", "data": {"likeCount": "15", "totalLikeCount": 1200}})", Like, "", "", 15, 1200},
+      {R"({"event": "likes", "likeCount": -3})", Like},
+      {R"({"event": "social", "data": {"displayType": "pm_mt_guidance_share", "uniqueId": "al"}})", Share, "al"},
+      {R"({"event": "social", "displayType": "pm_main_follow_message_viewer_2"})", Follow},
+      {R"({"event": "social", "displayType": "other"})", Unknown},
+      {R"({"event": "roomUser"})", Unknown},
+      // A gift, as such requests always were: no kind, a kind of a number, or
+      // a word this program does not know beside a gift's name.
+      {R"({"giftName": "Rose"})", Gift},
+      {R"({"type": 1, "giftName": "Rose"})", Gift},
+      {R"({"type": "webhook", "giftName": "Rose"})", Gift},
+      {R"({"event": "gift", "data": {"giftName": "Rose"}})", Gift},
+  };
+  for (const auto& c : cases) {
+    const auto read = gifts::readLiveEvent({"POST", "application/json", c.body, {}});
+    ASSERT_TRUE(read) << c.body;
+    EXPECT_EQ(std::tie(read->kind, read->viewer, read->text, read->likes, read->totalLikes),
+              std::tie(c.kind, c.viewer, c.text, c.likes, c.total))
+        << c.body;
+  }
+  const auto fields = gifts::readLiveEvent({"GET", "", "", {{"event", "follow"}, {"uniqueId", "al"}}});
+  EXPECT_EQ(std::pair(fields->kind, fields->viewer), std::pair(Follow, std::string("al")));
+  EXPECT_EQ(gifts::readLiveEvent({"POST", "application/json", R"({"event": "roomUser"})", {}})->kindName, "roomuser");
+}
+
+TEST(LikeCounter, TotalsCountFromTheFirstHeardAndNeverBackwards) {
+  struct Case {
+    std::optional<std::int64_t> total, likes;
+    int steps;
+  };
+  const std::vector<std::vector<Case>> streams = {
+      {{40, {}, 0}, {90, {}, 0}, {130, {}, 1}, {130, {}, 0}, {250, {}, 1}, {120, {}, 0}, {310, {}, 1}},
+      {{5300, {}, 0}, {5400, {}, 1}, {5399, {}, 0}, {5750, {}, 3}},  // a restart mid-stream runs nothing at once
+      {{{}, 60, 0}, {{}, 60, 1}, {{}, 0, 0}, {{}, 250, 2}},          // without totals: the sum of each event's
+      {{{}, {}, 0}, {1, {}, 0}, {10'000'000, {}, 1000}},             // at most a request's count at once
+  };
+  for (const auto& stream : streams) {
+    gifts::LikeCounter counter;
+    for (const Case& c : stream) {
+      EXPECT_EQ(counter.heard(c.total, c.likes, 100).steps, c.steps)
+          << (c.total ? *c.total : -1) << " " << (c.likes ? *c.likes : -1);
+    }
+  }
+  gifts::LikeCounter counted;
+  counted.heard(1000, {}, 0);
+  EXPECT_EQ(counted.heard(1070, {}, 0).added, 70);
+}
+
+TEST(ChatCommand, ACommandIsAWordOfTheMessageWhateverItsCaseAndAccents) {
+  const std::pair<std::string, bool> messages[] = {
+      {"je veux un !SAUT stp", true}, {"!saut", true},         {"!saut!!", true},   {"(!Saut)", true},
+      {"!sauter", false},             {"!sauts", false},       {"saut", false},     {"", false},
+  };
+  for (const auto& [message, holds] : messages) EXPECT_EQ(gifts::holdsCommand(message, "!saut"), holds) << message;
+  EXPECT_TRUE(gifts::holdsCommand("Allez, DANSÉ !", "dansé"));
+  EXPECT_TRUE(gifts::holdsCommand("on danse ?", "DANSÉ"));
+  EXPECT_TRUE(gifts::holdsCommand("ŒUF", "oeuf"));
+  EXPECT_FALSE(gifts::holdsCommand("anything", " "));
+}
+
+TEST(ViewerMemory, AViewerIsNotedOnceOrOncePerSpan) {
+  gifts::ViewerMemory memory;
+  const gifts::ViewerMemory::Clock::time_point t0{};
+  const std::string follow = "follow", al = "al", bo = "bo";
+  EXPECT_TRUE(memory.firstTime({&follow, &al}, t0));
+  EXPECT_FALSE(memory.firstTime({&follow, &al}, t0 + 24h));
+  EXPECT_TRUE(memory.firstTime({&follow, &bo}, t0));
+  EXPECT_TRUE(memory.firstTime({&al}, t0, 5s));
+  EXPECT_FALSE(memory.firstTime({&al}, t0 + 4s, 5s));
+  EXPECT_TRUE(memory.firstTime({&al}, t0 + 5s, 5s));
 }
 
 TEST(LiveEvent, WhatCannotBeReadSaysWhy) {
