@@ -21,7 +21,8 @@ std::string consoleLine(const Step& step) {
       return "Cadeau recu: " + step.text + " x" + std::to_string(step.number) + " de " + who + " (" +
              std::to_string(step.amount) + " pieces, palier de " + std::to_string(step.threshold) + ")";
     case StepKind::EventNotConfigured:
-      return "Evenement non configure: " + step.text + " (les suivants du meme genre ne sont pas affiches pendant 1 "
+      return "Evenement non configure: " + step.text +
+             " (les suivants du meme genre ne sont pas affiches pendant 1 "
              "minute)";
     case StepKind::EventAlreadyCounted:
       return "Evenement deja compte: " + step.text + " de " + who;

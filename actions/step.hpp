@@ -22,7 +22,7 @@ enum class StepKind {
   EventNotConfigured,   // text: the kind; said once a minute per kind
   EventAlreadyCounted,  // a follow or a join of a viewer already counted, or an event seen before
   ViewerOnCooldown,     // a chat command that its viewer ran a short while ago
-  AlreadyCounted,  // a repeated event of a streak, or an event seen before
+  AlreadyCounted,       // a repeated event of a streak, or an event seen before
   NotConfigured,
   OnCooldown,
   Refused,  // the request did not carry the secret

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <optional>
 #include <functional>
+#include <optional>
 
 #include "common/json_io.hpp"
 
@@ -153,9 +153,7 @@ Result<std::string> withEvent(std::string_view text, const std::string& rule, co
     const auto events = eventsOf(document);
     if (!events) return events.failure();
     ordered_json& all = **events;
-    const auto kept = [](const ordered_json& member) {
-      return member.is_object() ? member : ordered_json::object();
-    };
+    const auto kept = [](const ordered_json& member) { return member.is_object() ? member : ordered_json::object(); };
     if (isOnceRule(rule) || rule == "likes") {
       ordered_json entry = kept(all.value(rule, ordered_json()));
       applyMembers(entry, members, {"every"});

@@ -1,7 +1,7 @@
 #include "config/config_file.hpp"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -195,9 +195,8 @@ Result<EventTable> readEvents(const json& document, const std::string& window) {
         }
         auto read = action(path + "." + command, rule);
         if (!read) return read.failure();
-        const auto cooldown = readWhole(rule, "viewerCooldown",
-                                        memberOfGift("viewerCooldown", eventOwner(path + "." + command)), 0,
-                                        86'400'000, 0);
+        const auto cooldown = readWhole(
+            rule, "viewerCooldown", memberOfGift("viewerCooldown", eventOwner(path + "." + command)), 0, 86'400'000, 0);
         if (!cooldown) return cooldown.failure();
         table.chat.emplace(command, ChatCommand{std::move(*read), std::chrono::milliseconds(*cooldown)});
       }
@@ -207,8 +206,8 @@ Result<EventTable> readEvents(const json& document, const std::string& window) {
         const std::string tier = path + "[" + std::to_string(i) + "]";
         auto read = action(tier, entry[i]);
         if (!read) return read.failure();
-        const auto coins = readWhole(entry[i], "minCoins", memberOfGift("minCoins", eventOwner(tier)), 1,
-                                     1'000'000'000'000, 0);
+        const auto coins =
+            readWhole(entry[i], "minCoins", memberOfGift("minCoins", eventOwner(tier)), 1, 1'000'000'000'000, 0);
         if (!coins) return coins.failure();
         if (*coins == 0) return Failure{eventOwner(tier).subject + " n'a pas de champ \"minCoins\""};
         table.giftTiers.push_back({*coins, std::move(*read)});

@@ -108,22 +108,22 @@ json pageState(const config::LiveConfig& live, const gifts::EventState& state, c
   const json relay = relayAddresses(status.port, networkAddresses);
   // A rule as the page shows and edits it; `key`: its name among cooldowns.
   const auto ruleOf = [&](const config::GiftAction& gift, const std::string& key) {
-    return json{
-        {"action", gift.action},
-        {"target",
-         gift.kind == config::ActionKind::Webhook ? actions::printedUrl(gift.target, config.token) : gift.target},
-        {"address", gift.kind == config::ActionKind::Webhook ? actions::maskedUrl(gift.target, config.token) : gift.target},
-        {"hold", gift.hold.count()},
-        {"repeat", gift.repeat},
-        {"sound", gift.sound},
-        {"volume", gift.volume},
-        {"soundMode", config::soundModeWord(gift.soundMode)},
-        {"soundSeconds", gift.soundSeconds.count()},
-        {"cooldown", gift.cooldown.count()},
-        {"runs", state.cooldowns.runs(key)},
-        {"window", gift.window},
-        {"windowOfFile", gift.windowOfFile},
-        {"problem", actions::giftProblems(gift)}};
+    return json{{"action", gift.action},
+                {"target", gift.kind == config::ActionKind::Webhook ? actions::printedUrl(gift.target, config.token)
+                                                                    : gift.target},
+                {"address", gift.kind == config::ActionKind::Webhook ? actions::maskedUrl(gift.target, config.token)
+                                                                     : gift.target},
+                {"hold", gift.hold.count()},
+                {"repeat", gift.repeat},
+                {"sound", gift.sound},
+                {"volume", gift.volume},
+                {"soundMode", config::soundModeWord(gift.soundMode)},
+                {"soundSeconds", gift.soundSeconds.count()},
+                {"cooldown", gift.cooldown.count()},
+                {"runs", state.cooldowns.runs(key)},
+                {"window", gift.window},
+                {"windowOfFile", gift.windowOfFile},
+                {"problem", actions::giftProblems(gift)}};
   };
   json gifts = json::array();
   for (const auto& [name, gift] : config.gifts) {
@@ -153,8 +153,8 @@ json pageState(const config::LiveConfig& live, const gifts::EventState& state, c
   }
   for (std::size_t i = 0; i < rules.giftTiers.size(); ++i) {
     const config::GiftTier& tier = rules.giftTiers[i];
-    (*event("giftTiers", std::to_string(i), tier.action, "events.giftTiers." + std::to_string(tier.minCoins)))
-        ["minCoins"] = tier.minCoins;
+    (*event("giftTiers", std::to_string(i), tier.action,
+            "events.giftTiers." + std::to_string(tier.minCoins)))["minCoins"] = tier.minCoins;
   }
   json unconfigured = json::array();
   for (const auto& [name, count] : state.tally.unconfiguredNames()) {

@@ -23,8 +23,8 @@ struct FeedStep {
   std::string viewer;  // as shown; empty for none
   int count = -1;      // the gifts it was; -1 when the request named no count
   const char* kind = "";
-  std::string line;         // its console line
-  std::string window = {};  // for a key: the window that had the focus
+  std::string line;            // its console line
+  std::string window = {};     // for a key: the window that had the focus
   const char* event = "gift";  // the kind of event it belongs to
 };
 

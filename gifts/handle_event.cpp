@@ -188,8 +188,8 @@ Reply runGift(const LiveEvent& event, const std::shared_ptr<const config::Loaded
   state->session.gifts(console::shown(event.name, shownNameLength), viewer, counted.gifts, coins);
   const Step received{StepKind::Received, name, viewer, event.plain() ? 0 : counted.gifts};
   if (found != config->gifts.end()) {
-    return runRule(event, {found->second, event.name, event.name}, counted.gifts, received, record, config, state,
-                   now, Ending::OnCooldown);
+    return runRule(event, {found->second, event.name, event.name}, counted.gifts, received, record, config, state, now,
+                   Ending::OnCooldown);
   }
   if (const config::GiftTier* tier = tierOf(config->events, coins)) {
     const Step reached{StepKind::TierGiftReceived, name, viewer, counted.gifts, {}, coins, tier->minCoins};
@@ -264,8 +264,8 @@ Reply runEvent(const LiveEvent& event, const std::shared_ptr<const config::Loade
           state->teller.tell(record, {heard, {StepKind::ViewerOnCooldown, console::shown(command), viewer}});
           return {Ending::EventOnCooldown, {}, none};
         }
-        return runRule(event, {rule.action, "events.chat." + command, command}, 1, heard, record, config, state,
-                       now, Ending::EventOnCooldown);
+        return runRule(event, {rule.action, "events.chat." + command, command}, 1, heard, record, config, state, now,
+                       Ending::EventOnCooldown);
       }
       return {Ending::NoChatCommand, {}, none};
     }

@@ -131,9 +131,9 @@ std::optional<std::pair<EventKind, std::string>> kindOf(const Where& source) {
   const std::string word = lowerCase(*named);
   using enum EventKind;
   static const std::pair<const char*, EventKind> words[] = {
-      {"gift", Gift},          {"like", Like},         {"likes", Like},      {"follow", Follow},
-      {"share", Share},        {"subscribe", Subscribe}, {"sub", Subscribe}, {"subscription", Subscribe},
-      {"join", Join},          {"member", Join},       {"chat", Chat},       {"comment", Chat}};
+      {"gift", Gift},   {"like", Like},           {"likes", Like},    {"follow", Follow},
+      {"share", Share}, {"subscribe", Subscribe}, {"sub", Subscribe}, {"subscription", Subscribe},
+      {"join", Join},   {"member", Join},         {"chat", Chat},     {"comment", Chat}};
   for (const auto& [known, kind] : words) {
     if (word == known) return std::pair{kind, word};
   }
@@ -194,7 +194,6 @@ Result<LiveEvent, ReadFailure> readFrom(const Where& source, const std::optional
   event.diamonds = wholeOf(source, priceNames, 0);
   return event;
 }
-
 
 }  // namespace
 

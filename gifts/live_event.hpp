@@ -43,10 +43,10 @@ struct LiveEvent {
   std::string streak = {};        // groupId
   bool streakEnd = false;         // repeatEnd
   std::optional<std::int64_t> giftType = {};
-  std::string messageId = {};  // msgId
-  std::optional<std::int64_t> diamonds = {};  // one gift's price in coins
-  std::string text = {};                       // a chat message
-  std::optional<std::int64_t> likes = {};      // of this event
+  std::string messageId = {};                   // msgId
+  std::optional<std::int64_t> diamonds = {};    // one gift's price in coins
+  std::string text = {};                        // a chat message
+  std::optional<std::int64_t> likes = {};       // of this event
   std::optional<std::int64_t> totalLikes = {};  // of the stream so far
   EventKind kind = EventKind::Gift;
   std::string kindName = {};  // the relay's word for a kind this program does not know

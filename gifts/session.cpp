@@ -63,8 +63,13 @@ nlohmann::json Session::figures() const {
                             [](const auto& a, const auto& b) { return a.second > b.second; });
   nlohmann::json viewers = nlohmann::json::array();
   for (std::size_t i = 0; i < shown; ++i) viewers.push_back({{"viewer", top[i].first}, {"coins", top[i].second}});
-  return {{"coins", coins_},     {"likes", likes_}, {"follows", follows_},     {"shares", shares_},
-          {"subscriptions", subscriptions_}, {"gifts", giftCounts_}, {"topViewers", viewers}};
+  return {{"coins", coins_},
+          {"likes", likes_},
+          {"follows", follows_},
+          {"shares", shares_},
+          {"subscriptions", subscriptions_},
+          {"gifts", giftCounts_},
+          {"topViewers", viewers}};
 }
 
 }  // namespace gifts

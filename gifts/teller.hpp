@@ -20,8 +20,8 @@ struct EventRecord {
   std::uint64_t number = 0;
   Source source = Source::Relay;
   std::string name;
-  std::string viewer;  // as shown; empty for none
-  int count = -1;      // -1 when the request named neither a count nor a viewer
+  std::string viewer;          // as shown; empty for none
+  int count = -1;              // -1 when the request named neither a count nor a viewer
   const char* event = "gift";  // its kind: "gift", "follow", "like"...
 };
 
