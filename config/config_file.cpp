@@ -23,19 +23,17 @@ using nlohmann::json;
 // A gift's name as the console shows it.
 std::string quoted(const std::string& name) { return "\"" + console::shown(name) + "\""; }
 
-// Whose members a refusal names: a gift ("Le cadeau \"Rose\"", "du cadeau
-// \"Rose\"") or one of the events' rules.
+// Whose members a refusal names: a gift ("Le cadeau \"Rose\"", "Le champ
+// \"hold\" du cadeau \"Rose\"") or one of the events' rules.
 struct Owner {
   std::string subject;
-  std::string of;
+  std::string afterMember;  // what follows the member's name
 };
-Owner giftOwner(const std::string& name) { return {"Le cadeau " + quoted(name), "du cadeau " + quoted(name)}; }
-Owner eventOwner(const std::string& path) {
-  return {"La regle \"" + console::shown(path) + "\"", "de la regle \"" + console::shown(path) + "\""};
-}
+Owner giftOwner(const std::string& name) { return {"Le cadeau " + quoted(name), "\" du cadeau " + quoted(name)}; }
+Owner eventOwner(const std::string& path) { return {"La regle " + quoted(path), "\" de la regle " + quoted(path)}; }
 
 std::string memberOfGift(const char* member, const Owner& owner) {
-  return std::string("Le champ \"") + member + "\" " + owner.of;
+  return std::string("Le champ \"") + member + owner.afterMember;
 }
 
 // A volume is a number held as a 32-bit integer (fractions cut toward zero)

@@ -279,6 +279,36 @@ def test_a_streak_test_what_the_relay_sent_and_a_gift_added_from_a_name_that_cam
     assert browser.find_element(By.ID, "edit-name").get_attribute("value") == "Lion"
 
 
+def test_each_event_has_a_test_that_presses_its_key_and_the_session_counts_what_came(page):
+    _, keys, browser, folder = page
+    before = (folder / CONFIG_NAME).read_text()
+    letters = {"follow": "f", "share": "s", "likes": "l", "!saut": "j", "tier": "t"}
+    events = {rule: {"action": "key", "target": letters[rule]} for rule in ("follow", "share", "likes")}
+    events["likes"]["every"] = 100
+    events |= {"chat": {"!saut": {"action": "key", "target": "j"}},
+               "giftTiers": [{"minCoins": 50, "action": "key", "target": "t"}]}
+    harness.write_config(folder, json.loads(before) | {"events": events})
+    try:
+        browser.get(PAGE)
+        wait = WebDriverWait(browser, 10)
+        wait.until(lambda b: len(b.find_elements(By.CSS_SELECTOR, "#gifts tr[data-rule]")) == 5)
+        keys.events()
+        for label in ("Nouveau follower", "Partage", "Likes, tous les 100", "Commande « !saut »",
+                      "Tout cadeau d'au moins 50 pièces"):
+            browser.find_element(By.CSS_SELECTOR, f'button[aria-label="Tester {label}"]').click()
+            result = browser.find_element(By.XPATH, f'//button[@aria-label="Tester {label}"]/following-sibling::span')
+            wait.until(lambda b: result.text.startswith("Key pressed successfully"))
+        assert pressed(keys) == sorted(letters.values())
+        figure = lambda name: browser.execute_script(  # the figures are drawn anew at each change
+            "const f = document.getElementById(arguments[0]); return f && f.textContent;", "session-" + name)
+        wait.until(lambda b: (figure("followers"), figure("partages"), figure("likes"), figure("pièces")) == (
+            "1", "1", "100", "50"))
+        browser.find_element(By.ID, "new-session").click()
+        wait.until(lambda b: (figure("followers"), figure("likes"), figure("pièces")) == ("0", "0", "0"))
+    finally:
+        (folder / CONFIG_NAME).write_text(before)
+
+
 def test_editing_keeps_every_value_the_form_cannot_show_and_a_secret_protects_the_relay(page, mp3s):
     program, _, browser, folder = page
     (folder / "sounds" / "two  blanks.mp3").write_bytes(mp3s["low"])
@@ -329,32 +359,3 @@ def test_editing_keeps_every_value_the_form_cannot_show_and_a_secret_protects_th
     finally:
         again.stop()
 
-
-def test_each_event_has_a_test_that_presses_its_key_and_the_session_counts_what_came(page):
-    _, keys, browser, folder = page
-    before = (folder / CONFIG_NAME).read_text()
-    letters = {"follow": "f", "share": "s", "likes": "l", "!saut": "j", "tier": "t"}
-    events = {rule: {"action": "key", "target": letters[rule]} for rule in ("follow", "share", "likes")}
-    events["likes"]["every"] = 100
-    events |= {"chat": {"!saut": {"action": "key", "target": "j"}},
-               "giftTiers": [{"minCoins": 50, "action": "key", "target": "t"}]}
-    harness.write_config(folder, json.loads(before) | {"events": events})
-    try:
-        browser.get(PAGE)
-        wait = WebDriverWait(browser, 10)
-        wait.until(lambda b: len(b.find_elements(By.CSS_SELECTOR, "#gifts tr[data-rule]")) == 5)
-        keys.events()
-        for label in ("Nouveau follower", "Partage", "Likes, tous les 100", "Commande « !saut »",
-                      "Tout cadeau d'au moins 50 pièces"):
-            browser.find_element(By.CSS_SELECTOR, f'button[aria-label="Tester {label}"]').click()
-            result = browser.find_element(By.XPATH, f'//button[@aria-label="Tester {label}"]/following-sibling::span')
-            wait.until(lambda b: result.text.startswith("Key pressed successfully"))
-        assert pressed(keys) == sorted(letters.values())
-        figure = lambda name: browser.execute_script(  # the figures are drawn anew at each change
-            "const f = document.getElementById(arguments[0]); return f && f.textContent;", "session-" + name)
-        wait.until(lambda b: (figure("followers"), figure("partages"), figure("likes"), figure("pièces")) == (
-            "1", "1", "100", "50"))
-        browser.find_element(By.ID, "new-session").click()
-        wait.until(lambda b: (figure("followers"), figure("likes"), figure("pièces")) == ("0", "0", "0"))
-    finally:
-        (folder / CONFIG_NAME).write_text(before)

@@ -64,6 +64,20 @@ TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
   for (const char* none : {"", R"(, "gifts": null)", R"(, "gifts": {})", R"(, "gifts": [])"}) {
     EXPECT_TRUE(mustLoad(std::string(R"({"token": "t")") + none + "}").gifts.empty()) << none;
   }
+  // The events' rules, read as gifts are, with the file's window; without "gifts" too.
+  const auto events = mustLoad(R"({"token": "t", "window": "game.exe", "events": {
+      "follow": {"action": "key", "target": "f"}, "join": {"action": "sound", "sound": "a.mp3"},
+      "likes": {"action": "key", "target": "l", "every": 100},
+      "chat": {"!saut": {"action": "key", "target": "j", "viewerCooldown": 3000}, "!b": {"action": "key", "target": "b"}},
+      "giftTiers": [{"minCoins": 500, "action": "key", "target": "u"}, {"minCoins": 10, "action": "key", "target": "t"}]}})")
+                          .events;
+  EXPECT_EQ(std::tie(events.follow->target, events.follow->window, events.join->sound),
+            std::tuple("f", "game.exe", "a.mp3"));
+  EXPECT_FALSE(events.share || events.subscribe);
+  EXPECT_EQ(std::tie(events.likes->every, events.likes->action.target), std::tuple(100, "l"));
+  EXPECT_EQ(std::tie(events.chat.at("!saut").viewerCooldown, events.chat.at("!b").viewerCooldown),
+            std::tuple(3000ms, 0ms));
+  EXPECT_EQ(std::tie(events.giftTiers.at(0).minCoins, events.giftTiers.at(1).minCoins), std::tuple(500, 10));
 }
 
 TEST(ConfigParse, RefusalsSayWhy) {
@@ -76,6 +90,14 @@ TEST(ConfigParse, RefusalsSayWhy) {
       {gifts(R"("S": {"action": "sound", "target": 1})"), "\"target\" du cadeau \"S\" doit etre un texte"},
       {gifts(R"("W": {"action": "webhook", "target": "https://h/{gift}?a=1"})"),
        "\"target\" du cadeau \"W\" met {gift} dans le chemin de l'adresse"},
+      {R"({"token": "t", "events": {"follows": {}}})", "membre inconnu \"follows\""},
+      {R"({"token": "t", "events": {"likes": {"action": "key", "target": "l"}}})",
+       "La regle \"events.likes\" n'a pas de champ \"every\""},
+      {R"({"token": "t", "events": {"chat": {"!a": {"action": "key", "target": "a", "viewerCooldown": -1}}}})",
+       "\"viewerCooldown\" de la regle \"events.chat.!a\""},
+      {R"({"token": "t", "events": {"giftTiers": [{"action": "key", "target": "a"}]}})",
+       "La regle \"events.giftTiers[0]\" n'a pas de champ \"minCoins\""},
+      {R"({"token": "t", "events": {"share": {"action": "key"}}})", "\"events.share\" n'a pas de champ \"target\""},
   };
   for (const auto& [text, expectedPart] : named) {
     // Printed escaped: a text or a cause may hold bytes that are not UTF-8.
