@@ -124,6 +124,12 @@ nlohmann::json RequestLog::latest() const {
       if (event.giftType) read["giftType"] = *event.giftType;
       if (!event.messageId.empty()) read["msgId"] = harmless(event.messageId);
       if (event.diamonds) read["diamonds"] = *event.diamonds;
+      if (event.kind != EventKind::Gift) {
+        read["event"] = event.kind == EventKind::Unknown ? harmless(event.kindName) : kindWord(event.kind);
+        if (!event.text.empty()) read["text"] = harmless(event.text);
+        if (event.likes) read["likes"] = *event.likes;
+        if (event.totalLikes) read["totalLikes"] = *event.totalLikes;
+      }
       item["read"] = std::move(read);
     }
     list.push_back(std::move(item));

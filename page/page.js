@@ -713,6 +713,14 @@ async function follow() {
 // read of it says why.
 function readOf(read) {
   if (!read) return "aucun cadeau lu";
+  if (read.event) {
+    const said = ["évènement « " + read.event + " »"];
+    if (read.viewer !== undefined) said.push("de " + read.viewer);
+    if (read.text !== undefined) said.push("message « " + read.text + " »");
+    if (read.likes !== undefined) said.push(read.likes + " like(s)");
+    if (read.totalLikes !== undefined) said.push("total " + read.totalLikes);
+    return said.join(", ");
+  }
   const parts = ["« " + read.name + " »"];
   if (read.count !== undefined) parts.push("nombre " + read.count);
   if (read.viewer !== undefined) parts.push("de " + read.viewer + (read.nickname ? " (" + read.nickname + ")" : ""));
