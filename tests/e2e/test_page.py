@@ -20,7 +20,7 @@ from selenium.webdriver.support.ui import WebDriverWait
 
 from . import harness
 from .harness import CONFIG_NAME, PRESSED
-from .test_events import pressed
+from .test_relay_events import pressed
 from .test_gifts import KEYS, KeyLog, strokes
 
 PAGE, TOKEN = "http://localhost:5000/", "k0r4v3l-page"
