@@ -1,23 +1,31 @@
 #include "gifts/session.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <vector>
 
 namespace gifts {
+namespace {
+// Sums a relay could push past the type's range, a request at a time.
+void add(std::int64_t& sum, std::int64_t more) {
+  constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max();
+  sum = more > most - sum ? most : sum + more;
+}
+}  // namespace
 
 void Session::gifts(const std::string& name, const std::string& viewer, int count, std::int64_t coins) {
   if (count <= 0) return;
   MutexLock lock(mutex_);
-  coins_ += coins;
+  add(coins_, coins);
   if (auto found = giftCounts_.find(name); found != giftCounts_.end()) {
-    found->second += count;
+    add(found->second, count);
   } else if (giftCounts_.size() < maxGiftNames) {
     giftCounts_.emplace(name, count);
   }
   if (viewer.empty() || coins <= 0) return;
   if (auto found = viewerCoins_.find(viewer); found != viewerCoins_.end()) {
-    found->second += coins;
+    add(found->second, coins);
     return;
   }
   if (viewerCoins_.size() >= maxViewers) {
@@ -30,7 +38,7 @@ void Session::gifts(const std::string& name, const std::string& viewer, int coun
 
 void Session::likes(std::int64_t added) {
   MutexLock lock(mutex_);
-  likes_ += added;
+  add(likes_, added);
 }
 
 void Session::follow() {
