@@ -35,28 +35,27 @@ class Where {
 
   // The first of the names that is present, with the name it was found under.
   std::optional<std::pair<json, std::string>> first(std::span<const Name> names) const {
-    for (const json* in : {object_, fallback_}) {
-      if (fields_ == nullptr && in == nullptr) continue;
-      for (const Name& name : names) {
-        if (auto value = find(name, in)) return std::pair{std::move(*value), label(name)};
-      }
-      if (fields_) break;
-    }
-    return std::nullopt;
+    return search(names, [](const json&) { return true; });
   }
   // The first of the names whose value is a text.
   std::optional<std::string> firstText(std::span<const Name> names) const {
+    const auto found = search(names, [](const json& value) { return value.is_string(); });
+    return found ? std::optional<std::string>(found->first.get<std::string>()) : std::nullopt;
+  }
+
+ private:
+  // In the object, then in the fallback; in the request's fields alone.
+  template <typename Wanted>
+  std::optional<std::pair<json, std::string>> search(std::span<const Name> names, Wanted wanted) const {
     for (const json* in : {object_, fallback_}) {
       if (fields_ == nullptr && in == nullptr) continue;
       for (const Name& name : names) {
-        if (auto value = find(name, in); value && value->is_string()) return value->get<std::string>();
+        if (auto value = find(name, in); value && wanted(*value)) return std::pair{std::move(*value), label(name)};
       }
       if (fields_) break;
     }
     return std::nullopt;
   }
-
- private:
   static std::string label(const Name& name) {
     return name.inside ? std::string(name.inside) + "." + name.member : name.member;
   }
