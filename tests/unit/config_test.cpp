@@ -52,8 +52,8 @@ TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
             10ms);
   const auto volume = [](std::string v) { return mustLoad(rose(", \"volume\": " + v)).gifts.at("Rose").volume; };
   EXPECT_EQ(std::tuple(volume("-2147483648.9"), volume("true"), volume("false"), volume("2147483647"),
-                       volume("2147483647.5"), volume("-5")),
-            std::tuple(INT32_MIN, 1, 0, INT32_MAX, INT32_MAX, -5));
+                       volume("2147483647.5"), volume("-5"), volume("-2147483648")),
+            std::tuple(INT32_MIN, 1, 0, INT32_MAX, INT32_MAX, -5, INT32_MIN));
   EXPECT_EQ(mustLoad("\xEF\xBB\xBF{\"token\": \"t\"} trailing { text").token, "t");
   // A window rule is the gift's own, even empty, or else the file's.
   const auto windows = mustLoad(R"({"token": "t", "window": "game.exe", "gifts": {"A": {"action": "key", "target": "a"},
@@ -291,6 +291,35 @@ TEST(ConfigEdit, AGiftChangesAndEverythingElseOfTheFileStaysInItsPlace) {
     EXPECT_TRUE(config::withoutGift(nested(3000, open, close), "A").reason().starts_with("le fichier"));
   }
   for (const char* broken : {"{\"token\": ", "[1]", R"({"gifts": 5})"}) EXPECT_FALSE(config::withoutGift(broken, "A"));
+}
+
+TEST(ConfigEdit, AnEventsRuleChangesAndTheRestOfItStays) {
+  const std::string file = R"({"token": "t", "events": {"likes": {"action": "key", "target": "l", "every": 100,
+      "note": "x"}, "chat": {"!a": {"action": "key", "target": "a", "viewerCooldown": 5}},
+      "giftTiers": [{"minCoins": 10, "action": "key", "target": "t"}]}})";
+  const auto events = [](const Result<std::string>& edited) { return nlohmann::json::parse(*edited)["events"]; };
+  const auto members = [](const char* text) { return nlohmann::json::parse(text); };
+  EXPECT_EQ(events(config::withEvent(file, "likes", "", "", members(R"({"every": 50, "target": "m"})")))["likes"],
+            members(R"({"action": "key", "target": "m", "every": 50, "note": "x"})"));
+  const auto renamed = events(config::withEvent(file, "chat", "!a", "!b", members(R"({"target": "b"})")))["chat"];
+  EXPECT_EQ(renamed, members(R"({"!b": {"action": "key", "target": "b", "viewerCooldown": 5}})"));
+  const auto tiers = events(config::withEvent(file, "giftTiers", "", "", members(R"({"minCoins": 500})")))["giftTiers"];
+  EXPECT_EQ(std::tuple(tiers.size(), tiers[1]["minCoins"]), std::tuple(2u, 500));
+  EXPECT_EQ(
+      events(config::withEvent(file, "giftTiers", "0", "", members(R"({"minCoins": 20})")))["giftTiers"][0]["target"],
+      "t");
+  EXPECT_EQ(events(config::withEvent(file, "follow", "", "", members(R"({"action": "key", "target": "f"})")))["follow"],
+            members(R"({"action": "key", "target": "f"})"));
+  for (const char* gone : {"1", "0x", "-1"}) {
+    EXPECT_EQ(config::withEvent(file, "giftTiers", gone, "", members("{}")).reason(),
+              "ce palier n'est plus dans le fichier");
+    EXPECT_FALSE(config::withoutEvent(file, "giftTiers", gone));
+  }
+  EXPECT_FALSE(config::withEvent(file, "chat", "", " ", members("{}")));
+  EXPECT_FALSE(config::withEvent(file, "follows", "", "", members("{}")));
+  EXPECT_TRUE(events(config::withoutEvent(file, "giftTiers", "0"))["giftTiers"].empty());
+  EXPECT_FALSE(events(config::withoutEvent(file, "chat", "!a"))["chat"].contains("!a"));
+  EXPECT_FALSE(config::withoutEvent(file, "share", ""));
 }
 
 }  // namespace
