@@ -66,7 +66,7 @@ def test_sounds_play_once_a_sound_server_starts_after_the_program(tmp_path):
         if harness.under_wine():
             pytest.skip("wine chooses its audio driver once, as the program starts: without PulseAudio then, ALSA")
         server = audio.start_pulseaudio(later)
-        program.wait_for_line("Sortie audio ouverte : les sons peuvent etre joues", 5)
+        program.wait_for_line("Sortie audio ouverte : les sons peuvent etre joues", 15)  # tried every second
         assert json.loads(request("GET", "/api/state", headers=reading)[2])["sounds"] == ""
         with Recording(2.0, server=server) as heard:
             assert harness.post_gift("Wav") == PLAYED

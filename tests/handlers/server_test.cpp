@@ -61,4 +61,23 @@ TEST(HttpServer, EachRequestOfAKeptConnectionHasADeadlineOfItsOwn) {
   ::close(relay);
 }
 
+TEST(HttpServer, AConnectionOverTheIpv6LoopbackIsSeenFromIt) {
+  const auto probe = platform::listenOn("127.0.0.1", 0);
+  ASSERT_TRUE(probe);
+  const int port = platform::portOf(*probe);
+  platform::closeSocket(*probe);
+  static auto* const server = new endpoint::HttpServer();
+  server->Get(
+      "/", [](const httplib::Request& req, httplib::Response& res) { res.set_content(req.remote_addr, "text/plain"); });
+  ASSERT_TRUE(server->open("127.0.0.1", port, true));
+  std::thread([] { (void)server->serve(); }).detach();
+  for (const char* host : {"127.0.0.1", "::1"}) {
+    httplib::Client relay(host, port);
+    const auto res = relay.Get("/");
+    if (!res && std::string_view(host) == "::1") GTEST_SKIP() << "no IPv6 here";
+    ASSERT_TRUE(res) << host;
+    EXPECT_EQ(res->body, host);
+  }
+}
+
 }  // namespace
