@@ -105,6 +105,10 @@ class Engine {
     // A probe: said at once when sounds cannot play, closed when they can.
     const Result<> opened = openHoldingSdl();
     if (opened) closeOutput();
+    // The thread may have gone to sleep until a sound comes before the output
+    // was wanted: woken, it tries again every second while it does not open.
+    MutexLock lock(handoffMutex_);
+    wakeHoldingHandoff();
     return opened;
   }
 

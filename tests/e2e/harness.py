@@ -49,8 +49,10 @@ class Program:
         self.wait_for_line("Page de controle: http://localhost:5000/", float(os.environ.get("KORAVEL_START_TIMEOUT", "10")))
 
     def wait_for_line(self, wanted, timeout=10.0):
-        wait_until(lambda: wanted in self.since_mark() or not self._reader.is_alive(), timeout)
-        assert wanted in self.since_mark(), f"no {wanted!r} in {self.lines}"
+        deadline = time.monotonic() + timeout
+        while wanted not in self.since_mark() and self._reader.is_alive() and time.monotonic() < deadline:
+            time.sleep(0.02)
+        assert wanted in self.since_mark(), f"no {wanted!r} within {timeout} s in {self.lines}"
 
     def exit_code(self, timeout=15.0):
         code = self.process.wait(timeout=timeout)
