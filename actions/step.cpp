@@ -20,6 +20,9 @@ std::string consoleLine(const Step& step) {
     case StepKind::TierGiftReceived:
       return "Cadeau recu: " + step.text + " x" + std::to_string(step.number) + " de " + who + " (" +
              std::to_string(step.amount) + " pieces, palier de " + std::to_string(step.threshold) + ")";
+    case StepKind::GoalReached:
+      return "Objectif atteint: " + step.text + " (" + std::to_string(step.amount) + " sur " +
+             std::to_string(step.threshold) + ")";
     case StepKind::EventNotConfigured:
       return "Evenement non configure: " + step.text +
              " (les suivants du meme genre ne sont pas affiches pendant 1 "
@@ -99,6 +102,7 @@ const char* kindName(StepKind kind) {
     case StepKind::LikesReached:
     case StepKind::ChatCommandHeard:
     case StepKind::TierGiftReceived:
+    case StepKind::GoalReached:
       return "received";
     case StepKind::EventNotConfigured:
       return "not-configured";

@@ -19,6 +19,7 @@ enum class StepKind {
   LikesReached,  // the stream's likes reached new multiples of a rule's step
   ChatCommandHeard,
   TierGiftReceived,
+  GoalReached,          // text: the goal; amount: its count; threshold: its target
   EventNotConfigured,   // text: the kind; said once a minute per kind
   EventAlreadyCounted,  // a follow or a join of a viewer already counted, or an event seen before
   ViewerOnCooldown,     // a chat command that its viewer ran a short while ago

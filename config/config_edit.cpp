@@ -105,6 +105,46 @@ Result<std::string> withToken(std::string_view text, const std::string& token) {
   });
 }
 
+Result<std::string> withGoals(std::string_view text, const nlohmann::json& goals) {
+  return edited(text, [&](ordered_json&, ordered_json& document) -> Result<> {
+    if (!goals.is_array()) return Failure{"les objectifs ne sont pas une liste"};
+    const ordered_json before = document.value("goals", ordered_json::array());
+    ordered_json written = ordered_json::array();
+    for (const auto& goal : goals) {
+      if (!goal.is_object() || !goal.value("name", nlohmann::json()).is_string()) {
+        return Failure{"un objectif n'a pas de nom"};
+      }
+      ordered_json kept = ordered_json::object();
+      for (const auto& old : before.is_array() ? before : ordered_json::array()) {
+        if (old.is_object() && old.value("name", ordered_json()) == goal["name"].get<std::string>()) kept = old;
+      }
+      for (const char* member : {"name", "counts", "target", "reached"}) {
+        const auto value = goal.find(member);
+        if (value == goal.end()) continue;
+        if (value->is_null()) {
+          kept.erase(member);
+        } else {
+          kept[member] = ordered_json::parse(value->dump());
+        }
+      }
+      written.push_back(std::move(kept));
+    }
+    if (written.empty()) {
+      document.erase("goals");
+    } else {
+      document["goals"] = std::move(written);
+    }
+    return {};
+  });
+}
+
+Result<std::string> withOverlayKey(std::string_view text, const std::string& key) {
+  return edited(text, [&](ordered_json&, ordered_json& document) -> Result<> {
+    document["overlayKey"] = key;
+    return {};
+  });
+}
+
 Result<std::string> withSecret(std::string_view text, const std::string& secret) {
   return edited(text, [&](ordered_json&, ordered_json& document) -> Result<> {
     document["secret"] = secret;

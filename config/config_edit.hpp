@@ -10,10 +10,10 @@ namespace config {
 
 // The members of a gift that the control page edits: "action", "target",
 // "sound", "volume", "soundMode", "soundSeconds", "hold", "repeat",
-// "cooldown", "window". A null member, or an empty "sound", is removed from
+// "cooldown", "window", "alert". A null member, or an empty "sound", is removed from
 // the gift; any other member of the page's is ignored.
-inline constexpr const char* editedMembers[] = {"action",       "target", "sound",  "volume",   "soundMode",
-                                                "soundSeconds", "hold",   "repeat", "cooldown", "window"};
+inline constexpr const char* editedMembers[] = {"action", "target", "sound",    "volume", "soundMode", "soundSeconds",
+                                                "hold",   "repeat", "cooldown", "window", "alert"};
 
 // The configuration file's text with the gift `original` (empty: none, a new
 // gift) turned into `name` with the page's `members`: every other member of
@@ -49,6 +49,14 @@ Result<std::string> withEvent(std::string_view text, const std::string& rule, co
 
 // The text without that rule (`key`: the command, or the tier's index).
 Result<std::string> withoutEvent(std::string_view text, const std::string& rule, const std::string& key);
+
+// The text with the page's goals in place of the file's: a list of
+// {"name", "counts", "target", "reached"}, each goal's other members kept
+// when it keeps its name.
+Result<std::string> withGoals(std::string_view text, const nlohmann::json& goals);
+
+// The text with the key an overlay's address carries from another computer.
+Result<std::string> withOverlayKey(std::string_view text, const std::string& key);
 
 // The text without the gift `name`.
 Result<std::string> withoutGift(std::string_view text, const std::string& name);

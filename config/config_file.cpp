@@ -1,6 +1,7 @@
 #include "config/config_file.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
 #include "common/console.hpp"
 #include "common/json_io.hpp"
@@ -84,6 +86,36 @@ std::optional<SoundMode> soundModeOf(const std::string& word) {
   return std::nullopt;
 }
 
+// An image of the alerts: a PNG, GIF or WebP file of the "images" folder,
+// named as the overlay asks for it.
+bool isAlertImage(const std::string& path) {
+  if (!path.starts_with("images/") || path.size() > 200 || path.find("..") != std::string::npos) return false;
+  if (path.find_first_of("\\:?#%") != std::string::npos) return false;
+  std::string lower;
+  for (const char c : path) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower.ends_with(".png") || lower.ends_with(".gif") || lower.ends_with(".webp");
+}
+
+Result<Alert> readAlert(const json& entry, const Owner& owner) {
+  const std::string label = memberOfGift("alert", owner);
+  if (!entry.is_object()) return Failure{label + " doit etre un objet entre accolades { }"};
+  Alert alert;
+  const std::pair<const char*, std::string*> texts[] = {{"text", &alert.text}, {"image", &alert.image}};
+  for (const auto& [member, field] : texts) {
+    const auto it = entry.find(member);
+    if (it == entry.end()) continue;
+    if (!it->is_string()) return Failure{label + " a un champ \"" + member + "\" qui doit etre un texte"};
+    *field = it->get<std::string>();
+  }
+  if (!alert.image.empty() && !isAlertImage(alert.image)) {
+    return Failure{label + " montre une image du dossier images (\"images/lion.gif\") : PNG, GIF ou WebP"};
+  }
+  const auto seconds = readWhole(entry, "seconds", label + " a un champ \"seconds\" qui", 1, 30, 5);
+  if (!seconds) return seconds.failure();
+  alert.seconds = std::chrono::seconds(*seconds);
+  return alert;
+}
+
 Result<GiftAction> readGift(const Owner& name, const json& entry) {
   if (!entry.is_object()) {
     return Failure{name.subject + " doit etre un objet entre accolades { }"};
@@ -142,6 +174,11 @@ Result<GiftAction> readGift(const Owner& name, const json& entry) {
   gift.repeat = static_cast<int>(*repeat);
   gift.cooldown = std::chrono::milliseconds(*cooldown);
   gift.kind = actionKind(gift.action);
+  if (const auto it = entry.find("alert"); it != entry.end() && !it->is_null()) {
+    auto alert = readAlert(*it, name);
+    if (!alert) return alert.failure();
+    gift.alert = std::move(*alert);
+  }
   if (gift.kind == ActionKind::Webhook) {
     if (const auto misplaced = misplacedPlaceholder(gift.target)) {
       return Failure{memberOfGift("target", name) + " met " + std::string(misplaced->placeholder) + " dans " +
@@ -216,6 +253,55 @@ Result<EventTable> readEvents(const json& document, const std::string& window) {
     }
   }
   return table;
+}
+
+// The file's "goals": [{"name", "counts", "target", "reached": {action}}].
+Result<std::vector<Goal>> readGoals(const json& document, const std::string& window) {
+  std::vector<Goal> goals;
+  const auto list = document.find("goals");
+  if (list == document.end() || list->is_null()) return goals;
+  if (!list->is_array()) return Failure{"Le champ \"goals\" doit etre une liste entre crochets [ ]"};
+  for (std::size_t i = 0; i < list->size(); ++i) {
+    const json& entry = (*list)[i];
+    const Owner owner = eventOwner("goals[" + std::to_string(i) + "]");
+    if (!entry.is_object()) return Failure{owner.subject + " doit etre un objet entre accolades { }"};
+    Goal goal;
+    const auto name = entry.find("name");
+    if (name == entry.end() || !name->is_string() || name->get_ref<const std::string&>().empty()) {
+      return Failure{owner.subject + " n'a pas de nom (\"name\")"};
+    }
+    goal.name = name->get<std::string>();
+    if (std::ranges::any_of(goals, [&](const Goal& other) { return other.name == goal.name; })) {
+      return Failure{"Deux objectifs s'appellent " + quoted(std::as_const(goal).name)};
+    }
+    const auto counts = entry.find("counts");
+    const std::string word = counts != entry.end() && counts->is_string() ? counts->get<std::string>() : "";
+    if (word == "coins") {
+      goal.counts = GoalCounts::Coins;
+    } else if (word == "likes") {
+      goal.counts = GoalCounts::Likes;
+    } else if (word == "follows") {
+      goal.counts = GoalCounts::Follows;
+    } else if (word.starts_with("gift:") && word.size() > 5) {
+      goal.counts = GoalCounts::Gift;
+      goal.gift = word.substr(5);
+    } else {
+      return Failure{memberOfGift("counts", owner) + " doit etre \"coins\", \"likes\", \"follows\" ou \"gift:NOM\""};
+    }
+    const auto target = readWhole(entry, "target", memberOfGift("target", owner), 1, 1'000'000'000'000, 0);
+    if (!target) return target.failure();
+    if (*target == 0) return Failure{owner.subject + " n'a pas de champ \"target\" (le nombre a atteindre)"};
+    goal.target = *target;
+    if (const auto reached = entry.find("reached"); reached != entry.end() && !reached->is_null()) {
+      auto action = readGift(eventOwner("goals[" + std::to_string(i) + "].reached"), *reached);
+      if (!action) return action.failure();
+      if (action->windowOfFile) action->window = window;
+      action->windowOfFile = action->windowOfFile && !window.empty();
+      goal.reached = std::move(*action);
+    }
+    goals.push_back(std::move(goal));
+  }
+  return goals;
 }
 
 // The reader's message quotes what it read last, which for a string that is
@@ -299,7 +385,8 @@ Result<LoadedConfig> parseConfig(std::string_view text) {
   loaded.port = static_cast<int>(*port);
 
   std::string window;
-  const std::pair<const char*, std::string*> texts[] = {{"window", &window}, {"soundDevice", &loaded.soundDevice}};
+  const std::pair<const char*, std::string*> texts[] = {
+      {"window", &window}, {"soundDevice", &loaded.soundDevice}, {"overlayKey", &loaded.overlayKey}};
   for (const auto& [member, field] : texts) {
     if (const auto it = document.find(member); it != document.end()) {
       if (!it->is_string())
@@ -311,6 +398,9 @@ Result<LoadedConfig> parseConfig(std::string_view text) {
   auto events = readEvents(document, window);
   if (!events) return events.failure();
   loaded.events = std::move(*events);
+  auto goals = readGoals(document, window);
+  if (!goals) return goals.failure();
+  loaded.goals = std::move(*goals);
 
   const auto gifts = document.find("gifts");
   if (gifts == document.end() || gifts->is_null() || (gifts->is_array() && gifts->empty())) {

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.hpp"
 #include "config/gift_action.hpp"
@@ -19,6 +20,10 @@ struct LoadedConfig {
   int port = defaultPort;
   std::string soundDevice = {};  // the output device sounds go to; empty for the system's default
   EventTable events = {};
+  std::vector<Goal> goals = {};  // in the file's order
+  // What an overlay's address carries when OBS loads it from another
+  // computer; empty: overlays answer this machine alone.
+  std::string overlayKey = {};
 };
 
 // Reads a configuration document: the first JSON value of the text (a UTF-8

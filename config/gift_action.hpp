@@ -26,6 +26,15 @@ enum class SoundMode { Overlap, Queue, Replace, Skip };
 inline constexpr const char* soundModeWords[] = {"overlap", "queue", "replace", "skip"};
 inline const char* soundModeWord(SoundMode mode) { return soundModeWords[static_cast<int>(mode)]; }
 
+// What a rule shows on the stream's alerts overlay each time it runs: its
+// text with {viewer}, {gift}, {count} and {coins} filled in, and an image
+// of the "images" folder beside the file.
+struct Alert {
+  std::string text = "{viewer} : {gift} x{count}";
+  std::string image = {};  // "images/lion.gif"; empty for none
+  std::chrono::seconds seconds{5};
+};
+
 // What one configured gift does when it arrives.
 struct GiftAction {
   std::string action;       // "key", "webhook" or "sound"; other words are refused on arrival
@@ -45,6 +54,7 @@ struct GiftAction {
   SoundMode soundMode = SoundMode::Overlap;
   std::chrono::seconds soundSeconds{10};  // how long the sound may play
   ActionKind kind = actionKind(action);
+  std::optional<Alert> alert = std::nullopt;
 };
 
 // What a gift's address may have filled in when it runs: the number of
@@ -91,6 +101,19 @@ struct EventTable {
   std::optional<LikesRule> likes;
   std::map<std::string, ChatCommand> chat;  // the command as the file writes it
   std::vector<GiftTier> giftTiers;          // in the file's order
+};
+
+// What a goal of the stream counts, since the session began.
+enum class GoalCounts { Coins, Likes, Follows, Gift };
+
+// A bar on the goal overlay ("1000 pieces : je joue sans les mains"), and
+// what reaching it runs, once a session.
+struct Goal {
+  std::string name;
+  GoalCounts counts = GoalCounts::Coins;
+  std::string gift = {};  // the gift counted, for GoalCounts::Gift
+  std::int64_t target = 1;
+  std::optional<GiftAction> reached = std::nullopt;
 };
 
 }  // namespace config

@@ -83,6 +83,7 @@ class HttpServer final : private httplib::Server {
   using httplib::Server::set_payload_max_length;
   using httplib::Server::set_post_routing_handler;
   using httplib::Server::set_pre_routing_handler;
+  using httplib::Server::WebSocket;
 
  private:
   // False, the connection not counted, when its peer holds all it may.

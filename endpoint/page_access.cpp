@@ -33,6 +33,20 @@ bool sameToken(std::string_view given, std::string_view token) {
   return given.size() == token.size() && CRYPTO_memcmp(given.data(), token.data(), token.size()) == 0;
 }
 
+// "192.168.1.20:5000" or "[fe80::1]:5000": an address by number, on the
+// program's port.
+bool isAddressAuthority(std::string_view authority, int port) {
+  const std::string suffix = ":" + std::to_string(port);
+  if (!authority.ends_with(suffix)) return false;
+  authority.remove_suffix(suffix.size());
+  if (authority.size() > 2 && authority.front() == '[' && authority.back() == ']') {
+    return authority.substr(1, authority.size() - 2).find_first_not_of("0123456789abcdefABCDEF:.") ==
+           std::string_view::npos;
+  }
+  return !authority.empty() && authority.find_first_not_of("0123456789.") == std::string_view::npos &&
+         std::ranges::count(authority, '.') == 3;
+}
+
 }  // namespace
 
 bool isLoopback(std::string_view ip) {
@@ -50,6 +64,15 @@ PageRefusal pageRefusal(const PageRequest& request, int port, std::string_view t
   if (!request.api) return PageRefusal::None;
   if (request.origin && !isPageOrigin(*request.origin, port)) return PageRefusal::WrongOrigin;
   if (!request.token || !sameToken(*request.token, token)) return PageRefusal::NoToken;
+  return PageRefusal::None;
+}
+
+PageRefusal overlayRefusal(const PageRequest& request, int port, std::string_view overlayKey) {
+  const bool keyed = !overlayKey.empty() && request.key && sameToken(*request.key, overlayKey);
+  if (!isLoopback(request.peer) && !keyed) return PageRefusal::NoOverlayKey;
+  const bool named = isLoopback(request.peer) && isPageAuthority(request.host, port);
+  if (!named && !(keyed && isAddressAuthority(request.host, port))) return PageRefusal::WrongHost;
+  if (request.origin && !sameLetters(*request.origin, "http://" + request.host)) return PageRefusal::WrongOrigin;
   return PageRefusal::None;
 }
 

@@ -17,6 +17,7 @@ struct PageRequest {
   std::optional<std::string> origin{};  // the Origin header
   std::optional<std::string> token{};   // the X-Page-Token header
   bool api = false;                     // a call of the page's (/api/...), not one of its files
+  std::optional<std::string> key{};     // an overlay's ?key=
 };
 
 enum class PageRefusal {
@@ -25,6 +26,7 @@ enum class PageRefusal {
   WrongHost,       // DNS rebinding: a name that points here, or none
   WrongOrigin,     // a call sent by another site's page
   NoToken,         // a call without the token that only the page knows
+  NoOverlayKey,    // an overlay asked from another computer without the file's key
 };
 
 // The control page and everything it calls answer this machine alone, under
@@ -34,6 +36,14 @@ enum class PageRefusal {
 // the feed's places with requests it cannot even read), and its Origin, when
 // the browser sends one, must be the page's own.
 PageRefusal pageRefusal(const PageRequest& request, int port, std::string_view token);
+
+// The overlays, read-only, answer this machine under the page's names, and
+// another computer (OBS on a second streaming PC) at one of this machine's
+// addresses by number (a name could point anywhere) when the address
+// carries the file's `overlayKey`; none is answered from the network while
+// the file has none. A stream's Origin, when the browser sends one, is the
+// overlay's own: no other site reads what they show.
+PageRefusal overlayRefusal(const PageRequest& request, int port, std::string_view overlayKey);
 
 // The page's own origin as the browser names it, for the address it was
 // opened at (localhost, 127.0.0.1 or [::1]).

@@ -6,6 +6,7 @@
 #include "gifts/cooldowns.hpp"
 #include "gifts/event_counting.hpp"
 #include "gifts/gift_counter.hpp"
+#include "gifts/overlay_feed.hpp"
 #include "gifts/request_log.hpp"
 #include "gifts/session.hpp"
 #include "gifts/tally.hpp"
@@ -27,6 +28,7 @@ struct EventState {
   Tally tally;
   RequestLog requests;
   Teller teller;
+  OverlayFeed overlays;
   std::atomic<std::uint64_t> numbers{0};
   // Requests whose later gifts are running now, each on a thread of its own.
   static constexpr int maxRunning = 64;

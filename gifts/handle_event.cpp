@@ -1,5 +1,6 @@
 #include "gifts/handle_event.hpp"
 
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "actions/key_press.hpp"
@@ -92,9 +93,22 @@ void runTheRest(std::shared_ptr<const config::LoadedConfig> config, const std::s
 // events'.
 struct Rule {
   const config::GiftAction& action;
-  std::string key;   // its own among cooldowns and sounds: the gift's name, or "events.follow"...
-  std::string name;  // what {gift} in its address is: the gift's name, or the event's
+  std::string key;         // its own among cooldowns and sounds: the gift's name, or "events.follow"...
+  std::string name;        // what {gift} in its address is: the gift's name, or the event's
+  std::int64_t coins = 0;  // what the gifts were worth
 };
+
+// The rule's alert, on every overlay open: the viewer's name as the console
+// shows it, control characters made harmless.
+void showAlert(const config::Alert& alert, const LiveEvent& event, const Rule& rule, int count, EventState& state) {
+  const std::string viewer = console::shown(event.shownViewer(), shownNameLength);
+  const std::string gift = console::shown(rule.name, shownNameLength);
+  const nlohmann::json message{{"type", "alert"},      {"viewer", viewer},
+                               {"gift", gift},         {"count", count},
+                               {"coins", rule.coins},  {"text", alertText(alert.text, viewer, gift, count, rule.coins)},
+                               {"image", alert.image}, {"seconds", alert.seconds.count()}};
+  state.overlays.publish(message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
 
 // Runs the rule as many times as `wanted` and its cooldown allow, after
 // telling what arrived: the first run now, the others in turn.
@@ -109,6 +123,7 @@ Reply runRule(const LiveEvent& event, const Rule& rule, int wanted, const Step& 
     return {onCooldown, {}, none};
   }
   state->teller.tell(record, {arrived});
+  if (gift.alert) showAlert(*gift.alert, event, rule, wanted, *state);
   const actions::Tell tell = [&state, &record](Step step) { state->teller.tell(record, {std::move(step)}); };
   std::shared_ptr<actions::SoundBegun> sound;
   if (!gift.sound.empty()) {
@@ -188,12 +203,12 @@ Reply runGift(const LiveEvent& event, const std::shared_ptr<const config::Loaded
   state->session.gifts(console::shown(event.name, shownNameLength), viewer, counted.gifts, coins);
   const Step received{StepKind::Received, name, viewer, event.plain() ? 0 : counted.gifts};
   if (found != config->gifts.end()) {
-    return runRule(event, {found->second, event.name, event.name}, counted.gifts, received, record, config, state, now,
-                   Ending::OnCooldown);
+    return runRule(event, {found->second, event.name, event.name, coins}, counted.gifts, received, record, config,
+                   state, now, Ending::OnCooldown);
   }
   if (const config::GiftTier* tier = tierOf(config->events, coins)) {
     const Step reached{StepKind::TierGiftReceived, name, viewer, counted.gifts, {}, coins, tier->minCoins};
-    const Rule rule{tier->action, "events.giftTiers." + std::to_string(tier->minCoins), event.name};
+    const Rule rule{tier->action, "events.giftTiers." + std::to_string(tier->minCoins), event.name, coins};
     return runRule(event, rule, 1, reached, record, config, state, now, Ending::OnCooldown);
   }
   state->tally.unconfigured(console::shown(event.name, shownNameLength), counted.gifts);
@@ -278,6 +293,27 @@ Reply runEvent(const LiveEvent& event, const std::shared_ptr<const config::Loade
 
 }  // namespace
 
+void afterEvent(const std::shared_ptr<const config::LoadedConfig>& config, const std::shared_ptr<EventState>& state,
+                Source source, Clock::time_point now) {
+  for (const config::Goal& goal : config->goals) {
+    const std::int64_t count = state->session.counted(goal);
+    if (count < goal.target || !state->session.reach(goal.name)) continue;
+    const std::string name = console::shown(goal.name, shownNameLength);
+    EventRecord record{state->nextNumber(), source, goal.name, {}, -1, "goal"};
+    const Step reached{StepKind::GoalReached, name, {}, 0, {}, count, goal.target};
+    if (goal.reached) {
+      runRule(LiveEvent{}, {*goal.reached, "goals." + goal.name, goal.name}, 1, reached, record, config, state, now,
+              Ending::OnCooldown);
+    } else {
+      state->teller.tell(record, {reached});
+    }
+  }
+  if (state->overlays.followed()) {
+    state->overlays.publish(
+        overlayState(*config, state->session).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  }
+}
+
 Reply handleEvent(const RelayRequest& request, std::shared_ptr<const config::LoadedConfig> config,
                   std::shared_ptr<EventState> state, Source source, Clock::time_point now) {
   auto read = readLiveEvent(request);
@@ -294,6 +330,7 @@ Reply handleEvent(const RelayRequest& request, std::shared_ptr<const config::Loa
                                                : Ending::BadCount,
                failure.text};
   }
+  if (read) afterEvent(config, state, source, now);
   state->requests.add({epochMs(), keptOf(request, config->secret),
                        read ? std::optional<LiveEvent>(std::move(*read)) : std::nullopt, counted, outcome});
   return outcome;

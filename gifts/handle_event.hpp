@@ -21,6 +21,12 @@ using Clock = std::chrono::steady_clock;
 Reply handleEvent(const RelayRequest& request, std::shared_ptr<const config::LoadedConfig> config,
                   std::shared_ptr<EventState> state, Source source, Clock::time_point now = Clock::now());
 
+// What an event changed beyond its own rule: the goals it reached run
+// theirs, once a session, and the overlays get the session's new figures.
+// Also after the streamer begins a new session.
+void afterEvent(const std::shared_ptr<const config::LoadedConfig>& config, const std::shared_ptr<EventState>& state,
+                Source source, Clock::time_point now = Clock::now());
+
 // A request that did not carry the secret: told and logged, nothing read.
 Reply refuseEvent(const RelayRequest& request, const config::LoadedConfig& config, EventState& state);
 

@@ -18,6 +18,7 @@ void Session::gifts(const std::string& name, const std::string& viewer, int coun
   if (count <= 0) return;
   MutexLock lock(mutex_);
   add(coins_, coins);
+  last_ = LastGift{name, viewer, count};
   if (auto found = giftCounts_.find(name); found != giftCounts_.end()) {
     add(found->second, count);
   } else if (giftCounts_.size() < maxGiftNames) {
@@ -61,6 +62,29 @@ void Session::reset() {
   coins_ = likes_ = follows_ = shares_ = subscriptions_ = 0;
   giftCounts_.clear();
   viewerCoins_.clear();
+  goalsReached_.clear();
+  last_.reset();
+}
+
+std::int64_t Session::counted(const config::Goal& goal) const {
+  MutexLock lock(mutex_);
+  switch (goal.counts) {
+    case config::GoalCounts::Coins:
+      return coins_;
+    case config::GoalCounts::Likes:
+      return likes_;
+    case config::GoalCounts::Follows:
+      return follows_;
+    case config::GoalCounts::Gift:
+      break;
+  }
+  const auto found = giftCounts_.find(goal.gift);
+  return found == giftCounts_.end() ? 0 : found->second;
+}
+
+bool Session::reach(const std::string& goal) {
+  MutexLock lock(mutex_);
+  return goalsReached_.insert(goal).second;
 }
 
 nlohmann::json Session::figures() const {
@@ -77,7 +101,9 @@ nlohmann::json Session::figures() const {
           {"shares", shares_},
           {"subscriptions", subscriptions_},
           {"gifts", giftCounts_},
-          {"topViewers", viewers}};
+          {"topViewers", viewers},
+          {"last", last_ ? nlohmann::json{{"gift", last_->name}, {"viewer", last_->viewer}, {"count", last_->count}}
+                         : nlohmann::json()}};
 }
 
 }  // namespace gifts

@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <map>
 #include <nlohmann/json_fwd.hpp>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "common/thread_safety.hpp"
+#include "config/gift_action.hpp"
 
 namespace gifts {
 
@@ -29,8 +32,14 @@ class Session {
   void subscribe();
   void reset();
 
+  // What a goal counts so far.
+  std::int64_t counted(const config::Goal& goal) const;
+  // True the first time the goal is reached since the session began.
+  bool reach(const std::string& goal);
+
   // {"coins", "likes", "follows", "shares", "subscriptions", "gifts": {name:
-  // count}, "topViewers": [{"viewer", "coins"}], the most first}.
+  // count}, "topViewers": [{"viewer", "coins"}], the most first, "last":
+  // {"gift", "viewer", "count"} or null}.
   nlohmann::json figures() const;
 
  private:
@@ -42,6 +51,12 @@ class Session {
   std::int64_t subscriptions_ GUARDED_BY(mutex_) = 0;
   std::map<std::string, std::int64_t> giftCounts_ GUARDED_BY(mutex_);
   std::map<std::string, std::int64_t> viewerCoins_ GUARDED_BY(mutex_);
+  std::set<std::string> goalsReached_ GUARDED_BY(mutex_);
+  struct LastGift {
+    std::string name, viewer;
+    int count = 0;
+  };
+  std::optional<LastGift> last_ GUARDED_BY(mutex_);
 };
 
 }  // namespace gifts
