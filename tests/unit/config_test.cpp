@@ -78,6 +78,22 @@ TEST(ConfigParse, ReadsEveryMemberAndTheDefaults) {
   EXPECT_EQ(std::tie(events.chat.at("!saut").viewerCooldown, events.chat.at("!b").viewerCooldown),
             std::tuple(3000ms, 0ms));
   EXPECT_EQ(std::tie(events.giftTiers.at(0).minCoins, events.giftTiers.at(1).minCoins), std::tuple(500, 10));
+  // Alerts, goals and the overlays' key.
+  const auto shown = mustLoad(R"({"token": "t", "overlayKey": "k", "gifts": {
+      "A": {"action": "key", "target": "a", "alert": {"image": "images/Lion.GIF", "seconds": 30}},
+      "B": {"action": "key", "target": "b", "alert": {"text": "{viewer}"}}},
+      "goals": [{"name": "g", "counts": "gift:Rose", "target": 7, "reached": {"action": "key", "target": "r"}},
+                {"name": "h", "counts": "follows", "target": 1}]})");
+  const auto& alert = *shown.gifts.at("A").alert;
+  EXPECT_EQ(std::tie(alert.text, alert.image, alert.seconds, shown.overlayKey),
+            std::tuple("{viewer} : {gift} x{count}", "images/Lion.GIF", 30s, "k"));
+  EXPECT_EQ(std::tie(shown.gifts.at("B").alert->text, shown.gifts.at("B").alert->seconds), std::tuple("{viewer}", 5s));
+  EXPECT_FALSE(plain.alert);
+  const auto& goal = shown.goals.at(0);
+  EXPECT_EQ(std::tie(goal.counts, goal.gift, goal.target, goal.reached->target),
+            std::tuple(config::GoalCounts::Gift, "Rose", 7, "r"));
+  EXPECT_EQ(std::tie(shown.goals.at(1).counts, shown.goals.at(1).reached),
+            std::tuple(config::GoalCounts::Follows, std::nullopt));
 }
 
 TEST(ConfigParse, RefusalsSayWhy) {
@@ -98,6 +114,15 @@ TEST(ConfigParse, RefusalsSayWhy) {
       {R"({"token": "t", "events": {"giftTiers": [{"action": "key", "target": "a"}]}})",
        "La regle \"events.giftTiers[0]\" n'a pas de champ \"minCoins\""},
       {R"({"token": "t", "events": {"share": {"action": "key"}}})", "\"events.share\" n'a pas de champ \"target\""},
+      {rose(R"(, "alert": {"image": "../secret.png"})"), "\"alert\" du cadeau \"Rose\" montre une image du dossier"},
+      {rose(R"(, "alert": {"seconds": 31})"), "\"seconds\" qui doit etre un nombre entier de 1 a 30"},
+      {R"({"token": "t", "goals": [{"name": "g", "counts": "gift:", "target": 5}]})",
+       "\"counts\" de la regle \"goals[0]\" doit etre"},
+      {R"({"token": "t", "goals": [{"name": "g", "counts": "likes"}]})", "n'a pas de champ \"target\""},
+      {R"({"token": "t", "goals": [{"name": "g", "counts": "likes", "target": 1}, {"name": "g", "counts": "coins", "target": 1}]})",
+       "Deux objectifs s'appellent \"g\""},
+      {R"({"token": "t", "goals": [{"name": "g", "counts": "likes", "target": 1, "reached": {"action": "key"}}]})",
+       "\"goals[0].reached\" n'a pas de champ \"target\""},
   };
   for (const auto& [text, expectedPart] : named) {
     // Printed escaped: a text or a cause may hold bytes that are not UTF-8.

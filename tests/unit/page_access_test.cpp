@@ -35,6 +35,34 @@ TEST(PageAccess, ThisMachineUnderItsOwnNameAndChangesFromThePageWithItsToken) {
   EXPECT_EQ(endpoint::pageRefusal({"127.0.0.1", "localhost"}, 80, token), None);  // port 80: none in Host
 }
 
+TEST(PageAccess, AnOverlayAnswersThisMachineAndTheNetworkWithTheKeyAtAnAddressByNumber) {
+  using enum endpoint::PageRefusal;
+  const std::string key = "k3y";
+  const auto of = [](std::string peer, std::string host, std::optional<std::string> origin,
+                     std::optional<std::string> given) {
+    return endpoint::PageRequest{std::move(peer), std::move(host), std::move(origin),
+                                 std::nullopt,    false,           std::move(given)};
+  };
+  const std::pair<endpoint::PageRequest, endpoint::PageRefusal> cases[] = {
+      {of("127.0.0.1", "localhost:5000", "http://localhost:5000", std::nullopt), None},
+      {of("127.0.0.1", "localhost:5000", "http://evil.example", std::nullopt), WrongOrigin},
+      {of("127.0.0.1", "evil.example:5000", std::nullopt, std::nullopt), WrongHost},
+      {of("192.168.1.9", "192.168.1.2:5000", std::nullopt, std::nullopt), NoOverlayKey},
+      {of("192.168.1.9", "192.168.1.2:5000", std::nullopt, "k3Y"), NoOverlayKey},
+      {of("192.168.1.9", "192.168.1.2:5000", "http://192.168.1.2:5000", key), None},
+      {of("fe80::9", "[fe80::2]:5000", std::nullopt, key), None},
+      {of("192.168.1.9", "evil.example:5000", std::nullopt, key), WrongHost},
+      {of("192.168.1.9", "192.168.1.2:5001", std::nullopt, key), WrongHost},
+      {of("192.168.1.9", "1.2.3:5000", std::nullopt, key), WrongHost},
+      {of("192.168.1.9", "192.168.1.2:5000", "http://evil.example", key), WrongOrigin},
+  };
+  for (const auto& [request, refusal] : cases) {
+    EXPECT_EQ(endpoint::overlayRefusal(request, 5000, key), refusal) << request.peer << ' ' << request.host;
+  }
+  // A file without a key: nothing from the network.
+  EXPECT_EQ(endpoint::overlayRefusal(of("192.168.1.9", "192.168.1.2:5000", std::nullopt, ""), 5000, ""), NoOverlayKey);
+}
+
 TEST(PageAccess, TheTokenIsThirtyTwoHexDigitsEachOfAllSixteen) {
   std::set<char> digits[2];
   for (int i = 0; i < 64; ++i) {
