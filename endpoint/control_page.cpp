@@ -68,6 +68,19 @@ std::optional<std::string> headerOf(const httplib::Request& req, const char* nam
   return req.get_header_value(name);
 }
 
+// The file's goals as the page edits them.
+json goalsOf(const config::LoadedConfig& config) {
+  json goals = json::array();
+  for (const config::Goal& goal : config.goals) {
+    const char* words[] = {"coins", "likes", "follows"};
+    const std::string counts =
+        goal.counts == config::GoalCounts::Gift ? "gift:" + goal.gift : words[static_cast<int>(goal.counts)];
+    goals.push_back(
+        {{"name", goal.name}, {"counts", counts}, {"target", goal.target}, {"reached", goal.reached.has_value()}});
+  }
+  return goals;
+}
+
 }  // namespace
 
 void answerSave(httplib::Response& res, const Result<>& saved) {
@@ -120,7 +133,11 @@ json pageState(const config::LiveConfig& live, const gifts::EventState& state, c
                 {"runs", state.cooldowns.runs(key)},
                 {"window", gift.window},
                 {"windowOfFile", gift.windowOfFile},
-                {"problem", actions::giftProblems(gift)}};
+                {"problem", actions::giftProblems(gift)},
+                {"alert", gift.alert ? json{{"text", gift.alert->text},
+                                            {"image", gift.alert->image},
+                                            {"seconds", gift.alert->seconds.count()}}
+                                     : json()}};
   };
   json gifts = json::array();
   for (const auto& [name, gift] : config.gifts) {
@@ -179,6 +196,7 @@ json pageState(const config::LiveConfig& live, const gifts::EventState& state, c
           {"events", events},
           {"unconfigured", unconfigured},
           {"configProblem", live.problem()},
+          {"goals", goalsOf(config)},
           {"perMinute", state.tally.perMinute(std::chrono::steady_clock::now())}};
 }
 

@@ -125,6 +125,20 @@ void registerOverlayRoutes(const PageParts& parts) {
     }
     feed.unfollow();
   });
+  // The images an alert may show, for the page's form.
+  server.Get("/api/images", [](const httplib::Request&, httplib::Response& res) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator entry(fs::u8path("images"), error);
+         !error && entry != fs::directory_iterator() && names.size() < maxSoundFiles; entry.increment(error)) {
+      const std::u8string name = entry->path().filename().u8string();
+      std::string shown(name.begin(), name.end());
+      if (imageType(shown) && entry->is_regular_file(error)) names.push_back("images/" + shown);
+    }
+    std::sort(names.begin(), names.end());
+    res.set_content(common::jsonText(names), jsonReplyType);
+  });
   server.Get("/api/overlays", [config, port = parts.status.port](const httplib::Request&, httplib::Response& res) {
     res.set_content(common::jsonText(overlayAddresses(port, config->current()->overlayKey)), jsonReplyType);
   });

@@ -98,6 +98,14 @@ void registerRuleRoutes(const PageParts& parts) {
     const std::string rule = body["rule"], key = body.value("key", "");
     answerSave(res, save([&](std::string_view file) { return config::withoutEvent(file, rule, key); }));
   });
+  // The goals, all at once: {"goals": [{"name", "counts", "target", "reached"}]}.
+  server.Post("/api/goals", [save](const httplib::Request& req, httplib::Response& res) {
+    const json body = common::parsedJson(req.body);
+    if (!body.is_object() || !body.value("goals", json()).is_array()) {
+      return answerSave(res, Failure{"demande illisible"});
+    }
+    answerSave(res, save([&](std::string_view file) { return config::withGoals(file, body["goals"]); }));
+  });
 }
 
 }  // namespace endpoint
