@@ -34,10 +34,11 @@ using nlohmann::json;
 // or form target, and no site may frame it. An overlay may be framed by the
 // page alone, for its preview.
 void addPageHeaders(httplib::Response& res, bool overlay) {
-  res.set_header("Content-Security-Policy",
-                 std::string("default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
-                             "img-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors ") +
-                     (overlay ? "'self'" : "'none'"));
+  res.set_header(
+      "Content-Security-Policy",
+      std::string("default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
+                  "img-src 'self'; frame-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors ") +
+          (overlay ? "'self'" : "'none'"));
   res.set_header("X-Content-Type-Options", "nosniff");
   res.set_header("X-Frame-Options", overlay ? "SAMEORIGIN" : "DENY");
   res.set_header("Cross-Origin-Resource-Policy", "same-origin");

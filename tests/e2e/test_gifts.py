@@ -130,14 +130,24 @@ def test_each_target_presses_its_own_key_once_and_a_combo_in_order(desktop):
         "down", KEYS["f1"]), ("up", KEYS["f1"]), ("up", KEYS["shift"]), ("up", KEYS["ctrl"])]
 
 
+@contextlib.contextmanager
+def holding(keys, keysym):
+    """A key the streamer holds, once the system knows it: wine takes the X display's news a moment after it came."""
+    with harness.held_key(keysym) as held:
+        if harness.under_wine():  # its hook has seen the key go down, not injected
+            harness.wait_until(lambda: any(line.split()[0] == "down" and not int(line.split()[3], 16) & 0x10
+                                           for line in keys.path.read_text().splitlines()[keys.seen:]))
+        yield held
+
+
 def test_a_key_goes_only_into_its_window_and_never_undoes_a_key_the_streamer_holds(desktop):
     program, keys = desktop
     with harness.focused_window("KoravelJeu"):
         assert send(program, "Jeu") == [PRESSED]
         assert [(kind, name) for kind, name, _, _ in keys.events()] == [("down", KEYS["k"]), ("up", KEYS["k"])]
-        with harness.held_key("w"):  # held before the gift and after it: the gift neither presses nor releases it
+        with holding(keys, "w"):  # held before the gift and after it: the gift neither presses nor releases it
             assert send(program, "Marche") == [PRESSED]
-            with harness.held_key("Control_L"):  # a held modifier is not pressed a second time
+            with holding(keys, "Control_L"):  # a held modifier is not pressed a second time
                 assert send(program, "Copie") == [PRESSED]
         assert [(kind, name) for kind, name, _, _ in keys.events()] == [("down", KEYS["c"]), ("up", KEYS["c"])]
         program.wait_for_line("Touche 'ctrl' deja tenue par le streamer : le cadeau ne la presse pas et ne la relache pas")
