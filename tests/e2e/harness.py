@@ -65,6 +65,13 @@ class Program:
         self.exit_code()
 
 
+def screenshot(browser, name):
+    """Keeps what the browser shows, for the guide and for a look after a run: build/screenshots/NAME.png."""
+    folder = os.environ.get("KORAVEL_SCREENSHOTS", os.path.join(os.path.dirname(__file__), "..", "..", "build", "screenshots"))
+    os.makedirs(folder, exist_ok=True)
+    browser.save_screenshot(os.path.join(folder, f"{name}{'-wine' if under_wine() else ''}.png"))
+
+
 def wait_until(condition, timeout=15.0):
     deadline = time.monotonic() + timeout
     while not condition():

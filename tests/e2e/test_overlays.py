@@ -125,7 +125,7 @@ def test_around_the_card_the_overlay_is_transparent_and_its_image_shows(overlays
     width, height = browser.execute_script("return [innerWidth, innerHeight]")
     image = browser.find_element(By.ID, "alert-image").rect
     shot = browser.get_screenshot_as_base64()
-    (folder / "overlay-alerts.png").write_bytes(base64.b64decode(shot))
+    harness.screenshot(browser, "overlay-alerts")
     corners = [(2, 2), (width - 3, 2), (2, height - 3), (width - 3, height - 3)]
     middle = (int(image["x"] + image["width"] / 2), int(image["y"] + image["height"] / 2))
     assert alpha_at(shot, corners + [middle]) == [0, 0, 0, 0, 255]  # the image is opaque
@@ -151,11 +151,11 @@ def test_the_goal_bar_fills_with_the_coins_and_its_action_runs_once(overlays):
     harness.wait_until(lambda: _Service.calls.count("/goal") == calls + 1)
     time.sleep(0.5)
     assert _Service.calls.count("/goal") == calls + 1
-    (folder / "overlay-goal.png").write_bytes(browser.get_screenshot_as_png())
+    harness.screenshot(browser, "overlay-goal")
     browser.get("http://localhost:5000/overlay/last")
     harness.wait_until(lambda: browser.find_element(By.ID, "last-gift").text == "Dernier cadeau : al - Lion x1")
     assert browser.find_element(By.ID, "top-viewer").text == "Top : al (1500 pieces)"
-    (folder / "overlay-last.png").write_bytes(browser.get_screenshot_as_png())
+    harness.screenshot(browser, "overlay-last")
 
 
 def page_token_of():

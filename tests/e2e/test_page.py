@@ -97,6 +97,21 @@ def test_the_page_lists_the_gifts_and_a_test_presses_the_key_after_its_countdown
     wait.until(lambda b: "2 en tout" in b.find_element(By.ID, "chart-caption").text)  # the chart of the last hour
 
 
+def test_the_page_shows_the_feed_at_once_and_fits_an_obs_dock(page):
+    _, _, browser, _ = page
+    for width, height, name in ((1280, 720, "page-1280x720"), (400, 900, "page-dock-400x900")):
+        browser.set_window_size(width, height)
+        browser.get(PAGE)
+        WebDriverWait(browser, 10).until(lambda b: b.find_elements(By.CSS_SELECTOR, "#gifts tbody tr"))
+        inner, scrolled, feed = browser.execute_script(
+            "return [innerWidth, document.documentElement.scrollWidth, document.getElementById('feed-state').getBoundingClientRect().bottom]")
+        assert scrolled <= inner, f"{name}: {scrolled} px wide in a {inner} px window"
+        if width == 1280:
+            assert feed < browser.execute_script("return innerHeight"), "the feed is below the fold"
+        harness.screenshot(browser, name)
+    browser.set_window_size(1280, 720)
+
+
 def test_a_window_is_chosen_on_the_page_and_each_test_says_where_the_key_went(page):
     program, keys, browser, _ = page
     browser.get(PAGE)
