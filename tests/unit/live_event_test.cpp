@@ -6,6 +6,7 @@
 #include "gifts/cooldowns.hpp"
 #include "gifts/event_counting.hpp"
 #include "gifts/gift_counter.hpp"
+#include "gifts/tally.hpp"
 
 namespace {
 
@@ -123,6 +124,7 @@ TEST(LikeCounter, TotalsCountFromTheFirstHeardAndNeverBackwards) {
       {{40, {}, 0}, {90, {}, 0}, {130, {}, 1}, {130, {}, 0}, {250, {}, 1}, {120, {}, 0}, {310, {}, 1}},
       {{5300, {}, 0}, {5400, {}, 1}, {5399, {}, 0}, {5750, {}, 3}},  // a restart mid-stream runs nothing at once
       {{{}, 60, 0}, {{}, 60, 1}, {{}, 0, 0}, {{}, 250, 2}},          // without totals: the sum of each event's
+      {{{}, 99, 0}, {{}, 1, 1}},                                     // a single like counts too
       {{{}, {}, 0}, {1, {}, 0}, {10'000'000, {}, 1000}},             // at most a request's count at once
   };
   for (const auto& stream : streams) {
@@ -132,6 +134,12 @@ TEST(LikeCounter, TotalsCountFromTheFirstHeardAndNeverBackwards) {
           << (c.total ? *c.total : -1) << " " << (c.likes ? *c.likes : -1);
     }
   }
+  // The chart's last bar is the minute under way.
+  gifts::Tally tally;
+  const auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(3);
+  tally.arrived(2, now - std::chrono::minutes(1));
+  tally.arrived(5, now);
+  EXPECT_EQ(std::tuple(tally.perMinute(now)[58], tally.perMinute(now)[59]), std::tuple(2u, 5u));
   gifts::LikeCounter counted;
   counted.heard(1000, {}, 0);
   EXPECT_EQ(counted.heard(1070, {}, 0).added, 70);
