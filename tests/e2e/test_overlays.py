@@ -5,7 +5,6 @@ restart; answered from the network only with the file's key."""
 import base64
 import http.client
 import json
-import re
 import socket
 import struct
 import time
@@ -13,10 +12,11 @@ import zlib
 
 import pytest
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select
 
 from . import harness
 from .conftest import _Service
-from .test_page import open_browser, request
+from .test_page import open_browser, page_token, request
 
 KEY = "cle-des-overlays-0123456789"
 ALERT = {"text": "{viewer} offre {gift} x{count}", "seconds": 1}
@@ -133,7 +133,7 @@ def test_around_the_card_the_overlay_is_transparent_and_its_image_shows(overlays
 
 def test_the_goal_bar_fills_with_the_coins_and_its_action_runs_once(overlays):
     _, browser, folder = overlays
-    request("POST", "/api/session/new", headers={"X-Page-Token": page_token_of()})
+    request("POST", "/api/session/new", headers={"X-Page-Token": page_token()})
     browser.get("http://localhost:5000/overlay/goal?name=Sans%20les%20mains")
     filled = lambda: browser.execute_script(
         "const f = document.getElementById('goal-filled'); return f.getBoundingClientRect().width / f.parentElement.clientWidth")
@@ -156,10 +156,6 @@ def test_the_goal_bar_fills_with_the_coins_and_its_action_runs_once(overlays):
     harness.wait_until(lambda: browser.find_element(By.ID, "last-gift").text == "Dernier cadeau : al - Lion x1")
     assert browser.find_element(By.ID, "top-viewer").text == "Top : al (1500 pieces)"
     harness.screenshot(browser, "overlay-last")
-
-
-def page_token_of():
-    return re.search(r'name="page-token" content="([0-9a-f]{32})"', request("GET", "/")[2])[1]
 
 
 def test_from_the_network_an_overlay_needs_the_files_key(overlays):
@@ -189,6 +185,27 @@ def upgrade_status(origin):
                             "Sec-WebSocket-Key: MDEyMzQ1Njc4OWFiY2RlZg==\r\n"
                             f"Origin: {origin}\r\n\r\n").encode())
         return connection.recv(100).decode().split(" ")[1]
+
+
+def test_the_pages_form_writes_an_alert_and_a_goal_into_the_file(overlays):
+    _, browser, folder = overlays
+    browser.get("http://localhost:5000/")
+    harness.wait_until(lambda: browser.find_elements(By.CSS_SELECTOR, 'button[aria-label="Modifier Lion"]'))
+    browser.find_element(By.CSS_SELECTOR, 'button[aria-label="Modifier Lion"]').click()
+    assert browser.find_element(By.ID, "edit-alert").is_selected()
+    text = browser.find_element(By.ID, "edit-alert-text")
+    text.clear()
+    text.send_keys("Merci {viewer} !")
+    browser.find_element(By.CSS_SELECTOR, '#editor button[type="submit"]').click()
+    for field, value in (("goal-name", "Cent likes"), ("goal-target", "100")):
+        browser.find_element(By.ID, field).clear()
+        browser.find_element(By.ID, field).send_keys(value)
+    Select(browser.find_element(By.ID, "goal-counts")).select_by_value("likes")
+    browser.find_element(By.CSS_SELECTOR, '#goal-form button[type="submit"]').click()
+    written = lambda: json.loads((folder / harness.CONFIG_NAME).read_text())
+    harness.wait_until(lambda: len(written().get("goals", [])) == 2)
+    assert written()["gifts"]["Lion"]["alert"] == ALERT | {"text": "Merci {viewer} !"}
+    assert written()["goals"] == CONFIG["goals"] + [{"name": "Cent likes", "counts": "likes", "target": 100}]
 
 
 def test_an_overlay_follows_the_program_across_a_restart(overlays):
