@@ -23,7 +23,7 @@ ALERT = {"text": "{viewer} offre {gift} x{count}", "seconds": 1}
 CONFIG = {"token": "t", "overlayKey": KEY,
           "gifts": {"Lion": {"action": "webhook", "target": "https://localhost:8443/ok", "alert": ALERT},
                     "Rose": {"action": "webhook", "target": "https://localhost:8443/ok",
-                             "alert": ALERT | {"image": "images/rose.png"}}},
+                             "alert": ALERT | {"image": "images/rose.png", "seconds": 5}}},  # long enough for a screenshot
           "goals": [{"name": "Sans les mains", "counts": "coins", "target": 1000,
                      "reached": {"action": "webhook", "target": "https://localhost:8443/goal"}}]}
 # Records each change of the alert card, with the browser's clock: what it says, or "" once it has gone.
