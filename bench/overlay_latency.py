@@ -10,7 +10,7 @@ import time
 from pathlib import Path
 
 from tests.e2e import harness
-from tests.e2e.test_overlays import WATCH
+from tests.e2e.test_stream_overlays import WATCH
 from tests.e2e.test_page import open_browser
 
 

@@ -18,6 +18,7 @@ from . import harness
 from .conftest import _Service
 from .test_page import open_browser, page_token, request
 
+# Named to run after the other suites, which keep under wine the order they have always run in.
 KEY = "cle-des-overlays-0123456789"
 ALERT = {"text": "{viewer} offre {gift} x{count}", "seconds": 1}
 CONFIG = {"token": "t", "overlayKey": KEY,
