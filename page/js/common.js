@@ -49,3 +49,21 @@ export async function post(path, body) {
     return { error: text };
   }
 }
+
+// A button that copies `text`; `refused(button)` says what to do when the
+// browser keeps the clipboard (an OBS dock may), and `resetAfter` ms, when
+// given, puts its label back.
+export function copyButton(text, refused, resetAfter) {
+  const copy = element("button", "Copier");
+  copy.type = "button";
+  copy.addEventListener("click", async () => {
+    try {
+      await navigator.clipboard.writeText(text);
+      copy.textContent = "Copié";
+    } catch {
+      refused(copy);
+    }
+    if (resetAfter) setTimeout(() => (copy.textContent = "Copier"), resetAfter);
+  });
+  return copy;
+}

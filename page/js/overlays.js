@@ -1,25 +1,21 @@
 // The overlays for OBS: each one's address to copy, a live preview, the
 // address with its key for OBS on another computer, and the goals.
-import { api, element, post } from "/js/common.js";
+import { api, copyButton, element, post } from "/js/common.js";
 
 const overlayNames = { alerts: "Alertes", goal: "Objectif", last: "Dernier cadeau et top spectateur" };
 
 function addressRow(label, address) {
   const row = element("li");
   const code = element("code", address);
-  const copy = element("button", "Copier");
-  copy.type = "button";
-  copy.addEventListener("click", async () => {
-    try {
-      await navigator.clipboard.writeText(address);
-      copy.textContent = "Copié";
-    } catch {
-      // Without the clipboard (an OBS dock may refuse it): selected, for Ctrl+C.
+  // Without the clipboard: selected, for Ctrl+C.
+  const copy = copyButton(
+    address,
+    (button) => {
       getSelection().selectAllChildren(code);
-      copy.textContent = "Ctrl+C pour copier";
-    }
-    setTimeout(() => (copy.textContent = "Copier"), 2000);
-  });
+      button.textContent = "Ctrl+C pour copier";
+    },
+    2000,
+  );
   row.append(element("span", label + " : "), code, copy);
   return row;
 }

@@ -1,5 +1,5 @@
 // The status line, the relay's addresses, the secret and the account token.
-import { api, element, post } from "/js/common.js";
+import { api, copyButton, element, post } from "/js/common.js";
 import { load } from "/js/main.js";
 
 export function showStatus(state) {
@@ -27,16 +27,7 @@ export function showRelay(state) {
   const list = document.getElementById("relay");
   list.replaceChildren();
   for (const address of state.relay) {
-    const copy = element("button", "Copier");
-    copy.type = "button";
-    copy.addEventListener("click", async () => {
-      try {
-        await navigator.clipboard.writeText(address);
-        copy.textContent = "Copié";
-      } catch {
-        copy.textContent = "Sélectionnez l'adresse et copiez-la";
-      }
-    });
+    const copy = copyButton(address, (button) => (button.textContent = "Sélectionnez l'adresse et copiez-la"));
     const item = element("li");
     item.append(element("code", address), copy);
     list.append(item);
